@@ -1,0 +1,1 @@
+// CComPort: implementation in progress.

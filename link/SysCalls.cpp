@@ -1,0 +1,1 @@
+// System call seam: implementation in progress.

@@ -1,0 +1,27 @@
+#pragma once
+// What the XSVF player needs of the update run that calls it: the current
+// target's data, its progress, the user's cancel request, the serial link and
+// the front end's message box. The run state of the update worker implements
+// it; tests implement it with plain buffers.
+
+#include <cstdint>
+#include <string>
+
+class CComPort;
+
+class CXsvfHost {
+public:
+    // The next data byte of the current target; false when there is none.
+    virtual bool ReadDataByte(uint8_t& out) = 0;
+    // Sets the current target's percent from the share of its data read.
+    virtual void UpdateProgress() = 0;
+    // The user asked to cancel (written by the window's thread).
+    virtual bool IsCancelRequested() const = 0;
+    // The run's open serial link.
+    virtual CComPort& ComPort() = 0;
+    // Shows a message to the user; called on the worker thread.
+    virtual void ShowMessageBox(const std::string& text) = 0;
+
+protected:
+    ~CXsvfHost() = default;
+};
