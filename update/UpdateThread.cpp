@@ -1,1 +1,361 @@
-// in progress
+#include "UpdateThread.h"
+
+#include "ComPort.h"
+#include "StringTable.h"
+#include "UpdateFileReader.h"
+#include "UpdateRunState.h"
+#include "XsvfPlayer.h"
+
+int g_unexpectedAnswers = 0;
+
+namespace {
+
+constexpr int WAKEUP_ANSWERS_NEEDED = 5;
+constexpr int MAX_TIMEOUTS = 20;
+constexpr int MAX_UNEXPECTED_ANSWERS = 4;
+constexpr unsigned MAX_BLOCK_PAYLOAD = 998;  // the send buffer holds 1000 bytes
+
+// One run of the worker. Every step returns false when the run has ended
+// (m_runState then holds the ending).
+class CUpdateWorker {
+public:
+    explicit CUpdateWorker(CUpdateRunState& run) : m_run(run), m_port(run.m_comPort) {}
+
+    void Run();
+
+private:
+    // The final write of m_runState; nothing of the run state is touched after it.
+    void EndQuietly()
+    {
+        m_ended = true;
+        m_run.m_runState = RunEnded;
+    }
+    void EndWithMessage()
+    {
+        m_ended = true;
+        m_run.m_runState = RunEndedWithMessage;
+    }
+    // A cancel check: ends the run quietly when the user asked to cancel.
+    bool Cancelled();
+    void WriteByte(uint8_t byte) { m_port.Write(&byte, 1); }
+    void WritePair(uint8_t first, uint8_t second);
+    int ReadNextAnswer() { return ReadAnswer(m_port, m_timeouts, m_run); }
+    void MarkCurrent(int stringId);
+
+    bool WakeUp();
+    bool WaitForReady();
+    bool ReadRecordNumber(unsigned& number);
+    bool ReadRecordHeader();
+    // The device's answer to the selection: ANS_ACK to go on with the data.
+    int SelectTarget(unsigned number);
+    bool HandleSelection(int answer);
+    bool DownloadFirmware();
+    bool LoadBlock(unsigned& blockSize);
+    bool PlayXsvfTarget();
+    void TargetDone();
+    void FinishRun();
+
+    CUpdateRunState& m_run;
+    CComPort& m_port;
+    int m_timeouts = 0;
+    int m_targetsUpdated = 0;
+    bool m_ended = false;
+    uint8_t m_sendBuffer[MAX_BLOCK_PAYLOAD + 2] = {};
+};
+
+bool CUpdateWorker::Cancelled()
+{
+    if (m_run.m_cancelRequested == 0)
+        return false;
+    EndQuietly();
+    return true;
+}
+
+void CUpdateWorker::WritePair(uint8_t first, uint8_t second)
+{
+    const uint8_t pair[2] = {first, second};
+    m_port.Write(pair, 2);
+}
+
+void CUpdateWorker::MarkCurrent(int stringId)
+{
+    m_run.SetTargetStatus(m_run.m_currentTarget, res::LoadString(stringId));
+    m_run.m_refreshPending = 1;
+}
+
+bool CUpdateWorker::WakeUp()
+{
+    m_run.m_deviceAnswered = 0;
+    int answers = 0;
+    while (answers < WAKEUP_ANSWERS_NEEDED) {
+        WriteByte(CMD_WAKEUP);
+        uint8_t byte = 0;
+        if (m_port.Read(&byte, 1)) {
+            answers = byte == ANS_ACK ? answers + 1 : 0;
+        } else if (m_port.IsGone()) {
+            // The adapter was unplugged: waiting on would never end.
+            m_run.SetMessage(res::LoadString(res::IDS_NOT_RESPONDING));
+            MarkCurrent(res::IDS_UNSUCCESSFUL);
+            EndWithMessage();
+            return false;
+        }
+        if (Cancelled())
+            return false;
+    }
+    return true;
+}
+
+bool CUpdateWorker::WaitForReady()
+{
+    m_run.m_deviceAnswered = 1;
+    m_timeouts = 0;
+    m_run.SetMessage(res::LoadString(res::IDS_RUNNING_UPDATE));
+    m_run.m_refreshPending = 1;
+    WriteByte(CMD_START);
+    m_port.SetTimeouts(150);
+    for (;;) {
+        const int answer = ReadNextAnswer();
+        if (answer == ANS_STOP) {
+            EndWithMessage();
+            return false;
+        }
+        if (Cancelled())
+            return false;
+        if (answer == ANS_READY)
+            return true;
+    }
+}
+
+bool CUpdateWorker::ReadRecordNumber(unsigned& number)
+{
+    if (ReadHexField(m_run.m_updateFile, 2, number))
+        return true;
+    m_run.ReportFileFormatError();
+    return false;
+}
+
+bool CUpdateWorker::ReadRecordHeader()
+{
+    unsigned flags = 0;
+    unsigned type = TARGET_FIRMWARE;
+    unsigned length = 0;
+    FILE* file = m_run.m_updateFile;
+    const bool ok = (m_run.m_fileVersion == 0 || (ReadHexField(file, 4, flags) && ReadHexField(file, 4, type))) &&
+                    ReadHexField(file, 8, length);
+    if (!ok) {
+        m_run.ReportFileFormatError();
+        return false;
+    }
+    m_run.m_targetFlags = flags;
+    m_run.m_targetType = type;
+    m_run.m_dataLength = length;
+    return true;
+}
+
+int CUpdateWorker::SelectTarget(unsigned number)
+{
+    const unsigned type = m_run.m_targetType;
+    if (type != TARGET_FIRMWARE && type != TARGET_XSVF) {
+        m_run.m_targetType = TARGET_SKIP;
+        return ANS_REFUSE;
+    }
+    WriteByte(CMD_SELECT);
+    int answer = 0;
+    do {
+        WritePair(static_cast<uint8_t>(number), static_cast<uint8_t>(~number));
+        if (Cancelled())
+            return ANS_STOP;
+        answer = ReadNextAnswer();
+    } while (answer == ANS_RETRY);
+    if (type != TARGET_FIRMWARE && answer == ANS_ACK) {
+        WritePair(static_cast<uint8_t>(type >> 8), static_cast<uint8_t>(type));
+        answer = ReadNextAnswer();
+    }
+    return answer;
+}
+
+bool CUpdateWorker::HandleSelection(int answer)
+{
+    switch (answer) {
+    case ANS_ACK:
+        return true;
+    case ANS_REFUSE:
+        MarkCurrent(m_run.m_targetType == TARGET_SKIP ? res::IDS_UPDATE_UNKNOWN : res::IDS_MISSING_TARGET);
+        m_run.m_targetType = TARGET_SKIP;
+        return true;
+    case ANS_STOP:
+        // A cancel seen during the selection has already ended the run.
+        if (!m_ended)
+            EndWithMessage();
+        return false;
+    default:
+        MarkCurrent(res::IDS_UNSUCCESSFUL);
+        m_run.m_targetType = TARGET_SKIP;
+        return true;
+    }
+}
+
+bool CUpdateWorker::LoadBlock(unsigned& blockSize)
+{
+    uint8_t high = 0;
+    uint8_t low = 0;
+    if (!m_run.ReadDataByte(high) || !m_run.ReadDataByte(low))
+        return false;
+    const unsigned count = (unsigned{high} << 8) | low;
+    if (count > MAX_BLOCK_PAYLOAD)
+        return false;
+    m_sendBuffer[0] = high;
+    m_sendBuffer[1] = low;
+    for (unsigned i = 0; i < count; ++i) {
+        if (!m_run.ReadDataByte(m_sendBuffer[2 + i]))
+            return false;
+    }
+    blockSize = count + 2;
+    return true;
+}
+
+bool CUpdateWorker::DownloadFirmware()
+{
+    int answer = ANS_ACK;
+    unsigned blockSize = 0;
+    for (;;) {
+        if (Cancelled())
+            return false;
+        if (answer == ANS_ACK) {
+            if (!LoadBlock(blockSize)) {
+                m_run.ReportFileFormatError();
+                return false;
+            }
+            m_run.UpdateProgress();
+        }
+        m_port.Write(m_sendBuffer, blockSize);
+        answer = ReadNextAnswer();
+        while (answer == ANS_WAIT) {
+            if (Cancelled())
+                return false;
+            answer = ReadNextAnswer();
+        }
+        if (answer == ANS_ACK && m_run.m_dataEnd)
+            break;
+        if (answer == ANS_REFUSE) {
+            if (m_run.m_dataEnd)
+                break;
+            MarkCurrent(res::IDS_UNSUCCESSFUL);
+            return true;
+        }
+        if (answer == ANS_STOP) {
+            EndWithMessage();
+            return false;
+        }
+    }
+    TargetDone();
+    return true;
+}
+
+bool CUpdateWorker::PlayXsvfTarget()
+{
+    const int result = PlayXsvf(m_run);
+    if (result == XSVF_SUCCESS) {
+        TargetDone();
+        return true;
+    }
+    if (result == XSVF_CANCELLED) {
+        EndQuietly();
+        return false;
+    }
+    m_run.SetMessage(res::Format("%s", XsvfErrorText(result).c_str()));
+    MarkCurrent(res::IDS_UNSUCCESSFUL);
+    EndWithMessage();
+    return false;
+}
+
+void CUpdateWorker::TargetDone()
+{
+    const int index = m_run.m_currentTarget;
+    if (index >= 0 && index < MAX_TARGETS)
+        m_run.m_targetResult[index].percent = 100;
+    m_targetsUpdated += 1;
+}
+
+void CUpdateWorker::FinishRun()
+{
+    WriteByte(CMD_END);
+    m_run.SetMessage(res::Format(res::LoadString(res::IDS_TARGETS_UPDATED).c_str(), m_targetsUpdated,
+                                 static_cast<int>(m_run.m_targetCount)));
+    EndWithMessage();
+}
+
+void CUpdateWorker::Run()
+{
+    if (!WakeUp() || !WaitForReady())
+        return;
+    m_run.m_currentTarget = 0;
+    m_targetsUpdated = 0;
+    unsigned number = 0;
+    if (!ReadRecordNumber(number))
+        return;
+    while (number != 0) {
+        if (!ReadRecordHeader())
+            return;
+        if (!HandleSelection(SelectTarget(number)))
+            return;
+        m_run.m_dataConsumed = 0;
+        m_run.m_runPending = 0;
+        m_run.m_dataEnd = false;
+        bool goOn = true;
+        if (m_run.m_targetType == TARGET_FIRMWARE)
+            goOn = DownloadFirmware();
+        else if (m_run.m_targetType == TARGET_XSVF)
+            goOn = PlayXsvfTarget();
+        if (!goOn)
+            return;
+        if (!m_run.SkipTargetRest()) {
+            EndQuietly();
+            return;
+        }
+        m_run.m_currentTarget += 1;
+        if (!ReadRecordNumber(number))
+            return;
+    }
+    FinishRun();
+}
+
+}  // namespace
+
+int ReadAnswer(CComPort& port, int& timeoutCount, CUpdateRunState& run)
+{
+    uint8_t byte = 0;
+    if (port.Read(&byte, 1)) {
+        timeoutCount = 0;
+        switch (byte) {
+        case ANS_ACK:
+        case ANS_REFUSE:
+        case ANS_READY:
+            g_unexpectedAnswers = 0;
+            return byte;
+        case ANS_WAIT:
+            return ANS_WAIT;
+        default:
+            g_unexpectedAnswers += 1;
+            if (g_unexpectedAnswers < MAX_UNEXPECTED_ANSWERS)
+                return ANS_RETRY;
+            run.SetMessage(res::LoadString(byte == ANS_RETRY ? res::IDS_CRC_ERROR : res::IDS_WRONG_ANSWER));
+            return ANS_STOP;
+        }
+    }
+    timeoutCount += 1;
+    if (timeoutCount < MAX_TIMEOUTS)
+        return ANS_WAIT;
+    run.SetMessage(res::LoadString(res::IDS_NOT_RESPONDING));
+    run.SetTargetStatus(run.m_currentTarget, res::LoadString(res::IDS_UNSUCCESSFUL));
+    run.m_refreshPending = 1;
+    return ANS_STOP;
+}
+
+unsigned UpdateThread(CUpdateRunState* dlg)
+{
+    g_pUpdateDlg = dlg;
+    CUpdateWorker worker(*dlg);
+    worker.Run();
+    return 0;
+}

@@ -1,0 +1,165 @@
+// mkupd: writes update files from target descriptions, so that nobody has to
+// hand-edit hexadecimal text.
+
+#include "UpdateFileWriter.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const USAGE =
+    "usage: mkupd -o OUT.upd [--file-version V1.00|V1.01] [--header-count N] TARGET...\n"
+    "  TARGET: --target NUMBER --name NAME --type firmware|xsvf|HHHH --data FILE\n"
+    "          [--block-size N] [--block-crc] [--as-is] [--packed]\n"
+    "\n"
+    "  --target N        the device's target number (1..255); starts a target\n"
+    "  --name NAME       the name shown in the run display\n"
+    "  --type T          firmware (FEFF), xsvf (FF00) or any 4-digit hexadecimal type\n"
+    "  --data FILE       the target's data: a raw firmware image, an XSVF stream, ...\n"
+    "  --block-size N    firmware: payload bytes per block, 1..998 (default 998)\n"
+    "  --block-crc       firmware: end every block with the CRC-16 of its image bytes\n"
+    "  --as-is           store the data unchanged (firmware already cut into blocks)\n"
+    "  --packed          store the data packed (V1.01 only)\n"
+    "  --header-count N  write N as the header's target count (default: the targets)\n";
+
+struct STargetOptions {
+    upd::SUpdateTarget target;
+    std::string dataPath;
+    unsigned blockSize = 998;
+    bool blockCrc = false;
+    bool asIs = false;
+};
+
+[[noreturn]] void Fail(const std::string& text)
+{
+    std::cerr << "mkupd: " << text << "\n";
+    std::exit(2);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        Fail("cannot open " + path + ": " + std::strerror(errno));
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+unsigned ParseNumber(const std::string& text, int base, const char* what)
+{
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long value = std::strtoul(text.c_str(), &end, base);
+    if (text.empty() || *end != '\0' || errno != 0 || value > 0xFFFFFFFFul)
+        Fail(std::string("bad ") + what + ": " + text);
+    return static_cast<unsigned>(value);
+}
+
+unsigned ParseType(const std::string& text)
+{
+    if (text == "firmware")
+        return upd::TYPE_FIRMWARE;
+    if (text == "xsvf")
+        return upd::TYPE_XSVF;
+    if (text.size() != 4)
+        Fail("bad type (firmware, xsvf or 4 hexadecimal digits): " + text);
+    return ParseNumber(text, 16, "type");
+}
+
+upd::SUpdateTarget BuildTarget(const STargetOptions& options)
+{
+    if (options.dataPath.empty())
+        Fail("target " + std::to_string(options.target.number) + " has no --data");
+    upd::SUpdateTarget target = options.target;
+    const std::vector<uint8_t> data = ReadFileBytes(options.dataPath);
+    try {
+        target.data = (target.type == upd::TYPE_FIRMWARE && !options.asIs)
+                          ? upd::MakeFirmwareBlocks(data, options.blockSize, options.blockCrc)
+                          : data;
+    } catch (const upd::CWriteError& error) {
+        Fail(error.what());
+    }
+    return target;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    upd::SUpdateFile file;
+    std::string outPath;
+    std::vector<STargetOptions> targets;
+    auto current = [&]() -> STargetOptions& {
+        if (targets.empty())
+            Fail("target options must follow --target");
+        return targets.back();
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                Fail(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::cout << USAGE;
+            return 0;
+        } else if (arg == "-o" || arg == "--output") {
+            outPath = value();
+        } else if (arg == "--file-version") {
+            const std::string version = value();
+            if (version == "V1.00")
+                file.version = upd::FileVersion::V1_00;
+            else if (version == "V1.01")
+                file.version = upd::FileVersion::V1_01;
+            else
+                Fail("file version must be V1.00 or V1.01");
+        } else if (arg == "--header-count") {
+            file.headerCount = static_cast<int>(ParseNumber(value(), 10, "header count"));
+        } else if (arg == "--target") {
+            targets.emplace_back();
+            targets.back().target.number = ParseNumber(value(), 10, "target number");
+        } else if (arg == "--name") {
+            current().target.name = value();
+        } else if (arg == "--type") {
+            current().target.type = ParseType(value());
+        } else if (arg == "--data") {
+            current().dataPath = value();
+        } else if (arg == "--block-size") {
+            current().blockSize = ParseNumber(value(), 10, "block size");
+        } else if (arg == "--block-crc") {
+            current().blockCrc = true;
+        } else if (arg == "--as-is") {
+            current().asIs = true;
+        } else if (arg == "--packed") {
+            current().target.packed = true;
+        } else {
+            std::cerr << USAGE;
+            Fail("unknown argument " + arg);
+        }
+    }
+    if (outPath.empty())
+        Fail("no output file (-o)");
+
+    for (const STargetOptions& options : targets)
+        file.targets.push_back(BuildTarget(options));
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = upd::WriteUpdateFile(file);
+    } catch (const upd::CWriteError& error) {
+        Fail(error.what());
+    }
+    std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out)
+        Fail("cannot write " + outPath);
+    return 0;
+}
