@@ -2,13 +2,22 @@
 // CComPort: the tool's only path to the device. One serial port, opened
 // exclusively, 57600 8N1 raw, no flow control, DTR and RTS held off.
 // Every operation reports success as a boolean; nothing throws.
+// Not thread-safe: one thread at a time (the window's thread opens and
+// closes, the worker reads and writes in between).
 //
 // Time-out rule (SetTimeouts(ms)): a read of n bytes fails when more than ms
 // milliseconds pass between two bytes, and in any case after ms * n + ms.
+// The first byte may take the whole ms * n + ms. Measured on the monotonic
+// clock with millisecond resolution (poll), never with VMIN/VTIME.
+// ms = 0 takes only what has already arrived; it never blocks.
 //
-// A vanished device (EIO, hang-up, "readable but 0 bytes"): Read and Write
-// fail at once; IsGone() then reports true until Close.
+// A vanished device (unplugged adapter, closed pseudo-terminal master): a
+// read or write that sees EIO, ENXIO or ENODEV, a poll that reports POLLHUP
+// without data, POLLERR or POLLNVAL, or a line that polls readable but reads
+// 0 bytes. The operation fails at once (no busy loop until the time-out) and
+// IsGone() reports true until Close; every later Read and Write fails at once.
 // Write gives up after WRITE_SAFETY_MS without progress (stalled adapter).
+// EINTR is retried everywhere.
 
 #include <cstddef>
 #include <string>
@@ -17,19 +26,28 @@
 class CComPort {
 public:
     static constexpr int WRITE_SAFETY_MS = 5000;
+    // Close waits at most this long for bytes still queued for sending, so
+    // that they do not go out at the restored line speed.
+    static constexpr int CLOSE_DRAIN_MS = 500;
 
     CComPort() = default;
     ~CComPort();
     CComPort(const CComPort&) = delete;
     CComPort& operator=(const CComPort&) = delete;
 
-    // name: "\\.\COMn", "COMn" (any case) or an absolute device path.
+    // name: "\\.\COMn", "COMn" (any case) or an absolute device path
+    // (see ResolvePortName). baudRate: one of the standard termios rates
+    // (50 .. 4000000); any other rate is refused before the device is touched.
     // False when already open (the open port is left untouched), when the
-    // device cannot be opened or is held by someone else, or when it cannot
-    // be set up (the object then stays closed).
+    // device cannot be opened or is held by someone else (this or another
+    // process), or when it cannot be set up (the object then stays closed
+    // and the device's settings are as they were).
     bool Open(const std::string& name, unsigned baudRate, unsigned timeoutMs);
+    // Sets the read time-out used from the next Read on; always true.
     bool SetTimeouts(unsigned ms);
     // All or nothing: true only when exactly n bytes went out / came in.
+    // False at once when closed or gone. After a failed Read, whatever did
+    // arrive lies at the start of buffer.
     bool Write(const void* buffer, size_t n);
     bool Read(void* buffer, size_t n);
     // Closes if open, restores the line settings found at Open; always true.
@@ -38,20 +56,36 @@ public:
     bool IsOpen() const { return m_hCom != -1; }
     // True once a read or write saw the device vanish (unplugged adapter).
     bool IsGone() const { return m_gone; }
+    // The last failed system operation as "operation: reason", for
+    // diagnostics only; empty when none failed since construction.
+    const std::string& LastError() const { return m_lastError; }
 
 private:
+    bool Lock(int fd);
+    bool ConfigureLine(int fd, speed_t speed);
+    void ClearModemLines(int fd);
+    void RequestLowLatency(int fd);
+    void DrainOutput();
+    void CloseDescriptor(int fd);
+    bool Fail(const char* operation);
+    bool FailGone(const char* operation);
+
     int m_hCom = -1;
     unsigned m_timeoutMs = 0;
     bool m_gone = false;
     bool m_haveSavedSettings = false;
     struct termios m_savedSettings {};
+    std::string m_lastError;
 };
 
-// Where a port name leads: "\\.\COMn" and "COMn" (any case, n = 1..10 or
-// more) resolve to <program dir>/ports/comN when that link exists, else to
+// Where a port name leads: "\\.\COMn" and "COMn" (any case, n = 1..999
+// without leading zeros) resolve to <program dir>/ports/comN when that
+// directory entry exists (a link such as ports/com3 -> /dev/ttyUSB0), else to
 // /dev/ttyS(n-1). An absolute path is returned as it is. Anything else is
 // returned unchanged (and will fail to open).
 std::string ResolvePortName(const std::string& name);
 
 // The directory of the running program, ending in '/': from /proc/self/exe.
+// Empty when it cannot be determined (names then resolve relative to the
+// current directory).
 std::string ProgramDirectory();
