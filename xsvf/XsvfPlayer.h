@@ -5,6 +5,8 @@
 #include <string>
 
 class CXsvfHost;
+class CJtagLink;
+class CJtagTransport;
 
 // Result codes of a run.
 enum XsvfResult : int {
@@ -29,5 +31,22 @@ enum XsvfResult : int {
 // directory. Returns 0..13.
 int PlayXsvf(CXsvfHost& host);
 
+// The same run over a given transport and link, with the trace file in
+// traceDirectory ("" = the current directory). Empties the transport's
+// section memory first. Returns 0..13:
+//  0 XCOMPLETE reached; 2/3 TDO mismatch (without/after retries); 4 an
+//  unsupported command; 5 an illegal state; 6 a length over MAX_LEN;
+//  7 cancelled (after a command, or while the device was busy: then nothing
+//  more is sent); 8 the trace file cannot be created (host.ShowMessageBox
+//  shows why; nothing is sent); 9 the stream ended or could not be read;
+//  10..13 link failures. No finish frame follows 7-from-busy and 9..13.
+int PlayXsvf(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link,
+             const std::string& traceDirectory);
+
 // The status text of a result code (shown in the message line).
 std::string XsvfErrorText(int code);
+
+// The first line a run ending with `code` leaves in the trace: "No error",
+// "ERROR:  ..." for 1..6 (and 1's name for unknown codes), the status text
+// for 7..13.
+std::string XsvfTraceName(int code);
