@@ -1,0 +1,114 @@
+#include "CliOptions.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <strings.h>
+
+const char* const CLI_USAGE =
+    "usage: update-cli [--port PORT] [--wakeup-timeout SECONDS] [--quiet] FILE\n"
+    "       update-cli --check FILE\n"
+    "       update-cli --list FILE [--out LISTING.txt]\n"
+    "       update-cli --help | --version\n"
+    "\n"
+    "Updates the device on PORT with the update file FILE: switch the device off and\n"
+    "on when asked. PORT is Com1..Com10 (default Com1; ComN is the link ports/comN\n"
+    "beside the program, else /dev/ttyS(N-1)) or a device path beginning with '/'.\n"
+    "\n"
+    "  --wakeup-timeout S  give up when the device has not answered after S seconds\n"
+    "  --quiet             print only the result rows and the final message\n"
+    "  --check FILE        check the file's header and list its targets\n"
+    "  --list FILE         also list every body record and XSVF command\n"
+    "  --out LISTING.txt   with --list: write the listing to this file too\n"
+    "\n"
+    "Ctrl-C before the device answered cancels at once; afterwards it asks first.\n"
+    "Exit status: 0 all targets updated, 1 the run failed or fewer targets were\n"
+    "updated, 2 usage, file or port error, 3 cancelled, 4 wake-up time-out.\n";
+
+int ComPortNumber(const std::string& port)
+{
+    if (port.size() < 4 || port.size() > 5 || strncasecmp(port.c_str(), "com", 3) != 0)
+        return 0;
+    for (size_t i = 3; i < port.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(port[i])))
+            return 0;
+    }
+    const int number = std::atoi(port.c_str() + 3);
+    return number >= 1 && number <= 10 && port[3] != '0' ? number : 0;
+}
+
+bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& error)
+{
+    bool haveMode = false;
+    auto setMode = [&](CliMode mode) {
+        if (haveMode && options.mode != mode) {
+            error = "conflicting options";
+            return false;
+        }
+        haveMode = true;
+        options.mode = mode;
+        return true;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) {
+                error = arg + " needs a value";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.mode = CliMode::Help;
+            return true;
+        } else if (arg == "--version") {
+            options.mode = CliMode::Version;
+            return true;
+        } else if (arg == "--port") {
+            if (!value(options.port))
+                return false;
+        } else if (arg == "--wakeup-timeout") {
+            std::string text;
+            if (!value(text))
+                return false;
+            char* end = nullptr;
+            options.wakeupTimeoutSeconds = std::strtod(text.c_str(), &end);
+            if (text.empty() || *end != '\0' || !(options.wakeupTimeoutSeconds > 0)) {
+                error = "--wakeup-timeout needs a number of seconds above 0";
+                return false;
+            }
+        } else if (arg == "--quiet" || arg == "-q") {
+            options.quiet = true;
+        } else if (arg == "--check") {
+            if (!setMode(CliMode::Check))
+                return false;
+        } else if (arg == "--list") {
+            if (!setMode(CliMode::List))
+                return false;
+        } else if (arg == "--out") {
+            if (!value(options.listingOut))
+                return false;
+        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+            error = "unknown option " + arg;
+            return false;
+        } else if (options.file.empty()) {
+            options.file = arg;
+        } else {
+            error = "more than one file given";
+            return false;
+        }
+    }
+    if (options.file.empty()) {
+        error = "no update file given";
+        return false;
+    }
+    if (!options.listingOut.empty() && options.mode != CliMode::List) {
+        error = "--out goes with --list";
+        return false;
+    }
+    if (options.port.empty() || (options.port[0] != '/' && ComPortNumber(options.port) == 0)) {
+        error = "PORT must be Com1..Com10 or a device path beginning with '/'";
+        return false;
+    }
+    return true;
+}

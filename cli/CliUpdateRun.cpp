@@ -1,0 +1,227 @@
+#include "CliUpdateRun.h"
+
+#include "ProgressDisplay.h"
+#include "StringTable.h"
+#include "UpdateRunState.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto TICK = std::chrono::milliseconds(50);
+constexpr auto REDRAW_PERIOD = std::chrono::milliseconds(200);
+
+class CCliRunState : public CUpdateRunState {
+public:
+    // The command line's message box: the text on standard error.
+    void ShowMessageBox(const std::string& text) override
+    {
+        std::fprintf(stderr, "%s%s", text.c_str(), !text.empty() && text.back() == '\n' ? "" : "\n");
+    }
+};
+
+void PrintError(const std::string& text)
+{
+    std::fprintf(stderr, "%s%s", text.c_str(), !text.empty() && text.back() == '\n' ? "" : "\n");
+}
+
+// SIGINT and SIGTERM are taken synchronously by the main loop, never in
+// the middle of a frame; the worker thread inherits the blocked mask.
+sigset_t BlockCancelSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    return set;
+}
+
+int WaitForSignal(const sigset_t& set, std::chrono::milliseconds timeout)
+{
+    timespec wait{};
+    wait.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+    wait.tv_nsec = static_cast<long>(timeout.count() % 1000) * 1000000L;
+    return sigtimedwait(&set, nullptr, &wait);
+}
+
+std::vector<SProgressRow> CollectRows(const CUpdateRunState& run)
+{
+    std::vector<SProgressRow> rows;
+    for (unsigned i = 0; i < run.m_targetCount; ++i)
+        rows.push_back({TrimName(run.m_targetName[i]), run.m_targetResult[i].percent.load(), run.TargetStatus(i)});
+    return rows;
+}
+
+// Follows a running update until the worker has ended.
+class CRunMonitor {
+public:
+    CRunMonitor(CCliRunState& run, const SCliOptions& options, const sigset_t& signals)
+        : m_run(run), m_options(options), m_signals(signals),
+          m_display(stdout, isatty(STDOUT_FILENO) == 1, options.quiet)
+    {
+    }
+
+    void Follow();
+    bool CancelledByUser() const { return m_cancelled; }
+    bool WakeupTimedOut() const { return m_wakeupTimedOut; }
+
+private:
+    void HandleSignal(int signal);
+    void CheckWakeupTimeout();
+    void Refresh();
+
+    CCliRunState& m_run;
+    const SCliOptions& m_options;
+    const sigset_t& m_signals;
+    CProgressDisplay m_display;
+    Clock::time_point m_start = Clock::now();
+    Clock::time_point m_lastRedraw{};
+    std::string m_shownMessage;
+    std::string m_candidateMessage;
+    bool m_warned = false;
+    bool m_cancelled = false;
+    bool m_wakeupTimedOut = false;
+};
+
+void CRunMonitor::Follow()
+{
+    m_shownMessage = m_run.Message();
+    m_candidateMessage = m_shownMessage;
+    m_display.ShowMessage(m_shownMessage);
+    m_display.ShowRows(CollectRows(m_run));
+    while (m_run.m_runState == RunActive) {
+        const int signal = WaitForSignal(m_signals, TICK);
+        if (signal > 0)
+            HandleSignal(signal);
+        CheckWakeupTimeout();
+        Refresh();
+    }
+    m_display.Finish();
+}
+
+void CRunMonitor::HandleSignal(int signal)
+{
+    if (m_run.m_deviceAnswered == 0) {
+        m_run.RequestCancel();
+        m_cancelled = true;
+        return;
+    }
+    if (signal == SIGINT && !m_warned) {
+        m_warned = true;
+        m_display.ShowMessage(res::LoadString(res::IDS_CANCEL_WARNING));
+        m_display.ShowMessage("Press Ctrl-C again to cancel.");
+        return;
+    }
+    if (!m_cancelled) {
+        m_run.ConfirmCancel();
+        m_cancelled = true;
+        // The cancel's own text is the run's final message, not a change to report.
+        m_shownMessage = m_candidateMessage = m_run.Message();
+    }
+}
+
+void CRunMonitor::CheckWakeupTimeout()
+{
+    if (m_options.wakeupTimeoutSeconds <= 0 || m_run.m_deviceAnswered != 0 || m_wakeupTimedOut)
+        return;
+    if (Clock::now() - m_start >= std::chrono::duration<double>(m_options.wakeupTimeoutSeconds)) {
+        m_wakeupTimedOut = true;
+        m_run.RequestCancel();
+    }
+}
+
+void CRunMonitor::Refresh()
+{
+    // A new text is shown once it has stood for a whole tick with the run
+    // still going: the text a run ends with is the final message, printed
+    // after the rows, not a change of the message line.
+    if (m_run.m_runState != RunActive)
+        return;
+    const std::string message = m_run.Message();
+    if (message != m_shownMessage) {
+        if (message == m_candidateMessage) {
+            m_shownMessage = message;
+            m_display.ShowMessage(message);
+        } else {
+            m_candidateMessage = message;
+        }
+    }
+    const Clock::time_point now = Clock::now();
+    if (m_run.m_refreshPending != 0 && now - m_lastRedraw >= REDRAW_PERIOD) {
+        m_run.m_refreshPending = 0;
+        m_lastRedraw = now;
+        m_display.ShowRows(CollectRows(m_run));
+    }
+}
+
+std::string PortDeviceName(const std::string& port, std::string& shortName)
+{
+    const int number = ComPortNumber(port);
+    if (number == 0) {
+        shortName = port;
+        return port;
+    }
+    shortName = res::Format("COM%d", number);
+    return res::Format("\\\\.\\COM%d", number);
+}
+
+int ExitStatusOf(const CUpdateRunState& run, const CRunMonitor& monitor)
+{
+    if (monitor.WakeupTimedOut())
+        return EXIT_WAKEUP_TIMEOUT;
+    if (run.m_runState == RunEnded && monitor.CancelledByUser())
+        return EXIT_CANCELLED;
+    const int count = static_cast<int>(run.m_targetCount);
+    const std::string allUpdated = res::Format(res::LoadString(res::IDS_TARGETS_UPDATED).c_str(), count, count);
+    return run.m_runState == RunEndedWithMessage && run.Message() == allUpdated ? EXIT_UPDATED : EXIT_RUN_FAILED;
+}
+
+void PrintOutcome(const CUpdateRunState& run)
+{
+    for (const SProgressRow& row : CollectRows(run))
+        std::printf("%s: %d%% %s\n", row.name.c_str(), row.percent, row.status.c_str());
+    std::printf("%s\n", run.Message().c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int RunUpdate(const SCliOptions& options)
+{
+    CCliRunState run;
+    run.m_fileName = options.file;
+    const CUpdateRunState::SCheckResult check = run.CheckUpdateFileHeader();
+    if (!check.ok) {
+        PrintError(check.message);
+        return EXIT_USAGE_OR_SETUP;
+    }
+    std::string shortName;
+    const std::string deviceName = PortDeviceName(options.port, shortName);
+    if (!run.OpenAndDrainPort(deviceName)) {
+        run.CloseUpdateFile();
+        PrintError(res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), shortName.c_str()));
+        return EXIT_USAGE_OR_SETUP;
+    }
+    run.PrepareRun();
+    const sigset_t signals = BlockCancelSignals();
+    if (!run.LaunchWorker()) {
+        run.ReleaseRunResources();
+        PrintError("Error: the update could not be started (no worker thread).");
+        return EXIT_USAGE_OR_SETUP;
+    }
+    CRunMonitor monitor(run, options, signals);
+    monitor.Follow();
+    run.ReleaseRunResources();
+    if (monitor.WakeupTimedOut())
+        PrintError(res::Format("No answer from the device within %g seconds.", options.wakeupTimeoutSeconds));
+    PrintOutcome(run);
+    const int status = ExitStatusOf(run, monitor);
+    run.m_runState = RunIdle;
+    return status;
+}

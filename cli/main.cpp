@@ -1,0 +1,35 @@
+// update-cli: the update run without a window, for production lines and
+// scripts; the same messages as the window, exit status by outcome.
+
+#include "CliOptions.h"
+#include "CliUpdateRun.h"
+#include "StringTable.h"
+#include "UpdateFileListing.h"
+
+#include <cstdio>
+#include <string>
+
+int main(int argc, char** argv)
+{
+    SCliOptions options;
+    std::string error;
+    if (!ParseCliOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "update-cli: %s\n%s", error.c_str(), CLI_USAGE);
+        return EXIT_USAGE_OR_SETUP;
+    }
+    switch (options.mode) {
+    case CliMode::Help:
+        std::fputs(CLI_USAGE, stdout);
+        return 0;
+    case CliMode::Version:
+        std::printf("update-cli %s\n", res::PROGRAM_VERSION);
+        return 0;
+    case CliMode::Check:
+        return RunCheck(options);
+    case CliMode::List:
+        return RunList(options);
+    case CliMode::Update:
+        break;
+    }
+    return RunUpdate(options);
+}
