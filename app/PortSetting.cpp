@@ -1,0 +1,87 @@
+#include "PortSetting.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kPortKey[] = "Port=";
+
+// One line without its LF and a CR right before it; false when the stream
+// ends before the line begins.
+bool ReadLine(std::istream& in, std::string& line)
+{
+    if (!std::getline(in, line))
+        return false;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return true;
+}
+
+bool WriteAll(int fd, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<SPortSetting> ParsePortSetting(std::istream& in)
+{
+    SPortSetting setting;
+    std::string portLine;
+    if (!ReadLine(in, setting.fileName) || !ReadLine(in, portLine))
+        return std::nullopt;
+    const size_t key = portLine.find(kPortKey);
+    if (key == std::string::npos)
+        return std::nullopt;
+    const size_t digit = key + std::strlen(kPortKey);
+    if (digit >= portLine.size() || portLine[digit] < '0' || portLine[digit] > '9')
+        return std::nullopt;
+    setting.portIndex = portLine[digit] - '0';
+    return setting;
+}
+
+std::optional<SPortSetting> ReadPortSettingFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    return ParsePortSetting(in);
+}
+
+bool WritePortSettingFile(const std::string& path, const SPortSetting& setting)
+{
+    std::string text = setting.fileName + "\n";
+    char portLine[32];
+    std::snprintf(portLine, sizeof portLine, "Port=%d\n", setting.portIndex);
+    text += portLine;
+
+    std::string temporary = path + ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0)
+        return false;
+    // mkstemp creates the file private to the user; the setting is not secret.
+    bool ok = fchmod(fd, 0644) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
+    if (close(fd) != 0)
+        ok = false;
+    if (ok && rename(temporary.c_str(), path.c_str()) != 0)
+        ok = false;
+    if (!ok && unlink(temporary.c_str()) != 0 && errno != ENOENT)
+        std::fprintf(stderr, "update.cfg: unlink %s: %s\n", temporary.c_str(), std::strerror(errno));
+    return ok;
+}

@@ -1,0 +1,10 @@
+#include "UpdateApp.h"
+
+#include "UpdateDlg.h"
+
+bool CUpdateApp::InitInstance()
+{
+    CUpdateDlg dialog;
+    dialog.exec();  // the dialog's result is not used
+    return false;
+}

@@ -1,0 +1,108 @@
+// File selection, the window's side of the file check, and the setting file.
+
+#include "UpdateDlg.h"
+
+#include "FileDialogRules.h"
+#include "PortSetting.h"
+#include "StringTable.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+
+namespace {
+
+constexpr char kSettingFile[] = "update.cfg";
+constexpr char kDefaultSuffix[] = "upd";
+
+}  // namespace
+
+bool CUpdateDlg::CheckUpdateFile()
+{
+    UpdateData(true);
+    TearDownRunDisplay();
+    SetMessage(res::LoadString(res::IDS_IDLE_HINT));
+    UpdateData(false);
+    const SCheckResult result = CheckUpdateFileHeader();
+    if (!result.ok) {
+        if (!result.message.empty())
+            ShowMessageBox(result.message);
+        return false;
+    }
+    BuildRunDisplay();
+    return true;
+}
+
+void CUpdateDlg::OnOpenButton()
+{
+    CheckUpdateFile();
+    CloseUpdateFile();
+}
+
+void CUpdateDlg::OnBrowseButton()
+{
+    UpdateData(true);
+    if (BrowseForFile())
+        return;
+    // The start name was refused: once more from the program's folder.
+    m_fileName = m_programDir + "*.upd";
+    BrowseForFile();
+}
+
+bool CUpdateDlg::BrowseForFile()
+{
+    const SInitialBrowseName start = InitialBrowseName(m_fileName, m_programDir);
+    m_fileName = start.fileName;
+    if (!InitialFolderExists(start.initialName))
+        return false;
+    const std::optional<std::string> chosen = RunFileDialog(start.initialName);
+    if (!chosen)
+        return true;  // cancelled: nothing is checked
+    m_fileName = *chosen;
+    UpdateData(false);
+    CheckUpdateFile();
+    CloseUpdateFile();
+    return true;
+}
+
+std::optional<std::string> CUpdateDlg::RunFileDialog(const std::string& initialName)
+{
+    const QString name = QString::fromLocal8Bit(initialName.c_str());
+    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash < 0 ? QString() : name.left(slash == 0 ? 1 : slash);
+    const QString leaf = name.mid(slash + 1);
+
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(QString::fromLatin1(kDefaultSuffix));
+    const QStringList filters = QString::fromStdString(ConvertFileFilter(res::LoadString(res::IDS_FILE_FILTER)))
+                                    .split(QStringLiteral(";;"));
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.value(0));
+    if (!folder.isEmpty())
+        dialog.setDirectory(folder);
+    // A pattern lists the matching files through the filter; a name is
+    // preselected.
+    if (!leaf.isEmpty() && !leaf.contains(QLatin1Char('*')) && !leaf.contains(QLatin1Char('?')))
+        dialog.selectFile(leaf);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst().toLocal8Bit().toStdString();
+}
+
+bool CUpdateDlg::ReadPortSetting()
+{
+    const std::optional<SPortSetting> setting = ReadPortSettingFile(m_programDir + kSettingFile);
+    if (!setting)
+        return false;
+    m_fileName = setting->fileName;
+    m_portList->setCurrentIndex(setting->portIndex);
+    UpdateData(false);
+    return true;
+}
+
+void CUpdateDlg::WritePortSetting()
+{
+    // A folder that cannot be written only loses the setting.
+    WritePortSettingFile(m_programDir + kSettingFile, {m_fileName, m_portList->currentIndex()});
+}

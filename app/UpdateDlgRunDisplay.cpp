@@ -1,0 +1,116 @@
+// The run display: one row per target under "Update info".
+
+#include "UpdateDlg.h"
+
+#include "DialogTemplates.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+
+#include <algorithm>
+
+namespace {
+
+// The display font: 8.5 pt of the system's default face.
+constexpr double kDisplayFontPoints = 8.5;
+
+QLabel* CreateRowLabel(const QString& text, const QFont& font, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setFont(font);
+    return label;
+}
+
+}  // namespace
+
+void CUpdateDlg::BuildRunDisplay()
+{
+    // The header may name more targets than the display holds.
+    const int rows = static_cast<int>(std::min<unsigned>(m_targetCount, MAX_TARGETS));
+    m_displayFont = QFont();
+    m_displayFont.setPointSizeF(kDisplayFontPoints);
+
+    const bool showHeaders = rows > 0;
+    m_statusHeader->setVisible(showHeaders);
+    m_progressHeader->setVisible(showHeaders);
+    m_applicationHeader->setVisible(showHeaders);
+
+    setFixedSize(m_dialogRect.width(), m_dialogRect.height() + ROW_PITCH * rows);
+    if (isVisible())
+        raise();
+    m_runDisplayBuilt = true;
+
+    m_updateInfoBox->resize(m_groupRect.width(),
+                            m_groupRect.height() + ROW_PITCH * rows + GROUP_EXTRA);
+    const int top = m_updateInfoBox->height() - ROW_PITCH * rows - GROUP_EXTRA;
+    const int width = m_updateInfoBox->width();
+
+    const int nameLeft = m_applicationRect.left() - m_groupRect.left();
+    const int barLeft = m_progressRect.left() - m_groupRect.left();
+    const int statusLeft = m_statusRect.left() - m_groupRect.left();
+    // The name column reaches to xA + xP - 10, as the original laid it out.
+    const int nameRight = nameLeft + barLeft - COLUMN_GAP;
+    const int barRight = statusLeft - COLUMN_GAP;
+    const int statusRight = width - RIGHT_MARGIN;
+    for (int row = 0; row < rows; ++row) {
+        CreateTargetRow(row, nameLeft, nameRight - nameLeft, barLeft, barRight - barLeft, statusLeft,
+                        statusRight - statusLeft, top + ROW_PITCH * row);
+    }
+}
+
+void CUpdateDlg::CreateTargetRow(int row, int nameLeft, int nameWidth, int barLeft, int barWidth,
+                                 int statusLeft, int statusWidth, int top)
+{
+    QLabel* name = CreateRowLabel(QString::fromLocal8Bit(m_targetName[row].c_str()), m_displayFont,
+                                  m_updateInfoBox);
+    name->setGeometry(nameLeft, top, nameWidth, ROW_HEIGHT);
+    name->show();
+    m_nameLabels[row] = name;
+
+    QLabel* status = CreateRowLabel(QStringLiteral("0%"), m_displayFont, m_updateInfoBox);
+    status->setGeometry(statusLeft, top, statusWidth, ROW_HEIGHT);
+    status->show();
+    m_statusLabels[row] = status;
+
+    auto* bar = new QProgressBar(m_updateInfoBox);
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    bar->setTextVisible(false);  // a smooth bar without a percent text
+    bar->setObjectName(QStringLiteral("ctl%1").arg(res::IDC_PROGRESS_FIRST + row));
+    bar->setProperty("controlId", res::IDC_PROGRESS_FIRST + row);
+    bar->setGeometry(barLeft, top, barWidth, ROW_HEIGHT);
+    bar->show();
+    m_progressBars[row] = bar;
+}
+
+void CUpdateDlg::TearDownRunDisplay()
+{
+    if (!m_runDisplayBuilt)
+        return;
+    m_statusHeader->hide();
+    m_progressHeader->hide();
+    m_applicationHeader->hide();
+    m_runDisplayBuilt = false;
+    for (int row = 0; row < MAX_TARGETS; ++row) {
+        delete m_nameLabels[row];
+        delete m_statusLabels[row];
+        delete m_progressBars[row];
+        m_nameLabels[row] = nullptr;
+        m_statusLabels[row] = nullptr;
+        m_progressBars[row] = nullptr;
+    }
+    m_updateInfoBox->resize(m_groupRect.size());
+}
+
+void CUpdateDlg::RefreshTargetRows()
+{
+    for (int row = 0; row < MAX_TARGETS; ++row) {
+        if (m_progressBars[row] == nullptr || m_statusLabels[row] == nullptr)
+            continue;
+        m_progressBars[row]->setValue(std::clamp(m_targetResult[row].percent.load(), 0, 100));
+        m_statusLabels[row]->setText(QString::fromLocal8Bit(TargetRowText(row).c_str()));
+    }
+}
