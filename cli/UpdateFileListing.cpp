@@ -5,18 +5,13 @@
 #include "StringTable.h"
 #include "UpdateFileReader.h"
 #include "UpdateRunState.h"
+#include "XsvfListing.h"
 
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
-#if __has_include("XsvfListing.h")
-#include "XsvfListing.h"
-#else
-// TEMPORARY until the XSVF listing lands: XSVF targets are listed without commands.
-static std::string ListXsvf(const std::vector<uint8_t>&) { return {}; }
-#endif
 
 namespace {
 
