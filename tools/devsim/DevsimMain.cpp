@@ -1,0 +1,223 @@
+// devsim: the simulated device as a program. Creates a pseudo-terminal,
+// links its slave at --link PATH, prints the slave path and serves until the
+// wanted number of sessions ended with 0xA2, the device vanished, or
+// SIGINT/SIGTERM arrived.
+
+#include "Devsim.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+#include <sstream>
+#include <string>
+
+namespace {
+
+const char USAGE[] =
+    "Usage: devsim --link PATH [options]\n"
+    "Simulated device for the update tool, on a pseudo-terminal.\n"
+    "\n"
+    "  --link PATH             symbolic link to the slave side (e.g. bin/ports/com1)\n"
+    "  --power-on-delay MS     silent for MS milliseconds after start (default 0)\n"
+    "  --power-on-wakeups N    ignore the first N wake-up bytes (default 0)\n"
+    "  --extra-acks N          0x11 bytes before 0x88 after the start byte (default 0)\n"
+    "  --busy N                busy bytes before acknowledging a block (default 0)\n"
+    "  --block-crc             check the CRC-16 in the last 2 bytes of every block\n"
+    "  --baud N                pace the line at N baud, 10 bits a byte; 0: none (default)\n"
+    "  --real-delays           really wait for delay frames (one busy byte per 100 ms)\n"
+    "  --refuse LIST           refuse these target numbers (comma separated)\n"
+    "  --fault SPEC            PHASE:NTH[:TIMES]:ACTION[=ARG], repeatable, e.g.\n"
+    "                          shift:3:replace=99  block:2:3:reject  frame:10:0:silent\n"
+    "  --runs N                serve N sessions, then exit (default 1; 0: until a signal)\n"
+    "  --log FILE              write the traffic log to FILE at exit\n"
+    "  --flash FILE            write the model part's flash (512 bytes) to FILE at exit\n"
+    "  --images DIR            write every received image to DIR/target_NNN.bin at exit\n"
+    "  --help                  this text\n";
+
+bool ParseUnsigned(const char* text, unsigned& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long v = std::strtoul(text, &end, 0);
+    if (errno != 0 || end == text || *end != '\0' || v > 0xFFFFFFFFul)
+        return false;
+    value = static_cast<unsigned>(v);
+    return true;
+}
+
+bool ParseTargets(const char* text, std::set<uint8_t>& targets)
+{
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        unsigned v = 0;
+        if (!ParseUnsigned(item.c_str(), v) || v > 255)
+            return false;
+        targets.insert(static_cast<uint8_t>(v));
+    }
+    return true;
+}
+
+struct SOptions {
+    SDevsimConfig config;
+    unsigned runs = 1;
+    std::string log;
+    std::string flash;
+    std::string images;
+};
+
+// Returns 0 when parsed, 2 on a usage error, -1 for --help.
+int ParseOptions(int argc, char** argv, SOptions& o)
+{
+    enum { LINK = 1, DELAY, WAKEUPS, EXTRA, BUSY, CRC, BAUD, REAL, REFUSE, FAULT, RUNS, LOG,
+           FLASH, IMAGES, HELP };
+    static const option LONG[] = {
+        {"link", required_argument, nullptr, LINK},
+        {"power-on-delay", required_argument, nullptr, DELAY},
+        {"power-on-wakeups", required_argument, nullptr, WAKEUPS},
+        {"extra-acks", required_argument, nullptr, EXTRA},
+        {"busy", required_argument, nullptr, BUSY},
+        {"block-crc", no_argument, nullptr, CRC},
+        {"baud", required_argument, nullptr, BAUD},
+        {"real-delays", no_argument, nullptr, REAL},
+        {"refuse", required_argument, nullptr, REFUSE},
+        {"fault", required_argument, nullptr, FAULT},
+        {"runs", required_argument, nullptr, RUNS},
+        {"log", required_argument, nullptr, LOG},
+        {"flash", required_argument, nullptr, FLASH},
+        {"images", required_argument, nullptr, IMAGES},
+        {"help", no_argument, nullptr, HELP},
+        {nullptr, 0, nullptr, 0},
+    };
+    int c;
+    unsigned v = 0;
+    while ((c = getopt_long(argc, argv, "", LONG, nullptr)) != -1) {
+        bool ok = true;
+        switch (c) {
+        case LINK: o.config.linkPath = optarg; break;
+        case DELAY:
+            ok = ParseUnsigned(optarg, v);
+            o.config.powerOnDelay = std::chrono::milliseconds(v);
+            break;
+        case WAKEUPS: ok = ParseUnsigned(optarg, o.config.powerOnAfterWakeups); break;
+        case EXTRA: ok = ParseUnsigned(optarg, o.config.extraAcks); break;
+        case BUSY: ok = ParseUnsigned(optarg, o.config.busyPerBlock); break;
+        case CRC: o.config.blockCrc = true; break;
+        case BAUD: ok = ParseUnsigned(optarg, o.config.baud); break;
+        case REAL: o.config.realDelays = true; break;
+        case REFUSE: ok = ParseTargets(optarg, o.config.refusedTargets); break;
+        case FAULT: {
+            const auto rule = ParseFaultRule(optarg);
+            ok = rule.has_value();
+            if (rule)
+                o.config.faults.push_back(*rule);
+            break;
+        }
+        case RUNS: ok = ParseUnsigned(optarg, o.runs); break;
+        case LOG: o.log = optarg; break;
+        case FLASH: o.flash = optarg; break;
+        case IMAGES: o.images = optarg; break;
+        case HELP: return -1;
+        default: return 2;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "devsim: bad value '%s'\n", optarg);
+            return 2;
+        }
+    }
+    if (optind != argc || o.config.linkPath.empty()) {
+        std::fprintf(stderr, "devsim: --link PATH is required (see --help)\n");
+        return 2;
+    }
+    return 0;
+}
+
+// Blocks until enough sessions ended, the device vanished or a signal came.
+void Serve(const CDevsim& device, unsigned runs, const sigset_t& signals)
+{
+    const timespec tick{0, 50'000'000};
+    for (;;) {
+        const int sig = sigtimedwait(&signals, nullptr, &tick);
+        if (sig > 0)
+            return;
+        if (sig < 0 && errno != EAGAIN && errno != EINTR) {
+            std::perror("devsim: sigtimedwait");
+            return;
+        }
+        if ((runs > 0 && device.SessionsEnded() >= runs) || device.IsVanished())
+            return;
+    }
+}
+
+bool WriteImages(const CDevsim& device, const std::string& folder)
+{
+    bool ok = true;
+    for (const auto& [target, image] : device.Images()) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/target_%03u.bin", target);
+        FILE* f = std::fopen((folder + name).c_str(), "wb");
+        if (!f) {
+            ok = false;
+            continue;
+        }
+        ok = std::fwrite(image.data(), 1, image.size(), f) == image.size() && ok;
+        ok = std::fclose(f) == 0 && ok;
+    }
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    SOptions o;
+    const int parsed = ParseOptions(argc, argv, o);
+    if (parsed == -1) {
+        std::fputs(USAGE, stdout);
+        return 0;
+    }
+    if (parsed != 0)
+        return parsed;
+
+    // Block the signals before the device's thread starts, so only sigtimedwait sees them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) {
+        std::fprintf(stderr, "devsim: pthread_sigmask failed\n");
+        return 1;
+    }
+
+    CDevsim device(o.config);
+    try {
+        device.Start();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "devsim: %s\n", e.what());
+        return 1;
+    }
+    std::printf("%s\n", device.SlavePath().c_str());
+    std::fflush(stdout);
+
+    Serve(device, o.runs, signals);
+    device.Stop();
+
+    int status = 0;
+    if (!o.log.empty() && !device.WriteTrafficLog(o.log)) {
+        std::fprintf(stderr, "devsim: cannot write %s: %s\n", o.log.c_str(), std::strerror(errno));
+        status = 1;
+    }
+    if (!o.flash.empty() && !device.WriteFlash(o.flash)) {
+        std::fprintf(stderr, "devsim: cannot write %s: %s\n", o.flash.c_str(), std::strerror(errno));
+        status = 1;
+    }
+    if (!o.images.empty() && !WriteImages(device, o.images)) {
+        std::fprintf(stderr, "devsim: cannot write the images to %s\n", o.images.c_str());
+        status = 1;
+    }
+    return status;
+}
