@@ -1,0 +1,79 @@
+#pragma once
+// CXsvfWriter: builds XSVF byte streams command by command. Multi-byte
+// numbers are written big-endian; data arguments are byte strings in buffer
+// order (most significant byte first, bit 0 of the last byte shifted first).
+//
+// The writer tracks the current XSDRSIZE byte count B (0 until SdrSize) and
+// the dataMask of the last SetSdrMasks. Every checked method throws
+// std::invalid_argument when a data argument has the wrong length (B for
+// data-register commands, (L + 7) / 8 for XSIR/XSIR2, (K + 7) / 8 for each
+// XSDRINC group with K = 1 bits in dataMask). Raw() writes anything, for
+// malformed streams.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+enum EXsvfCommand : uint8_t {
+    XCOMPLETE = 0, XTDOMASK = 1, XSIR = 2, XSDR = 3, XRUNTEST = 4, XRESERVED5 = 5,
+    XRESERVED6 = 6, XREPEAT = 7, XSDRSIZE = 8, XSDRTDO = 9, XSETSDRMASKS = 10, XSDRINC = 11,
+    XSDRB = 12, XSDRC = 13, XSDRE = 14, XSDRTDOB = 15, XSDRTDOC = 16, XSDRTDOE = 17,
+    XSTATE = 18, XENDIR = 19, XENDDR = 20, XSIR2 = 21, XCOMMENT = 22, XWAIT = 23,
+};
+
+class CXsvfWriter {
+public:
+    // value as `bytes` bytes, big-endian (the low bits of value).
+    static Bytes Value(uint64_t value, size_t bytes);
+
+    CXsvfWriter& Complete();
+    CXsvfWriter& TdoMask(const Bytes& mask);
+    CXsvfWriter& Sir(uint8_t bits, const Bytes& tdi);
+    CXsvfWriter& Sdr(const Bytes& tdi);
+    CXsvfWriter& RunTest(uint32_t microseconds);
+    CXsvfWriter& Repeat(uint8_t times);
+    // Also sets B = (bits + 7) / 8 for the following commands.
+    CXsvfWriter& SdrSize(uint32_t bits);
+    CXsvfWriter& SdrTdo(const Bytes& tdi, const Bytes& expected);
+    CXsvfWriter& SetSdrMasks(const Bytes& addressMask, const Bytes& dataMask);
+    // Start TDI, then one group of new data bits per increment step.
+    CXsvfWriter& SdrInc(const Bytes& tdi, const std::vector<Bytes>& steps);
+    CXsvfWriter& SdrB(const Bytes& tdi) { return DataCommand(XSDRB, tdi); }
+    CXsvfWriter& SdrC(const Bytes& tdi) { return DataCommand(XSDRC, tdi); }
+    CXsvfWriter& SdrE(const Bytes& tdi) { return DataCommand(XSDRE, tdi); }
+    CXsvfWriter& SdrTdoB(const Bytes& tdi, const Bytes& expected) { return DataPair(XSDRTDOB, tdi, expected); }
+    CXsvfWriter& SdrTdoC(const Bytes& tdi, const Bytes& expected) { return DataPair(XSDRTDOC, tdi, expected); }
+    CXsvfWriter& SdrTdoE(const Bytes& tdi, const Bytes& expected) { return DataPair(XSDRTDOE, tdi, expected); }
+    CXsvfWriter& State(uint8_t tapState);
+    CXsvfWriter& EndIr(uint8_t pause);
+    CXsvfWriter& EndDr(uint8_t pause);
+    CXsvfWriter& Sir2(uint16_t bits, const Bytes& tdi);
+    // The text and its terminating zero byte; the text must hold no zero byte.
+    CXsvfWriter& Comment(const std::string& text);
+    CXsvfWriter& Wait(uint8_t waitState, uint8_t endState, uint32_t microseconds);
+    CXsvfWriter& Raw(const Bytes& bytes);
+
+    // Convenience: a number as B bytes.
+    CXsvfWriter& Sdr(uint64_t tdi) { return Sdr(Value(tdi, m_sdrBytes)); }
+    CXsvfWriter& SdrTdo(uint64_t tdi, uint64_t expected)
+    {
+        return SdrTdo(Value(tdi, m_sdrBytes), Value(expected, m_sdrBytes));
+    }
+    CXsvfWriter& TdoMask(uint64_t mask) { return TdoMask(Value(mask, m_sdrBytes)); }
+
+    size_t SdrBytes() const { return m_sdrBytes; }
+    const Bytes& Stream() const { return m_stream; }
+
+private:
+    CXsvfWriter& DataCommand(uint8_t command, const Bytes& data);
+    CXsvfWriter& DataPair(uint8_t command, const Bytes& first, const Bytes& second);
+    void CheckSdr(const Bytes& data, const char* what) const;
+    void Put(uint8_t byte) { m_stream.push_back(byte); }
+    void Put(const Bytes& bytes) { m_stream.insert(m_stream.end(), bytes.begin(), bytes.end()); }
+
+    Bytes m_stream;
+    size_t m_sdrBytes = 0;
+    Bytes m_dataMask;
+};
