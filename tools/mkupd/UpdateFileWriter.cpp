@@ -1,5 +1,7 @@
 #include "UpdateFileWriter.h"
 
+#include "Crc16.h"
+
 #include <cstdio>
 
 namespace upd {
@@ -136,17 +138,6 @@ std::vector<uint8_t> MakeFirmwareBlocks(const std::vector<uint8_t>& image, unsig
         }
     }
     return out;
-}
-
-uint16_t Crc16(const uint8_t* data, size_t length)
-{
-    uint16_t crc = 0;
-    for (size_t i = 0; i < length; ++i) {
-        crc ^= static_cast<uint16_t>(data[i] << 8);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x8005) : static_cast<uint16_t>(crc << 1);
-    }
-    return crc;
 }
 
 }  // namespace upd

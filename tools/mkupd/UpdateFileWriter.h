@@ -49,7 +49,4 @@ std::vector<uint8_t> PackData(const std::vector<uint8_t>& data);
 // blockSize then includes those 2 bytes.
 std::vector<uint8_t> MakeFirmwareBlocks(const std::vector<uint8_t>& image, unsigned blockSize, bool appendCrc);
 
-// CRC-16, polynomial 0x8005, initial value 0, no reflection, no final XOR.
-uint16_t Crc16(const uint8_t* data, size_t length);
-
 }  // namespace upd
