@@ -1,0 +1,130 @@
+#pragma once
+// End-to-end runs of the update worker over a pseudo-terminal against the
+// simulated device: the test writes an update file, starts the device, and
+// runs the worker to its end as a front end would.
+
+#include "Devsim.h"
+#include "UpdateFileFixture.h"
+#include "UpdateRunState.h"
+#include "UpdateThread.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class CCapturingRunState : public CUpdateRunState {
+public:
+    void ShowMessageBox(const std::string& text) override
+    {
+        std::lock_guard<std::mutex> lock(m_boxMutex);
+        m_boxes.push_back(text);
+    }
+    std::vector<std::string> Boxes() const
+    {
+        std::lock_guard<std::mutex> lock(m_boxMutex);
+        return m_boxes;
+    }
+
+private:
+    mutable std::mutex m_boxMutex;
+    std::vector<std::string> m_boxes;
+};
+
+class UpdateRunFixture : public ::testing::Test {
+protected:
+    void StartDevice(SDevsimConfig config = {})
+    {
+        m_device = std::make_unique<CDevsim>(std::move(config));
+        m_device->Start();
+    }
+
+    std::string WriteUpdateFile(const upd::SUpdateFile& file, const std::string& name = "run.upd")
+    {
+        return m_folder.Write(name, upd::WriteUpdateFile(file));
+    }
+
+    // Runs the worker on `path` until it ends; `whileRunning` is called every
+    // few milliseconds on this thread, as the window's timer would be.
+    void RunUpdate(const std::string& path, std::chrono::milliseconds limit = std::chrono::seconds(20),
+                   const std::function<void()>& whileRunning = {})
+    {
+        const unsigned sessionsBefore = m_device->SessionsEnded();
+        m_run.m_fileName = path;
+        const auto check = m_run.CheckUpdateFileHeader();
+        ASSERT_TRUE(check.ok) << check.message;
+        ASSERT_TRUE(m_run.OpenAndDrainPort(m_device->SlavePath()));
+        m_run.PrepareRun();
+        ASSERT_TRUE(m_run.LaunchWorker());
+        const auto start = std::chrono::steady_clock::now();
+        while (m_run.m_runState == RunActive) {
+            if (std::chrono::steady_clock::now() - start > limit) {
+                m_run.RequestCancel();
+                ADD_FAILURE() << "the run did not end within the limit";
+                limit = std::chrono::hours(1);
+            }
+            if (whileRunning)
+                whileRunning();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        m_elapsed = std::chrono::steady_clock::now() - start;
+        m_endState = m_run.m_runState;
+        // A run that sent CMD_END: let the device take it in before the test reads its log.
+        if (m_run.Message().find("targets updated successfully.") != std::string::npos) {
+            EXPECT_TRUE(m_device->WaitForSessions(sessionsBefore + 1, std::chrono::seconds(2)));
+        }
+        m_run.ReleaseRunResources();
+        m_run.m_runState = RunIdle;
+    }
+
+    // Every byte the tool sent, and those from its first CMD_START on.
+    std::vector<uint8_t> ToolBytes() const
+    {
+        std::vector<uint8_t> bytes;
+        for (const STrafficByte& traffic : m_device->Traffic()) {
+            if (traffic.fromTool)
+                bytes.push_back(traffic.byte);
+        }
+        return bytes;
+    }
+    std::vector<uint8_t> ToolBytesFromStart() const
+    {
+        const std::vector<uint8_t> all = ToolBytes();
+        for (size_t i = 0; i < all.size(); ++i) {
+            if (all[i] == CMD_START)
+                return std::vector<uint8_t>(all.begin() + static_cast<std::ptrdiff_t>(i), all.end());
+        }
+        return {};
+    }
+
+    static upd::SUpdateTarget Firmware(unsigned number, std::vector<uint8_t> blocks, const std::string& name = "Board")
+    {
+        upd::SUpdateTarget target;
+        target.number = number;
+        target.name = name;
+        target.type = upd::TYPE_FIRMWARE;
+        target.data = std::move(blocks);
+        return target;
+    }
+
+    static upd::SUpdateTarget Xsvf(unsigned number, std::vector<uint8_t> stream, const std::string& name = "Logic")
+    {
+        upd::SUpdateTarget target;
+        target.number = number;
+        target.name = name;
+        target.type = upd::TYPE_XSVF;
+        target.data = std::move(stream);
+        return target;
+    }
+
+    std::string Row(int index) const { return m_run.TargetRowText(index); }
+
+    CTempFolder m_folder;
+    std::unique_ptr<CDevsim> m_device;
+    CCapturingRunState m_run;
+    int m_endState = RunIdle;
+    std::chrono::steady_clock::duration m_elapsed{};
+};
