@@ -41,12 +41,14 @@ Bytes MakeModelPartProgram(const Bytes& image)
     x.TdoMask(0x00).RunTest(ERASE_WAIT_US).Sdr(0).RunTest(0);
     x.TdoMask(0x01).SdrTdo(0, 0x01);
 
-    x.Sir(MODEL_IR_LENGTH, Instruction(INS_ADDRESS)).Sdr(0);
+    // XSDR compares against whatever mask and expected value are loaded:
+    // every unchecked scan group first loads an empty mask of its own size.
+    x.Sir(MODEL_IR_LENGTH, Instruction(INS_ADDRESS)).TdoMask(0x00).Sdr(0);
     x.Sir(MODEL_IR_LENGTH, Instruction(INS_PROGRAM)).SdrSize(16).TdoMask(0x0000);
     for (size_t i = 0; i < programmed; ++i)
         x.Sdr(words[i]);
 
-    x.Sir(MODEL_IR_LENGTH, Instruction(INS_ADDRESS)).SdrSize(8).Sdr(0);
+    x.Sir(MODEL_IR_LENGTH, Instruction(INS_ADDRESS)).SdrSize(8).TdoMask(0x00).Sdr(0);
     x.Sir(MODEL_IR_LENGTH, Instruction(INS_VERIFY)).SdrSize(16).TdoMask(0xFFFF);
     for (uint16_t w : words)
         x.SdrTdo(0, w);
