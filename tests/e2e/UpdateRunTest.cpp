@@ -8,7 +8,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::vector<uint8_t> kOneBlock = Bytes({0x00, 0x06, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
+const std::vector<uint8_t> kOneBlock = MakeBytes({0x00, 0x06, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
 
 class UpdateRunTest : public UpdateRunFixture {
 protected:
@@ -36,7 +36,7 @@ TEST_F(UpdateRunTest, TypicalRunSendsExactlyTheProtocolBytes)
     EXPECT_EQ(m_run.Message(), "2 of 2 targets updated successfully.");
     EXPECT_EQ(Row(0), "100% ");
     EXPECT_EQ(Row(1), "100% ");
-    const std::vector<uint8_t> expected = Bytes({
+    const std::vector<uint8_t> expected = MakeBytes({
         0xA3,                                            // start
         0xA0, 0x01, 0xFE,                                // select target 1
         0x00, 0x06, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06,  // its one block
@@ -52,7 +52,7 @@ TEST_F(UpdateRunTest, TypicalRunSendsExactlyTheProtocolBytes)
         0xA2,                                            // end
     });
     EXPECT_EQ(ToolBytesFromStart(), expected);
-    EXPECT_EQ(m_device->Images()[1], Bytes({0x01, 0x02, 0x03, 0x04, 0x05, 0x06}));
+    EXPECT_EQ(m_device->Images()[1], MakeBytes({0x01, 0x02, 0x03, 0x04, 0x05, 0x06}));
 }
 
 TEST_F(UpdateRunTest, HexTextFilesUpdateLikeRawOnes)
@@ -81,14 +81,14 @@ TEST_F(UpdateRunTest, PackedFirmwareArrivesUnpacked)
 TEST_F(UpdateRunTest, UnknownTypeIsSkippedWithoutSendingAnything)
 {
     StartDevice();
-    upd::SUpdateTarget odd = Firmware(5, Bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
+    upd::SUpdateTarget odd = Firmware(5, MakeBytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
     odd.type = 0x1234;
     RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {odd, Firmware(1, kOneBlock)}}));
     EXPECT_EQ(m_run.Message(), "1 of 2 targets updated successfully.");
     EXPECT_EQ(Row(0), "0% update unknown");
     EXPECT_EQ(Row(1), "100% ");
     const auto sent = ToolBytesFromStart();
-    EXPECT_EQ(std::vector<uint8_t>(sent.begin(), sent.begin() + 4), Bytes({0xA3, 0xA0, 0x01, 0xFE}));
+    EXPECT_EQ(std::vector<uint8_t>(sent.begin(), sent.begin() + 4), MakeBytes({0xA3, 0xA0, 0x01, 0xFE}));
 }
 
 TEST_F(UpdateRunTest, RefusedTargetIsMissingAndTheRunGoesOn)
@@ -119,7 +119,7 @@ TEST_F(UpdateRunTest, SelectionRetriesResendNumberAndComplementOnly)
     EXPECT_EQ(m_run.Message(), "1 of 1 targets updated successfully.");
     const auto sent = ToolBytesFromStart();
     EXPECT_EQ(std::vector<uint8_t>(sent.begin(), sent.begin() + 10),
-              Bytes({0xA3, 0xA0, 0x01, 0xFE, 0x01, 0xFE, 0x01, 0xFE, 0x01, 0xFE}));
+              MakeBytes({0xA3, 0xA0, 0x01, 0xFE, 0x01, 0xFE, 0x01, 0xFE, 0x01, 0xFE}));
 }
 
 TEST_F(UpdateRunTest, BusySelectionAnswerFailsTheTarget)
@@ -228,7 +228,7 @@ TEST_F(UpdateRunTest, OversizedBlockIsAFormatErrorBeforeAnythingIsSent)
     block.resize(2 + 999, 0xAA);
     RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, block)}}));
     EXPECT_EQ(m_run.Message().rfind("Update cancelled - wrong fileformat in ", 0), 0u);
-    EXPECT_EQ(ToolBytesFromStart(), Bytes({0xA3, 0xA0, 0x01, 0xFE}));
+    EXPECT_EQ(ToolBytesFromStart(), MakeBytes({0xA3, 0xA0, 0x01, 0xFE}));
 }
 
 TEST_F(UpdateRunTest, HeaderCountIsTheFinalCountsTotal)
@@ -245,7 +245,7 @@ TEST_F(UpdateRunTest, EmptyBodyUpdatesZeroOfZero)
     StartDevice();
     RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {}}));
     EXPECT_EQ(m_run.Message(), "0 of 0 targets updated successfully.");
-    EXPECT_EQ(ToolBytesFromStart(), Bytes({0xA3, 0xA2}));
+    EXPECT_EQ(ToolBytesFromStart(), MakeBytes({0xA3, 0xA2}));
 }
 
 TEST_F(UpdateRunTest, TimeoutsDoNotBreakTheWakeupSeries)

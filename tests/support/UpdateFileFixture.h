@@ -48,7 +48,7 @@ private:
     std::string m_path;
 };
 
-inline std::vector<uint8_t> Bytes(std::initializer_list<int> values)
+inline std::vector<uint8_t> MakeBytes(std::initializer_list<int> values)
 {
     std::vector<uint8_t> out;
     for (int v : values)

@@ -1,6 +1,7 @@
 // mkupd: writes update files from target descriptions, so that nobody has to
 // hand-edit hexadecimal text.
 
+#include "SampleUpdateFile.h"
 #include "UpdateFileWriter.h"
 
 #include <cerrno>
@@ -28,7 +29,9 @@ const char* const USAGE =
     "  --block-crc       firmware: end every block with the CRC-16 of its image bytes\n"
     "  --as-is           store the data unchanged (firmware already cut into blocks)\n"
     "  --packed          store the data packed (V1.01 only)\n"
-    "  --header-count N  write N as the header's target count (default: the targets)\n";
+    "  --header-count N  write N as the header's target count (default: the targets)\n"
+    "\n"
+    "       mkupd --sample OUT.upd   writes the bundled sample update file\n";
 
 struct STargetOptions {
     upd::SUpdateTarget target;
@@ -96,6 +99,7 @@ int main(int argc, char** argv)
     upd::SUpdateFile file;
     std::string outPath;
     std::vector<STargetOptions> targets;
+    bool sample = false;
     auto current = [&]() -> STargetOptions& {
         if (targets.empty())
             Fail("target options must follow --target");
@@ -111,6 +115,9 @@ int main(int argc, char** argv)
         if (arg == "--help" || arg == "-h") {
             std::cout << USAGE;
             return 0;
+        } else if (arg == "--sample") {
+            sample = true;
+            outPath = value();
         } else if (arg == "-o" || arg == "--output") {
             outPath = value();
         } else if (arg == "--file-version") {
@@ -152,7 +159,7 @@ int main(int argc, char** argv)
         file.targets.push_back(BuildTarget(options));
     std::vector<uint8_t> bytes;
     try {
-        bytes = upd::WriteUpdateFile(file);
+        bytes = sample ? MakeSampleUpdateFile() : upd::WriteUpdateFile(file);
     } catch (const upd::CWriteError& error) {
         Fail(error.what());
     }
