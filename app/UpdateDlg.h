@@ -124,6 +124,14 @@ public:
     const std::string& ProgramDir() const { return m_programDir; }
     bool IsRunTimerActive() const { return m_runTimer.isActive(); }
 
+    // ---- QDialog ------------------------------------------------------------
+    // The first show runs OnInitDialog.
+    void setVisible(bool visible) override;
+    // The close box and Escape; refused during a run.
+    void reject() override;
+    // Ends the dialog (refused during a run), then DestroyWindow.
+    void done(int result) override;
+
 protected:
     // The window-thread half of ShowMessageBox: a modal message box. Tests
     // replace it to capture the text instead of blocking.
@@ -132,9 +140,6 @@ protected:
     // or pattern). The chosen path, or nothing when the user cancelled.
     virtual std::optional<std::string> RunFileDialog(const std::string& initialName);
 
-    void setVisible(bool visible) override;
-    void reject() override;
-    void done(int result) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:

@@ -1,0 +1,95 @@
+// The setting file "update.cfg": what a read makes of it, and the atomic write.
+
+#include "PortSetting.h"
+#include "UpdateFileFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <sys/stat.h>
+
+namespace {
+
+struct SParseCase {
+    const char* label;
+    std::string text;
+    bool valid;
+    std::string fileName;
+    int portIndex;
+};
+
+class PortSettingParse : public ::testing::TestWithParam<SParseCase> {};
+
+TEST_P(PortSettingParse, ReadsFileAndPortOrRefuses)
+{
+    const SParseCase& c = GetParam();
+    std::istringstream in(c.text);
+    const std::optional<SPortSetting> setting = ParsePortSetting(in);
+    ASSERT_EQ(setting.has_value(), c.valid);
+    if (c.valid) {
+        EXPECT_EQ(setting->fileName, c.fileName);
+        EXPECT_EQ(setting->portIndex, c.portIndex);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, PortSettingParse,
+    ::testing::Values(
+        SParseCase{"Plain", "/fw/dev.upd\nPort=2\n", true, "/fw/dev.upd", 2},
+        SParseCase{"CrLf", "/fw/dev.upd\r\nPort=2\r\n", true, "/fw/dev.upd", 2},
+        SParseCase{"LastIndexIsCom10", "a\nPort=9\n", true, "a", 9},
+        SParseCase{"OnlyFirstDigitCounts", "a\nPort=12\n", true, "a", 1},
+        SParseCase{"KeyAnywhereInLine", "a\nspeed 5 Port=3\n", true, "a", 3},
+        SParseCase{"NoLineEndAfterPort", "a\nPort=4", true, "a", 4},
+        SParseCase{"EmptyFileNameKeepsPort", "\nPort=5\n", true, "", 5},
+        SParseCase{"LinesAfterSecondIgnored", "a\nPort=1\nPort=7\n", true, "a", 1},
+        SParseCase{"LongFileName", std::string(700, 'x') + "\nPort=0\n", true, std::string(700, 'x'), 0},
+        SParseCase{"KeyWithoutDigit", "a\nPort=\n", false, "", 0},
+        SParseCase{"KeyWithLetter", "a\nPort=x\n", false, "", 0},
+        SParseCase{"LowerCaseKey", "a\nport=3\n", false, "", 0},
+        SParseCase{"NoSecondLine", "a\n", false, "", 0},
+        SParseCase{"NoLineEndAtAll", "a", false, "", 0},
+        SParseCase{"Empty", "", false, "", 0}),
+    [](const ::testing::TestParamInfo<SParseCase>& info) { return std::string(info.param.label); });
+
+TEST(PortSettingFile, MissingFileReadsAsNoSetting)
+{
+    CTempFolder folder;
+    EXPECT_FALSE(ReadPortSettingFile(folder.Path() + "/update.cfg").has_value());
+}
+
+TEST(PortSettingFile, WriteReplacesTheFileAndReadsBack)
+{
+    CTempFolder folder;
+    const std::string path = folder.Write("update.cfg", "old\nPort=7\n");
+    ASSERT_TRUE(WritePortSettingFile(path, {"/fw/dev.upd", 2}));
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "/fw/dev.upd\nPort=2\n");
+    // Only the setting file remains: the temporary one was renamed over it.
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.Path()))
+        ++entries;
+    EXPECT_EQ(entries, 1);
+}
+
+TEST(PortSettingFile, UnwritableFolderKeepsTheOldFile)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
+    CTempFolder folder;
+    const std::string path = folder.Write("update.cfg", "old\nPort=7\n");
+    ASSERT_EQ(chmod(folder.Path().c_str(), 0555), 0);
+    EXPECT_FALSE(WritePortSettingFile(path, {"new", 1}));
+    ASSERT_EQ(chmod(folder.Path().c_str(), 0755), 0);
+    const std::optional<SPortSetting> kept = ReadPortSettingFile(path);
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(kept->fileName, "old");
+}
+
+TEST(PortSettingFile, MissingFolderFailsQuietly)
+{
+    EXPECT_FALSE(WritePortSettingFile("/nonexistent-folder-for-test/update.cfg", {"x", 0}));
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+// Runs with the real worker over a pseudo-terminal linked as a port beside
+// the test program. The line here has no device behind it, so the worker
+// stays in the wake-up phase until the test cancels.
+
+#include "ComPort.h"
+#include "PtyPair.h"
+#include "StringTable.h"
+#include "TestUpdateDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+// Com9: kept apart from the Com1 link that other suites use for the
+// simulated device.
+constexpr int kPortIndex = 8;
+
+class CPortLink {
+public:
+    CPortLink(int number, const std::string& target)
+        : m_path(ProgramDirectory() + "ports/com" + std::to_string(number))
+    {
+        std::filesystem::create_directories(ProgramDirectory() + "ports");
+        std::error_code ignored;
+        std::filesystem::remove(m_path, ignored);
+        std::filesystem::create_symlink(target, m_path);
+    }
+    ~CPortLink()
+    {
+        std::error_code ignored;
+        std::filesystem::remove(m_path, ignored);
+    }
+    CPortLink(const CPortLink&) = delete;
+    CPortLink& operator=(const CPortLink&) = delete;
+
+private:
+    std::string m_path;
+};
+
+class SilentLineRunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string file = WriteTargetsFile(m_folder, "run.upd", 2);
+        WriteSettingFile(m_folder, file + "\nPort=" + std::to_string(kPortIndex) + "\n");
+        m_dlg = std::make_unique<CTestUpdateDlg>(m_folder.Path() + "/");
+        m_dlg->show();
+    }
+    void TearDown() override
+    {
+        // Never leave a worker running on a window that goes away.
+        if (m_dlg->m_runState != RunIdle) {
+            m_dlg->RequestCancel();
+            EXPECT_TRUE(QTest::qWaitFor([&] { return m_dlg->m_runState == RunIdle; }, 10000));
+        }
+    }
+
+    CTempFolder m_folder;
+    CPtyPair m_line;
+    CPortLink m_link{kPortIndex + 1, m_line.SlavePath()};
+    std::unique_ptr<CTestUpdateDlg> m_dlg;
+};
+
+TEST_F(SilentLineRunTest, CancelDuringWakeUpEndsQuietly)
+{
+    CTestUpdateDlg& dlg = *m_dlg;
+    Button(dlg, res::IDC_UPDATE)->click();
+    ASSERT_TRUE(dlg.Messages().empty()) << dlg.Messages().front();
+    EXPECT_TRUE(dlg.ControlsLocked());
+    EXPECT_TRUE(dlg.IsRunTimerActive());
+    EXPECT_EQ(MessageLine(dlg), "Connect device, switch device off then on");
+    // The worker is knocking: wake-up bytes arrive on the line.
+    const std::vector<uint8_t> sent = m_line.ReadMaster(1, 5000);
+    ASSERT_EQ(sent, std::vector<uint8_t>{0xA4});
+
+    Button(dlg, res::IDC_CANCEL_RUN)->click();
+    EXPECT_EQ(dlg.WarningDlg(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.m_runState == RunIdle; }, 10000));
+    EXPECT_TRUE(dlg.Messages().empty());
+    EXPECT_EQ(MessageLine(dlg), "Connect device, switch device off then on");
+    EXPECT_FALSE(dlg.ControlsLocked());
+    EXPECT_FALSE(dlg.m_comPort.IsOpen());
+    EXPECT_EQ(dlg.m_updateFile, nullptr);
+    EXPECT_FALSE(dlg.IsRunTimerActive());
+}
+
+TEST_F(SilentLineRunTest, PortInUseIsReportedAndFreePortOpensNextTime)
+{
+    CTestUpdateDlg& dlg = *m_dlg;
+    {
+        CComPort holder;
+        ASSERT_TRUE(holder.Open(m_line.SlavePath(), 57600, 100));
+        Button(dlg, res::IDC_UPDATE)->click();
+        ASSERT_EQ(dlg.Messages().size(), 1u);
+        EXPECT_EQ(dlg.Messages()[0], "Error: COM9 in use or does not exist.\n");
+        EXPECT_FALSE(dlg.ControlsLocked());
+        EXPECT_EQ(dlg.m_updateFile, nullptr);
+        EXPECT_EQ(dlg.m_runState, RunIdle);
+    }
+    Button(dlg, res::IDC_UPDATE)->click();
+    EXPECT_EQ(dlg.Messages().size(), 1u);
+    EXPECT_TRUE(dlg.ControlsLocked());
+    EXPECT_EQ(dlg.m_runState, RunActive);
+}
+
+TEST_F(SilentLineRunTest, FailedCheckStartsNoRun)
+{
+    CTestUpdateDlg& dlg = *m_dlg;
+    Edit(dlg, res::IDC_FILE_EDIT)->setText(QString::fromStdString(m_folder.Path() + "/gone.upd"));
+    Button(dlg, res::IDC_UPDATE)->click();
+    ASSERT_EQ(dlg.Messages().size(), 1u);
+    EXPECT_EQ(dlg.Messages()[0], "Error: File '" + m_folder.Path() + "/gone.upd' not found.\n");
+    EXPECT_FALSE(dlg.m_comPort.IsOpen());
+    EXPECT_EQ(dlg.m_runState, RunIdle);
+    EXPECT_FALSE(dlg.ControlsLocked());
+}
+
+}  // namespace

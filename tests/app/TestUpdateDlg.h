@@ -1,0 +1,111 @@
+#pragma once
+// The main window for tests: message boxes and the file dialog are captured
+// instead of shown, the setting file lives in a private temporary folder,
+// and helpers reach the controls by id and write update files.
+
+#include "UpdateDlg.h"
+#include "UpdateFileFixture.h"
+#include "UpdateFileWriter.h"
+
+#include "DialogTemplates.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+class CTestUpdateDlg : public CUpdateDlg {
+public:
+    explicit CTestUpdateDlg(const std::string& programDir) : CUpdateDlg(programDir) {}
+
+    std::vector<std::string> Messages() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_messages;
+    }
+
+    // Answers of the next file dialogs: a path, or nothing for "cancelled".
+    std::deque<std::optional<std::string>> m_fileDialogAnswers;
+    std::vector<std::string> m_fileDialogStarts;
+    // Called while a message box would be open (e.g. to inspect the window).
+    std::function<void(const std::string&)> m_onMessageBox;
+
+protected:
+    void PresentMessageBox(const std::string& text) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_messages.push_back(text);
+        }
+        if (m_onMessageBox)
+            m_onMessageBox(text);
+    }
+
+    std::optional<std::string> RunFileDialog(const std::string& initialName) override
+    {
+        m_fileDialogStarts.push_back(initialName);
+        if (m_fileDialogAnswers.empty())
+            return std::nullopt;
+        std::optional<std::string> answer = m_fileDialogAnswers.front();
+        m_fileDialogAnswers.pop_front();
+        return answer;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_messages;
+};
+
+inline QPushButton* Button(const CUpdateDlg& dlg, int id)
+{
+    return qobject_cast<QPushButton*>(dlg.Control(id));
+}
+
+inline QComboBox* PortList(const CUpdateDlg& dlg)
+{
+    return qobject_cast<QComboBox*>(dlg.Control(res::IDC_PORT_LIST));
+}
+
+inline QLineEdit* Edit(const CUpdateDlg& dlg, int id)
+{
+    return qobject_cast<QLineEdit*>(dlg.Control(id));
+}
+
+inline std::string MessageLine(const CUpdateDlg& dlg)
+{
+    return Edit(dlg, res::IDC_MESSAGE)->text().toStdString();
+}
+
+// A "V1.01" firmware file whose targets are named name1, name2 ...
+inline std::string WriteTargetsFile(const CTempFolder& folder, const std::string& fileName, int targets)
+{
+    upd::SUpdateFile file;
+    for (int i = 0; i < targets; ++i) {
+        upd::SUpdateTarget target;
+        target.number = static_cast<unsigned>(i + 1);
+        target.name = "name" + std::to_string(i + 1);
+        target.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(40, static_cast<uint8_t>(i)), 20, false);
+        file.targets.push_back(target);
+    }
+    return folder.Write(fileName, upd::WriteUpdateFile(file));
+}
+
+inline std::string WriteSettingFile(const CTempFolder& folder, const std::string& text)
+{
+    return folder.Write("update.cfg", text);
+}
+
+inline std::string ReadWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
