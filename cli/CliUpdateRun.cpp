@@ -7,6 +7,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <deque>
+#include <mutex>
+#include <utility>
 #include <unistd.h>
 
 namespace {
@@ -16,6 +19,11 @@ using Clock = std::chrono::steady_clock;
 constexpr auto TICK = std::chrono::milliseconds(50);
 constexpr auto REDRAW_PERIOD = std::chrono::milliseconds(200);
 
+struct SMessageChange {
+    std::string text;
+    Clock::time_point time;
+};
+
 class CCliRunState : public CUpdateRunState {
 public:
     // The command line's message box: the text on standard error.
@@ -23,6 +31,24 @@ public:
     {
         std::fprintf(stderr, "%s%s", text.c_str(), !text.empty() && text.back() == '\n' ? "" : "\n");
     }
+
+    // Every change of the message line since the last call, oldest first.
+    std::deque<SMessageChange> TakeChanges()
+    {
+        std::lock_guard<std::mutex> lock(m_changeMutex);
+        return std::exchange(m_changes, {});
+    }
+
+protected:
+    void OnMessageChanged(const std::string& text) override
+    {
+        std::lock_guard<std::mutex> lock(m_changeMutex);
+        m_changes.push_back({text, Clock::now()});
+    }
+
+private:
+    std::mutex m_changeMutex;
+    std::deque<SMessageChange> m_changes;
 };
 
 void PrintError(const std::string& text)
@@ -75,6 +101,8 @@ private:
     void HandleSignal(int signal);
     void CheckWakeupTimeout();
     void Refresh();
+    // At the end: every change not shown yet, but the final message.
+    void FlushChanges();
 
     CCliRunState& m_run;
     const SCliOptions& m_options;
@@ -82,8 +110,7 @@ private:
     CProgressDisplay m_display;
     Clock::time_point m_start = Clock::now();
     Clock::time_point m_lastRedraw{};
-    std::string m_shownMessage;
-    std::string m_candidateMessage;
+    std::deque<SMessageChange> m_pending;
     bool m_warned = false;
     bool m_cancelled = false;
     bool m_wakeupTimedOut = false;
@@ -91,9 +118,8 @@ private:
 
 void CRunMonitor::Follow()
 {
-    m_shownMessage = m_run.Message();
-    m_candidateMessage = m_shownMessage;
-    m_display.ShowMessage(m_shownMessage);
+    m_run.TakeChanges();
+    m_display.ShowMessage(m_run.Message());
     m_display.ShowRows(CollectRows(m_run));
     while (m_run.m_runState == RunActive) {
         const int signal = WaitForSignal(m_signals, TICK);
@@ -102,7 +128,19 @@ void CRunMonitor::Follow()
         CheckWakeupTimeout();
         Refresh();
     }
+    FlushChanges();
     m_display.Finish();
+}
+
+void CRunMonitor::FlushChanges()
+{
+    std::deque<SMessageChange> changes = m_run.TakeChanges();
+    m_pending.insert(m_pending.end(), changes.begin(), changes.end());
+    if (!m_pending.empty() && m_pending.back().text == m_run.Message())
+        m_pending.pop_back();
+    for (const SMessageChange& change : m_pending)
+        m_display.ShowMessage(change.text);
+    m_pending.clear();
 }
 
 void CRunMonitor::HandleSignal(int signal)
@@ -122,7 +160,10 @@ void CRunMonitor::HandleSignal(int signal)
         m_run.ConfirmCancel();
         m_cancelled = true;
         // The cancel's own text is the run's final message, not a change to report.
-        m_shownMessage = m_candidateMessage = m_run.Message();
+        std::deque<SMessageChange> changes = m_run.TakeChanges();
+        if (!changes.empty() && changes.back().text == m_run.Message())
+            changes.pop_back();
+        m_pending.insert(m_pending.end(), changes.begin(), changes.end());
     }
 }
 
@@ -138,22 +179,21 @@ void CRunMonitor::CheckWakeupTimeout()
 
 void CRunMonitor::Refresh()
 {
-    // A new text is shown once it has stood for a whole tick with the run
-    // still going: the text a run ends with is the final message, printed
-    // after the rows, not a change of the message line.
-    if (m_run.m_runState != RunActive)
-        return;
-    const std::string message = m_run.Message();
-    if (message != m_shownMessage) {
-        if (message == m_candidateMessage) {
-            m_shownMessage = message;
-            m_display.ShowMessage(message);
-        } else {
-            m_candidateMessage = message;
-        }
-    }
+    const bool active = m_run.m_runState == RunActive;
+    std::deque<SMessageChange> changes = m_run.TakeChanges();
+    m_pending.insert(m_pending.end(), changes.begin(), changes.end());
+    // Every change is shown in order. The newest one waits a tick: the text a
+    // run ends with is written just before the end, and it is the final
+    // message, printed after the rows rather than as a change.
     const Clock::time_point now = Clock::now();
-    if (m_run.m_refreshPending != 0 && now - m_lastRedraw >= REDRAW_PERIOD) {
+    while (!m_pending.empty()) {
+        const bool newest = m_pending.size() == 1;
+        if (!active || (newest && now - m_pending.front().time < TICK))
+            break;
+        m_display.ShowMessage(m_pending.front().text);
+        m_pending.pop_front();
+    }
+    if (active && m_run.m_refreshPending != 0 && now - m_lastRedraw >= REDRAW_PERIOD) {
         m_run.m_refreshPending = 0;
         m_lastRedraw = now;
         m_display.ShowRows(CollectRows(m_run));

@@ -43,8 +43,13 @@ std::string CUpdateRunState::Message() const
 
 void CUpdateRunState::SetMessage(const std::string& text)
 {
-    std::lock_guard<std::mutex> lock(m_textMutex);
-    m_message = text;
+    {
+        std::lock_guard<std::mutex> lock(m_textMutex);
+        if (m_message == text)
+            return;
+        m_message = text;
+    }
+    OnMessageChanged(text);
 }
 
 std::string CUpdateRunState::TargetStatus(int index) const

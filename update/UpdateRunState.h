@@ -125,6 +125,11 @@ public:
     uint32_t m_runPending = 0;
     bool m_dataEnd = false;
 
+protected:
+    // Called after every change of the message line, on the thread that made
+    // it, outside the text lock. Front ends that log every change hook in here.
+    virtual void OnMessageChanged(const std::string& text) { (void)text; }
+
 private:
     mutable std::mutex m_textMutex;
     std::string m_message;

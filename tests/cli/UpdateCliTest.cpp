@@ -1,0 +1,206 @@
+// update-cli as a user runs it: output, exit status and signals.
+
+#include "ChildProcess.h"
+#include "Devsim.h"
+#include "UpdateFileFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::vector<uint8_t> kOneBlock = MakeBytes({0x00, 0x06, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
+
+upd::SUpdateTarget Firmware(unsigned number, const std::string& name)
+{
+    upd::SUpdateTarget target;
+    target.number = number;
+    target.name = name;
+    target.data = kOneBlock;
+    return target;
+}
+
+class UpdateCliTest : public ::testing::Test {
+protected:
+    std::string WriteFile(const upd::SUpdateFile& file)
+    {
+        return m_folder.Write("cli.upd", upd::WriteUpdateFile(file));
+    }
+
+    void StartDevice(SDevsimConfig config = {})
+    {
+        m_device = std::make_unique<CDevsim>(std::move(config));
+        m_device->Start();
+    }
+
+    // Runs update-cli to its end.
+    int Run(const std::vector<std::string>& args, int timeoutMs = 20000)
+    {
+        m_child = std::make_unique<CChildProcess>("update-cli", args);
+        const int status = m_child->Wait(timeoutMs);
+        m_stdout = m_child->Stdout();
+        m_stderr = m_child->Stderr();
+        return status;
+    }
+
+    CTempFolder m_folder;
+    std::unique_ptr<CDevsim> m_device;
+    std::unique_ptr<CChildProcess> m_child;
+    std::string m_stdout;
+    std::string m_stderr;
+};
+
+TEST_F(UpdateCliTest, CheckListsVersionAndTargets)
+{
+    const std::string path = WriteFile({upd::FileVersion::V1_00, {Firmware(1, "  Controller "), Firmware(2, "Logic")}});
+    EXPECT_EQ(Run({"--check", path}), 0);
+    EXPECT_EQ(m_stdout, "Version: V1.00\n1: Controller\n2: Logic\n");
+}
+
+TEST_F(UpdateCliTest, FailedCheckPrintsTheMessageAndExits2)
+{
+    const std::string path = m_folder.Write("bad.upd", std::string("Firmwareupdate-Fileformat-V2.00\n00\n"));
+    EXPECT_EQ(Run({"--check", path}), 2);
+    EXPECT_EQ(m_stderr, "Error: V2.00 is wrong version of update file\n" + path + ".\nExpected version V1.00 V1.01  !\n");
+    EXPECT_EQ(m_stdout, "");
+    EXPECT_EQ(Run({path}), 2);
+}
+
+TEST_F(UpdateCliTest, ListDescribesEveryRecordAndRefusesAMalformedBody)
+{
+    upd::SUpdateTarget packed = Firmware(1, "Controller");
+    packed.packed = true;
+    const std::string path = WriteFile({upd::FileVersion::V1_01, {packed}});
+    const std::string listing = m_folder.Path() + "/listing.txt";
+    EXPECT_EQ(Run({"--list", path, "--out", listing}), 0);
+    EXPECT_NE(m_stdout.find("Record 1: target 01, flags 0001, type FEFF (firmware), stored 9 bytes, unpacked 8 bytes, "
+                            "1 block\n"),
+              std::string::npos)
+        << m_stdout;
+
+    const std::string cut = m_folder.Write("cut.upd", std::string("Firmwareupdate-Fileformat-V1.01\n01\n01 A\n"
+                                                                  "010000FEFF000000080006"));
+    EXPECT_EQ(Run({"--list", cut}), 2);
+    EXPECT_NE(m_stderr.find("record 1"), std::string::npos) << m_stderr;
+}
+
+TEST_F(UpdateCliTest, UsageErrorsExit2)
+{
+    EXPECT_EQ(Run({}), 2);
+    EXPECT_EQ(Run({"--port", "Com11", "x.upd"}), 2);
+    EXPECT_EQ(Run({"--port", "ttyS0", "x.upd"}), 2);
+    EXPECT_EQ(Run({"--bogus", "x.upd"}), 2);
+    EXPECT_EQ(Run({"--version"}), 0);
+    EXPECT_EQ(m_stdout, "update-cli V1.5\n");
+}
+
+TEST_F(UpdateCliTest, PortThatCannotBeOpenedExits2)
+{
+    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
+    EXPECT_EQ(Run({"--port", "/nonexistent/tty", path}), 2);
+    EXPECT_EQ(m_stderr, "Error: /nonexistent/tty in use or does not exist.\n");
+}
+
+TEST_F(UpdateCliTest, SuccessfulRunPrintsMessagesRowsAndExits0)
+{
+    StartDevice();
+    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, " Controller\r"), Firmware(2, "Logic")}});
+    EXPECT_EQ(Run({"--port", m_device->SlavePath(), path}), 0) << m_stderr;
+    EXPECT_EQ(m_stdout,
+              "Connect device, switch device off then on\n"
+              "running update\n"
+              "Controller: 100% \n"
+              "Logic: 100% \n"
+              "2 of 2 targets updated successfully.\n");
+}
+
+TEST_F(UpdateCliTest, FewerTargetsUpdatedExits1)
+{
+    SDevsimConfig config;
+    config.refusedTargets = {2};
+    StartDevice(config);
+    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A"), Firmware(2, "B")}});
+    EXPECT_EQ(Run({"--quiet", "--port", m_device->SlavePath(), path}), 1);
+    EXPECT_EQ(m_stdout, "A: 100% \nB: 0% missing target\n1 of 2 targets updated successfully.\n");
+}
+
+TEST_F(UpdateCliTest, WakeupTimeoutExits4)
+{
+    SDevsimConfig config;
+    config.powerOnDelay = 1h;
+    StartDevice(config);
+    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
+    EXPECT_EQ(Run({"--wakeup-timeout", "0.3", "--port", m_device->SlavePath(), path}), 4);
+    EXPECT_EQ(m_stdout, "Connect device, switch device off then on\nA: 0% \nConnect device, switch device off then on\n");
+}
+
+TEST_F(UpdateCliTest, InterruptBeforeTheDeviceAnsweredCancelsAtOnce)
+{
+    SDevsimConfig config;
+    config.powerOnDelay = 1h;
+    StartDevice(config);
+    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
+    m_child = std::make_unique<CChildProcess>("update-cli", std::vector<std::string>{"--port", m_device->SlavePath(), path});
+    while (m_device->Traffic().empty())
+        std::this_thread::sleep_for(5ms);
+    m_child->Signal(SIGINT);
+    EXPECT_EQ(m_child->Wait(5000), 3);
+    EXPECT_EQ(m_child->Stdout(), "Connect device, switch device off then on\nA: 0% \n"
+                                 "Connect device, switch device off then on\n");
+}
+
+TEST_F(UpdateCliTest, InterruptAfterTheDeviceAnsweredAsksFirst)
+{
+    StartDevice();
+    // The first block keeps the device busy until the user has decided.
+    m_device->SetFaults({{EPhase::Block, 1, 1, EFaultAction::Busy, {}, 1000000}});
+    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A"), Firmware(2, "B")}});
+    m_child = std::make_unique<CChildProcess>("update-cli", std::vector<std::string>{"--port", m_device->SlavePath(), path});
+    while (m_device->Count(EPhase::Block) < 1)
+        std::this_thread::sleep_for(5ms);
+    m_child->Signal(SIGINT);
+    while (m_child->Stdout().find("Press Ctrl-C again to cancel.") == std::string::npos)
+        std::this_thread::sleep_for(5ms);
+    m_child->Signal(SIGINT);
+    EXPECT_EQ(m_child->Wait(5000), 3);
+    EXPECT_EQ(m_child->Stdout(),
+              "Connect device, switch device off then on\n"
+              "running update\n"
+              "If you cancel the software upgrade the device may not be operable.\n\n"
+              "In this case you will have to do the software upgrade later on.\n\n"
+              "Do you really want to cancel the software upgrade ?\n"
+              "Press Ctrl-C again to cancel.\n"
+              "A: 100% cancelled\n"
+              "B: 0% cancelled\n"
+              "Update cancelled by user\n");
+}
+
+TEST_F(UpdateCliTest, TerminateAfterTheDeviceAnsweredConfirmsAtOnce)
+{
+    StartDevice();
+    m_device->SetFaults({{EPhase::Block, 1, 1, EFaultAction::Busy, {}, 1000000}});
+    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
+    m_child = std::make_unique<CChildProcess>("update-cli", std::vector<std::string>{"--port", m_device->SlavePath(), path});
+    while (m_device->Count(EPhase::Block) < 1)
+        std::this_thread::sleep_for(5ms);
+    m_child->Signal(SIGTERM);
+    EXPECT_EQ(m_child->Wait(5000), 3);
+    EXPECT_EQ(m_child->Stdout(), "Connect device, switch device off then on\nrunning update\nA: 100% cancelled\n"
+                                 "Update cancelled by user\n");
+}
+
+TEST_F(UpdateCliTest, FailedRunExits1WithTheOutcome)
+{
+    StartDevice();
+    m_device->SetFaults({{EPhase::Block, 1, 4, EFaultAction::Replace, {0x55}, 0}});
+    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
+    EXPECT_EQ(Run({"--port", m_device->SlavePath(), path}), 1);
+    EXPECT_EQ(m_stdout, "Connect device, switch device off then on\nrunning update\nA: 100% \n"
+                        "Wrong answer. Update cancelled.\n");
+}
+
+}  // namespace
