@@ -51,7 +51,8 @@ public:
     bool IsPoweredOn() const { return m_state != EState::Off; }
     bool InJtag() const;
     unsigned SessionsEnded() const { return m_sessionsEnded; }
-    // Images received per target (the payload bytes of all blocks, in order).
+    // Images per selected target: the payload bytes of all its blocks, in
+    // order (empty for an XSVF target). A new selection starts a target afresh.
     const std::map<uint8_t, std::vector<uint8_t>>& Images() const { return m_images; }
     CJtagEngine& Jtag() { return m_jtag; }
     const CJtagEngine& Jtag() const { return m_jtag; }

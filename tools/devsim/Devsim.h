@@ -48,7 +48,8 @@ public:
 
     // Sessions ended by 0xA2 so far.
     unsigned SessionsEnded() const;
-    // True once at least n sessions ended (or the device vanished) within the timeout.
+    // True once at least n sessions ended within the timeout; false at the
+    // timeout, and at once when the device has vanished.
     bool WaitForSessions(unsigned n, std::chrono::milliseconds timeout) const;
     // Switches the device off: silent again until power-on (see SDevsimConfig).
     void PowerCycle();
