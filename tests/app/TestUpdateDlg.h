@@ -16,8 +16,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -32,6 +34,12 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_messages;
     }
+    // Message boxes that were asked for on another thread than the window's.
+    int OffThreadBoxes() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_offThreadBoxes;
+    }
 
     // Answers of the next file dialogs: a path, or nothing for "cancelled".
     std::deque<std::optional<std::string>> m_fileDialogAnswers;
@@ -45,6 +53,8 @@ protected:
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_messages.push_back(text);
+            if (QThread::currentThread() != thread())
+                ++m_offThreadBoxes;
         }
         if (m_onMessageBox)
             m_onMessageBox(text);
@@ -63,6 +73,7 @@ protected:
 private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_messages;
+    int m_offThreadBoxes = 0;
 };
 
 inline QPushButton* Button(const CUpdateDlg& dlg, int id)

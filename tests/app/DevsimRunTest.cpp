@@ -1,0 +1,178 @@
+// Whole runs in the window against the simulated device, linked as Com1
+// beside the test program. The device paces its line at 57600 baud so a run
+// lasts long enough for the run timer to show it going on.
+
+#include "Devsim.h"
+#include "ModelPartProgram.h"
+#include "StringTable.h"
+#include "TestUpdateDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kRunLimitMs = 30000;
+
+class DevsimRunTest : public ::testing::Test {
+protected:
+    void StartDevice()
+    {
+        SDevsimConfig config;
+        config.baud = 57600;
+        config.linkPath = ProgramDirectory() + "ports/com1";
+        m_device = std::make_unique<CDevsim>(config);
+        m_device->Start();
+    }
+    // Three firmware targets of 1500 bytes each, remembered as the file.
+    void OpenWindowWithThreeTargets()
+    {
+        upd::SUpdateFile file;
+        for (unsigned i = 0; i < 3; ++i) {
+            upd::SUpdateTarget target;
+            target.number = i + 1;
+            target.name = "board" + std::to_string(i + 1);
+            target.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(1500, static_cast<uint8_t>(i)), 100, false);
+            file.targets.push_back(target);
+        }
+        OpenWindow(file);
+    }
+    void OpenWindow(const upd::SUpdateFile& file)
+    {
+        const std::string path = m_folder.Write("run.upd", upd::WriteUpdateFile(file));
+        WriteSettingFile(m_folder, path + "\nPort=0\n");
+        m_dlg = std::make_unique<CTestUpdateDlg>(m_folder.Path() + "/");
+        m_dlg->show();
+    }
+    bool WaitForIdle()
+    {
+        return QTest::qWaitFor([&] { return m_dlg->m_runState == RunIdle && !m_dlg->ControlsLocked(); },
+                               kRunLimitMs);
+    }
+    void TearDown() override
+    {
+        if (m_dlg && m_dlg->m_runState != RunIdle) {
+            m_dlg->RequestCancel();
+            EXPECT_TRUE(WaitForIdle());
+        }
+    }
+
+    CTempFolder m_folder;
+    std::unique_ptr<CDevsim> m_device;
+    std::unique_ptr<CTestUpdateDlg> m_dlg;
+};
+
+TEST_F(DevsimRunTest, RunLocksWindowShowsProgressAndReportsOutcome)
+{
+    StartDevice();
+    OpenWindowWithThreeTargets();
+    CTestUpdateDlg& dlg = *m_dlg;
+    bool lockedDuringBox = false;
+    dlg.m_onMessageBox = [&](const std::string&) { lockedDuringBox = dlg.ControlsLocked(); };
+
+    Button(dlg, res::IDC_UPDATE)->click();
+    ASSERT_TRUE(dlg.ControlsLocked()) << (dlg.Messages().empty() ? "" : dlg.Messages().front());
+    EXPECT_TRUE(Button(dlg, res::IDC_CANCEL_RUN)->isEnabled());
+    EXPECT_FALSE(Button(dlg, res::IDC_UPDATE)->isEnabled());
+    EXPECT_FALSE(Button(dlg, res::IDC_EXIT)->isEnabled());
+    EXPECT_EQ(dlg.focusWidget(), Button(dlg, res::IDC_CANCEL_RUN));
+    dlg.reject();
+    EXPECT_TRUE(dlg.isVisible()) << "closing is refused during a run";
+
+    // The timer carries the worker's progress into the window.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const int value = dlg.ProgressBar(0)->value();
+            return value > 0 && value < 100 && MessageLine(dlg) == "running update";
+        },
+        kRunLimitMs));
+    ASSERT_TRUE(WaitForIdle());
+
+    ASSERT_EQ(dlg.Messages().size(), 1u);
+    EXPECT_EQ(dlg.Messages()[0], "3 of 3 targets updated successfully.");
+    EXPECT_TRUE(lockedDuringBox);
+    EXPECT_EQ(MessageLine(dlg), "3 of 3 targets updated successfully.");
+    EXPECT_TRUE(Button(dlg, res::IDC_UPDATE)->isEnabled());
+    EXPECT_FALSE(Button(dlg, res::IDC_CANCEL_RUN)->isEnabled());
+    EXPECT_FALSE(dlg.m_comPort.IsOpen());
+    EXPECT_EQ(dlg.m_updateFile, nullptr);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(dlg.ProgressBar(row)->value(), 100);
+        EXPECT_EQ(dlg.StatusLabel(row)->text().toStdString(), dlg.TargetRowText(row));
+    }
+    EXPECT_EQ(m_device->Images().size(), 3u);
+}
+
+TEST_F(DevsimRunTest, ConfirmedCancelEndsWithoutMessageBox)
+{
+    StartDevice();
+    OpenWindowWithThreeTargets();
+    CTestUpdateDlg& dlg = *m_dlg;
+    Button(dlg, res::IDC_UPDATE)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.ProgressBar(0)->value() > 0; }, kRunLimitMs));
+    Button(dlg, res::IDC_CANCEL_RUN)->click();
+    ASSERT_NE(dlg.WarningDlg(), nullptr);
+    const int current = dlg.m_currentTarget;
+    QPushButton* yes = dlg.WarningDlg()->findChild<QPushButton*>(QStringLiteral("ctl%1").arg(res::IDC_YES));
+    yes->click();
+    ASSERT_TRUE(WaitForIdle());
+    EXPECT_TRUE(dlg.Messages().empty());
+    EXPECT_EQ(MessageLine(dlg), "Update cancelled by user");
+    for (int row = current; row < 3; ++row) {
+        const std::string text = dlg.StatusLabel(row)->text().toStdString();
+        EXPECT_NE(text.find("% cancelled"), std::string::npos) << row << ": " << text;
+    }
+    EXPECT_LT(m_device->Images().size(), 3u);
+}
+
+TEST_F(DevsimRunTest, RunEndingWithTheWarningOpenClosesIt)
+{
+    StartDevice();
+    OpenWindowWithThreeTargets();
+    CTestUpdateDlg& dlg = *m_dlg;
+    Button(dlg, res::IDC_UPDATE)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.m_deviceAnswered != 0; }, kRunLimitMs));
+    Button(dlg, res::IDC_CANCEL_RUN)->click();
+    ASSERT_NE(dlg.WarningDlg(), nullptr);
+    ASSERT_TRUE(WaitForIdle());
+    EXPECT_EQ(dlg.WarningDlg(), nullptr);
+    ASSERT_EQ(dlg.Messages().size(), 1u);
+    EXPECT_EQ(dlg.Messages()[0], "3 of 3 targets updated successfully.");
+    EXPECT_FALSE(Button(dlg, res::IDC_CANCEL_RUN)->isEnabled());
+}
+
+// The player asks for its message box on the worker thread; the window
+// shows it on its own thread while the worker waits.
+TEST_F(DevsimRunTest, WorkerMessageBoxIsShownOnTheWindowThread)
+{
+    StartDevice();
+    upd::SUpdateFile file;
+    upd::SUpdateTarget target;
+    target.number = 1;
+    target.name = "logic";
+    target.type = upd::TYPE_XSVF;
+    target.data = MakeModelPartProgram(Bytes(16, 0x5A));
+    file.targets.push_back(target);
+    OpenWindow(file);
+    CTestUpdateDlg& dlg = *m_dlg;
+
+    // The trace file cannot be created where a folder has its name.
+    CTempFolder workDir;
+    ASSERT_EQ(mkdir((workDir.Path() + "/xsvf_debug.txt").c_str(), 0755), 0);
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(workDir.Path().c_str()), 0);
+    Button(dlg, res::IDC_UPDATE)->click();
+    const bool ended = WaitForIdle();
+    ASSERT_EQ(chdir(previous), 0);
+    ASSERT_TRUE(ended);
+
+    const std::vector<std::string> boxes = dlg.Messages();
+    ASSERT_GE(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], "Debugdatei xsvf_debug.txt kann nicht geöffnet werden !");
+    EXPECT_EQ(dlg.OffThreadBoxes(), 0);
+}
+
+}  // namespace
