@@ -2,6 +2,9 @@
 
 #include "Crc16.h"
 #include "JtagTransport.h"
+#include "TempDir.h"
+#include "VectorXsvfHost.h"
+#include "XsvfPlayer.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -161,4 +164,15 @@ void CPtyJtagDevice::Serve()
         if (!answer.empty() && !m_pty.WriteMaster(answer))
             return;
     }
+}
+
+SReplay ReplayXsvf(const Bytes& stream, std::function<Bytes(const Bytes&, size_t)> answer)
+{
+    CTempDir dir;
+    CScriptedJtagDevice device;
+    device.answer = std::move(answer);
+    CJtagTransport transport;
+    CVectorXsvfHost host(stream);
+    const int result = PlayXsvf(host, transport, device, dir.Path());
+    return {result, dir.Read("xsvf_debug.txt"), device.Wire()};
 }

@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -27,6 +28,19 @@ Bytes MakeReadBackFrame(const Bytes& tdo);
 // The answers a well-behaved device gives: 0x44 to the finish frame, 0x11
 // and a read-back of zeros to a read-TDO request, 0x11 to everything else.
 Bytes DefaultAnswer(const Bytes& payload);
+
+// What a run of a stream over a CScriptedJtagDevice left: result, trace
+// file content and every byte written.
+struct SReplay {
+    int result;
+    std::string trace;
+    Bytes wire;
+};
+
+// Plays the stream over a fresh transport and scripted device (answers as
+// given, default DefaultAnswer) with the trace in a temporary directory.
+SReplay ReplayXsvf(const Bytes& stream,
+                   std::function<Bytes(const Bytes& payload, size_t index)> answer = nullptr);
 
 class CJtagFrameScript {
 public:
