@@ -33,7 +33,7 @@ void CProgressDisplay::ShowMessage(const std::string& text)
 
 void CProgressDisplay::ShowRows(const std::vector<SProgressRow>& rows)
 {
-    if (m_quiet || !m_live)
+    if (m_quiet || !m_live || (rows == m_rows && m_barLines > 0))
         return;
     m_rows = rows;
     EraseBars();

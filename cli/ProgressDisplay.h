@@ -10,6 +10,8 @@ struct SProgressRow {
     std::string name;  // trimmed
     int percent = 0;
     std::string status;
+
+    bool operator==(const SProgressRow&) const = default;
 };
 
 class CProgressDisplay {
