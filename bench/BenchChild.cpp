@@ -1,0 +1,132 @@
+#include "BenchChild.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void ThrowErrno(const char* operation)
+{
+    throw std::system_error(errno, std::generic_category(), operation);
+}
+
+int MsLeft(BenchClock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - BenchClock::now());
+    return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+// Only async-signal-safe calls between fork and exec: the benchmark runs the
+// simulated device on a thread of its own.
+[[noreturn]] void ExecChild(int outFd, const char* workDir, char* const* argv)
+{
+    sigset_t none;
+    sigemptyset(&none);
+    if (dup2(outFd, STDOUT_FILENO) < 0 || dup2(outFd, STDERR_FILENO) < 0 ||
+        sigprocmask(SIG_SETMASK, &none, nullptr) != 0 || chdir(workDir) != 0)
+        _exit(127);
+    execv(argv[0], argv);
+    _exit(127);
+}
+
+// Reads whatever the pipe holds; false at end of file.
+bool ReadPiece(int fd, SChildResult& result)
+{
+    char buffer[4096];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+        if (errno == EINTR || errno == EAGAIN)
+            return true;
+        ThrowErrno("read(child output)");
+    }
+    if (n == 0)
+        return false;
+    result.output.append(buffer, static_cast<size_t>(n));
+    result.pieces.push_back({BenchClock::now(), result.output.size()});
+    return true;
+}
+
+}  // namespace
+
+std::optional<BenchClock::time_point> SChildResult::FirstSeen(const std::string& text) const
+{
+    const size_t at = output.find(text);
+    if (at == std::string::npos)
+        return std::nullopt;
+    for (const SPiece& piece : pieces)
+        if (piece.end >= at + text.size())
+            return piece.time;
+    return std::nullopt;
+}
+
+SChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& workDir, std::chrono::milliseconds timeout)
+{
+    std::vector<std::string> words{program};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0)
+        ThrowErrno("pipe2");
+    SChildResult result;
+    result.started = BenchClock::now();
+    const pid_t pid = fork();
+    if (pid < 0) {
+        const int error = errno;
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        throw std::system_error(error, std::generic_category(), "fork");
+    }
+    if (pid == 0)
+        ExecChild(pipeFds[1], workDir.c_str(), argv.data());
+    if (close(pipeFds[1]) != 0)
+        ThrowErrno("close(pipe)");
+
+    const BenchClock::time_point deadline = result.started + timeout;
+    bool killed = false;
+    for (;;) {
+        pollfd p{pipeFds[0], POLLIN, 0};
+        const int ready = poll(&p, 1, killed ? -1 : MsLeft(deadline));
+        if (ready < 0 && errno != EINTR)
+            ThrowErrno("poll(child output)");
+        if (ready == 0) {
+            if (kill(pid, SIGKILL) != 0)
+                ThrowErrno("kill");
+            killed = true;
+            continue;
+        }
+        if (ready > 0 && !ReadPiece(pipeFds[0], result))
+            break;
+    }
+    if (close(pipeFds[0]) != 0)
+        ThrowErrno("close(pipe)");
+
+    int status = 0;
+    rusage usage{};
+    while (wait4(pid, &status, 0, &usage) < 0)
+        if (errno != EINTR)
+            ThrowErrno("wait4");
+    result.ended = BenchClock::now();
+    const auto micros = [](const timeval& t) {
+        return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
+    };
+    result.cpu = micros(usage.ru_utime) + micros(usage.ru_stime);
+    result.peakRssKiB = usage.ru_maxrss;
+    if (killed)
+        result.status = -1;
+    else if (WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.status = 128 + WTERMSIG(status);
+    return result;
+}

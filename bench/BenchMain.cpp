@@ -1,0 +1,183 @@
+// update-bench: measures update-cli against the line's limit. Every
+// workload runs update-cli as a child process against the simulated device
+// paced at 57600 baud over a pseudo-terminal; the limit is the run's bytes in
+// both directions at 10 bits a byte plus the device's busy time.
+
+#include "BenchRunner.h"
+#include "BenchTable.h"
+#include "BenchStats.h"
+#include "ComPort.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <getopt.h>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+namespace {
+
+const char USAGE[] =
+    "Usage: update-bench [options]\n"
+    "Runs update-cli against the simulated device at 57600 baud and compares\n"
+    "each run with the time its bytes need on the line.\n"
+    "\n"
+    "  --runs N          runs per workload (default 3); the table shows medians\n"
+    "  --firmware-kib N  size of the firmware target (default 256)\n"
+    "  --tap-pairs N     XSIR/XSDR pairs of the TAP-move stream (default 400)\n"
+    "  --only NAME       only this workload: firmware, xsvf-flash, xsvf-tap, silent\n"
+    "  --cli PATH        the update-cli to measure (default: beside this program)\n"
+    "  --logs DIR        write the device's traffic log of every run to DIR\n"
+    "  --help            this text\n"
+    "Exit status: 0 all targets met, 1 a target missed, 2 usage or setup error.\n";
+
+struct SBenchOptions {
+    unsigned runs = 3;
+    unsigned firmwareKiB = 256;
+    unsigned tapPairs = 400;
+    std::string only;
+    std::string cli;
+    std::string logs;
+};
+
+bool ParsePositive(const char* text, unsigned& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long v = std::strtoul(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v == 0 || v > 1'000'000)
+        return false;
+    value = static_cast<unsigned>(v);
+    return true;
+}
+
+// 0 parsed, 2 usage error, -1 help.
+int ParseOptions(int argc, char** argv, SBenchOptions& o)
+{
+    enum { RUNS = 1, KIB, PAIRS, ONLY, CLI, LOGS, HELP };
+    static const option LONG[] = {
+        {"runs", required_argument, nullptr, RUNS}, {"firmware-kib", required_argument, nullptr, KIB},
+        {"tap-pairs", required_argument, nullptr, PAIRS}, {"only", required_argument, nullptr, ONLY},
+        {"cli", required_argument, nullptr, CLI}, {"logs", required_argument, nullptr, LOGS},
+        {"help", no_argument, nullptr, HELP}, {nullptr, 0, nullptr, 0},
+    };
+    int c;
+    while ((c = getopt_long(argc, argv, "", LONG, nullptr)) != -1) {
+        bool ok = true;
+        switch (c) {
+        case RUNS: ok = ParsePositive(optarg, o.runs); break;
+        case KIB: ok = ParsePositive(optarg, o.firmwareKiB); break;
+        case PAIRS: ok = ParsePositive(optarg, o.tapPairs); break;
+        case ONLY: o.only = optarg; break;
+        case CLI: o.cli = optarg; break;
+        case LOGS: o.logs = optarg; break;
+        case HELP: return -1;
+        default: return 2;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "update-bench: bad value '%s'\n", optarg);
+            return 2;
+        }
+    }
+    if (optind != argc) {
+        std::fprintf(stderr, "update-bench: unexpected argument '%s'\n", argv[optind]);
+        return 2;
+    }
+    if (o.cli.empty())
+        o.cli = ProgramDirectory() + "update-cli";
+    return 0;
+}
+
+void PrintMachine(FILE* out)
+{
+    utsname name{};
+    const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+    if (uname(&name) == 0)
+        std::fprintf(out, "Machine: %ld CPUs online, kernel %s %s\n\n", cpus, name.release, name.machine);
+}
+
+bool Wanted(const SBenchOptions& o, const std::string& name)
+{
+    return o.only.empty() || o.only == name;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    SBenchOptions o;
+    const int parsed = ParseOptions(argc, argv, o);
+    if (parsed == -1) {
+        std::fputs(USAGE, stdout);
+        return 0;
+    }
+    if (parsed != 0)
+        return parsed;
+    if (access(o.cli.c_str(), X_OK) != 0) {
+        std::fprintf(stderr, "update-bench: %s: %s\n", o.cli.c_str(), std::strerror(errno));
+        return 2;
+    }
+    if (!o.logs.empty() && mkdir(o.logs.c_str(), 0755) != 0 && errno != EEXIST) {
+        std::fprintf(stderr, "update-bench: mkdir %s: %s\n", o.logs.c_str(), std::strerror(errno));
+        return 2;
+    }
+    char workDir[] = "/tmp/update-bench.XXXXXX";
+    if (mkdtemp(workDir) == nullptr) {
+        std::perror("update-bench: mkdtemp");
+        return 2;
+    }
+
+    int missed = 0;
+    try {
+        CBenchRunner runner(o.cli, workDir, o.logs);
+        std::vector<SWorkload> workloads;
+        if (Wanted(o, "firmware"))
+            workloads.push_back(FirmwareWorkload(size_t{o.firmwareKiB} * 1024));
+        if (Wanted(o, "xsvf-flash"))
+            workloads.push_back(ModelPartWorkload());
+        if (Wanted(o, "xsvf-tap"))
+            workloads.push_back(TapMovesWorkload(o.tapPairs));
+
+        std::vector<SWorkloadSummary> summaries;
+        for (const SWorkload& w : workloads) {
+            std::vector<SRunFigures> runs;
+            for (unsigned i = 1; i <= o.runs; ++i) {
+                runs.push_back(runner.Run(w, i));
+                std::fprintf(stderr, "%s run %u: wall %.3f s, limit %.3f s, ratio %.4f, turnaround median %.3f ms\n",
+                             w.name.c_str(), i, runs.back().wallSeconds, runs.back().limitSeconds,
+                             runs.back().ratio, runs.back().turnMedianMs);
+            }
+            summaries.push_back(Summarise(w.name, w.description, runs));
+        }
+        STimingSummary timing;
+        if (Wanted(o, "silent")) {
+            std::vector<double> wakeups;
+            std::vector<double> giveUps;
+            for (unsigned i = 1; i <= o.runs; ++i) {
+                wakeups.push_back(runner.WakeupIntervalMs());
+                giveUps.push_back(runner.SilentGiveUpSeconds());
+                std::fprintf(stderr, "silent run %u: wake-up interval %.3f ms, give-up %.3f s\n", i,
+                             wakeups.back(), giveUps.back());
+            }
+            timing.wakeupIntervalMs = Median(wakeups);
+            timing.giveUpSeconds = Median(giveUps);
+        }
+        PrintMachine(stdout);
+        missed = PrintReport(stdout, summaries, timing);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "update-bench: %s\n", e.what());
+        missed = -1;
+    }
+    // The work folder holds the update files and the trace of the last XSVF run.
+    std::error_code error;
+    if (std::filesystem::remove_all(workDir, error) == static_cast<std::uintmax_t>(-1))
+        std::fprintf(stderr, "update-bench: could not remove %s: %s\n", workDir, error.message().c_str());
+    if (missed < 0)
+        return 2;
+    return missed == 0 ? 0 : 1;
+}

@@ -1,0 +1,45 @@
+#pragma once
+// The benchmark's report: one Markdown table row per workload, medians over
+// its runs (maxima for the worst-case columns), and the targets checked.
+
+#include "BenchRunner.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct SWorkloadSummary {
+    std::string name;
+    std::string description;
+    unsigned runs = 0;
+    unsigned failedRuns = 0;
+    double wallSeconds = 0;      // median
+    double limitSeconds = 0;     // median
+    double ratio = 0;            // median of the runs' ratios
+    double ratioMax = 0;
+    double turnMedianMs = 0;     // median of the runs' medians
+    double turnP95Ms = 0;        // median of the runs' 95th percentiles
+    double turnMaxMs = 0;        // the largest of all runs
+    double deviceLateMs = 0;     // median of the runs' medians
+    // Medians of the runs' parts of wall - limit (see SRunFigures).
+    double turnSumSeconds = 0;
+    double deviceLateSumSeconds = 0;
+    double startSeconds = 0;
+    double endSeconds = 0;
+    double cpuShare = 0;         // median
+    double cpuSeconds = 0;       // median
+    long peakRssKiB = 0;         // the largest of all runs
+    size_t lineBytes = 0;
+    size_t turnarounds = 0;
+};
+
+SWorkloadSummary Summarise(const std::string& name, const std::string& description,
+                           const std::vector<SRunFigures>& runs);
+
+struct STimingSummary {
+    double wakeupIntervalMs = 0;  // median over runs
+    double giveUpSeconds = 0;     // median over runs
+};
+
+// Prints the tables; returns the number of targets missed.
+int PrintReport(FILE* out, const std::vector<SWorkloadSummary>& workloads, const STimingSummary& timing);

@@ -1,0 +1,32 @@
+#pragma once
+// The benchmark's workloads: an update file each and the simulated device's
+// behaviour for it, paced as a real UART at 57600 baud.
+
+#include "DevsimConfig.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr unsigned LINE_BAUD = 57600;
+
+struct SWorkload {
+    std::string name;
+    std::string description;
+    SDevsimConfig device;
+    std::vector<uint8_t> updateFile;
+};
+
+// A firmware target of `imageBytes` bytes in blocks of 998 bytes, answered
+// with one busy byte before every acknowledge.
+SWorkload FirmwareWorkload(size_t imageBytes);
+// An XSVF target that checks the model part's IDCODE, erases it (a 200 ms
+// wait the device spends busy), programs and verifies its whole flash.
+SWorkload ModelPartWorkload();
+// An XSVF target of `pairs` short XSIR/XSDR pairs: mostly TMS clocks.
+SWorkload TapMovesWorkload(unsigned pairs);
+// A device that never powers on (the wake-up bytes go unanswered).
+SDevsimConfig SilentDevice();
+// A device that wakes up and starts, then never answers again from the
+// first firmware block on.
+SDevsimConfig SilentAfterStartDevice();

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds update-cli and the benchmark (Release, build-bench/) and runs it:
+# update-cli against the simulated device paced at 57600 baud over a
+# pseudo-terminal, for a firmware target, an XSVF flash program and a
+# TAP-move stream, plus the silent-device timings. Prints Markdown tables.
+#   scripts/bench.sh                 3 runs per workload (about 4 minutes)
+#   scripts/bench.sh --runs 5        more runs; see --help for the rest
+# Exit status: 0 every target met, 1 a target missed, 2 setup error.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DUPDATE_BUILD_GUI=OFF >/dev/null
+cmake --build build-bench -j 2 --target update-bench >/dev/null
+echo "Machine: $(nproc) CPUs, $(uname -sr); load average $(cut -d' ' -f1-3 /proc/loadavg)"
+lscpu | grep -E '^(Model name|CPU\(s\)|Thread|Core|Socket|CPU max MHz)' || true
+echo
+exec build-bench/bin/update-bench "$@"
