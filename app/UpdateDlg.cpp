@@ -39,7 +39,15 @@ CUpdateDlg::CUpdateDlg(std::string programDir, QWidget* parent)
     connect(&m_runTimer, &QTimer::timeout, this, [this] { OnTimer(); });
 }
 
-CUpdateDlg::~CUpdateDlg() = default;
+CUpdateDlg::~CUpdateDlg()
+{
+    // A worker still waiting for its box must not hold up the window's end.
+    {
+        std::lock_guard<std::mutex> lock(m_boxMutex);
+        m_boxClosed = true;
+    }
+    m_boxAnswered.notify_all();
+}
 
 void CUpdateDlg::BindControls()
 {
@@ -166,9 +174,32 @@ void CUpdateDlg::ShowMessageBox(const std::string& text)
         PresentMessageBox(text);
         return;
     }
-    // The worker waits here until the user has closed the box.
-    QMetaObject::invokeMethod(this, [this, text] { PresentMessageBox(text); },
-                              Qt::BlockingQueuedConnection);
+    std::unique_lock<std::mutex> lock(m_boxMutex);
+    if (m_boxClosed)
+        return;
+    m_boxText = text;
+    m_boxRequested = true;
+    m_boxAnswered.wait(lock, [this] { return !m_boxRequested || m_boxClosed; });
+}
+
+void CUpdateDlg::ServeWorkerMessageBox()
+{
+    std::string text;
+    {
+        std::lock_guard<std::mutex> lock(m_boxMutex);
+        // A tick inside the box's own event loop must not open a second one.
+        if (!m_boxRequested || m_boxShowing)
+            return;
+        m_boxShowing = true;
+        text = m_boxText;
+    }
+    PresentMessageBox(text);
+    {
+        std::lock_guard<std::mutex> lock(m_boxMutex);
+        m_boxShowing = false;
+        m_boxRequested = false;
+    }
+    m_boxAnswered.notify_all();
 }
 
 void CUpdateDlg::PresentMessageBox(const std::string& text)

@@ -25,6 +25,8 @@
 #include <QTimer>
 
 #include <array>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -109,8 +111,10 @@ public:
     void CloseWarning();
 
     // Shows a message box (warning icon, OK, caption "Update") and waits for
-    // it to close. Callable from any thread: from the worker it runs on the
-    // window's thread while the worker waits.
+    // it to close. Callable from the window's thread and, during a run, from
+    // the worker: the box then opens on the window's thread at the next run
+    // timer tick (within RUN_TIMER_MS) and the worker waits until it is
+    // closed, or until the window is destroyed.
     void ShowMessageBox(const std::string& text) override;
 
     // ---- for tests and screenshots ------------------------------------------
@@ -150,6 +154,8 @@ private:
                          int statusLeft, int statusWidth, int top);
     void RefreshTargetRows();
     void FinishRun();
+    // Shows the box the worker asked for, if any, and releases the worker.
+    void ServeWorkerMessageBox();
 
     std::string m_programDir;
     QIcon m_icon;
@@ -158,6 +164,15 @@ private:
     bool m_initialized = false;
     bool m_windowDestroyed = false;
     QPointer<CWarningDlg> m_warningDlg;
+
+    // The worker's message box request (std primitives, so that the hand-over
+    // is visible to the thread checker, unlike Qt's queued calls).
+    std::mutex m_boxMutex;
+    std::condition_variable m_boxAnswered;
+    std::string m_boxText;
+    bool m_boxRequested = false;
+    bool m_boxShowing = false;
+    bool m_boxClosed = false;  // the window is going away: requests return at once
 
     // Controls of template 102.
     QPushButton* m_cancelButton = nullptr;

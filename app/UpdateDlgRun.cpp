@@ -57,6 +57,7 @@ void CUpdateDlg::OnTimer()
             m_refreshPending = 0;
             UpdateData(false);
         }
+        ServeWorkerMessageBox();
         break;
     case RunEndedWithMessage:
         CloseWarning();
