@@ -2,6 +2,7 @@
 // hand-edit hexadecimal text.
 
 #include "SampleUpdateFile.h"
+#include "SvfToXsvf.h"
 #include "UpdateFileWriter.h"
 
 #include <cerrno>
@@ -17,21 +18,25 @@
 namespace {
 
 const char* const USAGE =
-    "usage: mkupd -o OUT.upd [--file-version V1.00|V1.01] [--header-count N] TARGET...\n"
-    "  TARGET: --target NUMBER --name NAME --type firmware|xsvf|HHHH --data FILE\n"
+    "usage: mkupd -o OUT.upd [--file-version V1.00|V1.01] [--header-count N] [--xrepeat N] TARGET...\n"
+    "  TARGET: --target NUMBER --name NAME --type firmware|xsvf|svf|HHHH --data FILE\n"
     "          [--block-size N] [--block-crc] [--as-is] [--packed]\n"
     "\n"
     "  --target N        the device's target number (1..255); starts a target\n"
     "  --name NAME       the name shown in the run display\n"
-    "  --type T          firmware (FEFF), xsvf (FF00) or any 4-digit hexadecimal type\n"
+    "  --type T          firmware (FEFF), xsvf (FF00), svf (an SVF file, stored as\n"
+    "                    the equivalent XSVF stream) or any 4-digit hexadecimal type\n"
     "  --data FILE       the target's data: a raw firmware image, an XSVF stream, ...\n"
     "  --block-size N    firmware: payload bytes per block, 1..998 (default 998)\n"
     "  --block-crc       firmware: end every block with the CRC-16 of its image bytes\n"
     "  --as-is           store the data unchanged (firmware already cut into blocks)\n"
     "  --packed          store the data packed (V1.01 only)\n"
     "  --header-count N  write N as the header's target count (default: the targets)\n"
+    "  --xrepeat N       SVF conversions: extra attempts of a failing checked data\n"
+    "                    scan, 0..255 (default 0)\n"
     "\n"
-    "       mkupd --sample OUT.upd   writes the bundled sample update file\n";
+    "       mkupd --sample OUT.upd   writes the bundled sample update file\n"
+    "       mkupd --svf-to-xsvf IN.svf OUT.xsvf [--xrepeat N]   converts only\n";
 
 struct STargetOptions {
     upd::SUpdateTarget target;
@@ -40,6 +45,9 @@ struct STargetOptions {
     bool blockCrc = false;
     bool asIs = false;
 };
+
+// The type word "svf": stored as an XSVF target.
+constexpr unsigned TYPE_SVF = 0x10000;
 
 [[noreturn]] void Fail(const std::string& text)
 {
@@ -71,16 +79,50 @@ unsigned ParseType(const std::string& text)
         return upd::TYPE_FIRMWARE;
     if (text == "xsvf")
         return upd::TYPE_XSVF;
+    if (text == "svf")
+        return TYPE_SVF;
     if (text.size() != 4)
-        Fail("bad type (firmware, xsvf or 4 hexadecimal digits): " + text);
+        Fail("bad type (firmware, xsvf, svf or 4 hexadecimal digits): " + text);
     return ParseNumber(text, 16, "type");
 }
 
-upd::SUpdateTarget BuildTarget(const STargetOptions& options)
+// Converts an SVF file and prints its statistics; exits on a refused file.
+std::vector<uint8_t> ConvertSvfFile(const std::string& path, const SSvfOptions& svfOptions)
+{
+    const std::vector<uint8_t> text = ReadFileBytes(path);
+    try {
+        const SSvfConversion conversion = ConvertSvfToXsvf(std::string(text.begin(), text.end()), svfOptions);
+        std::cout << path << ": " << FormatSvfStatistics(conversion.statistics) << "\n";
+        constexpr size_t SHOWN_NOTES = 5;
+        for (size_t i = 0; i < conversion.notes.size() && i < SHOWN_NOTES; ++i)
+            std::cout << path << ": " << conversion.notes[i] << "\n";
+        if (conversion.notes.size() > SHOWN_NOTES)
+            std::cout << path << ": ... and " << conversion.notes.size() - SHOWN_NOTES << " more notes\n";
+        return conversion.xsvf;
+    } catch (const CSvfError& error) {
+        Fail(path + ": " + error.what());
+    }
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out)
+        Fail("cannot write " + path);
+}
+
+upd::SUpdateTarget BuildTarget(const STargetOptions& options, const SSvfOptions& svfOptions)
 {
     if (options.dataPath.empty())
         Fail("target " + std::to_string(options.target.number) + " has no --data");
     upd::SUpdateTarget target = options.target;
+    if (target.type == TYPE_SVF) {
+        target.type = upd::TYPE_XSVF;
+        target.data = ConvertSvfFile(options.dataPath, svfOptions);
+        return target;
+    }
     const std::vector<uint8_t> data = ReadFileBytes(options.dataPath);
     try {
         target.data = (target.type == upd::TYPE_FIRMWARE && !options.asIs)
@@ -100,6 +142,8 @@ int main(int argc, char** argv)
     std::string outPath;
     std::vector<STargetOptions> targets;
     bool sample = false;
+    SSvfOptions svfOptions;
+    std::string svfIn, xsvfOut;
     auto current = [&]() -> STargetOptions& {
         if (targets.empty())
             Fail("target options must follow --target");
@@ -118,6 +162,14 @@ int main(int argc, char** argv)
         } else if (arg == "--sample") {
             sample = true;
             outPath = value();
+        } else if (arg == "--svf-to-xsvf") {
+            svfIn = value();
+            xsvfOut = value();
+        } else if (arg == "--xrepeat") {
+            const unsigned repeat = ParseNumber(value(), 10, "retry count");
+            if (repeat > 255)
+                Fail("the retry count must be 0..255");
+            svfOptions.repeat = static_cast<uint8_t>(repeat);
         } else if (arg == "-o" || arg == "--output") {
             outPath = value();
         } else if (arg == "--file-version") {
@@ -152,21 +204,23 @@ int main(int argc, char** argv)
             Fail("unknown argument " + arg);
         }
     }
+    if (!svfIn.empty()) {
+        if (!outPath.empty() || !targets.empty())
+            Fail("--svf-to-xsvf takes no other output or targets");
+        WriteFileBytes(xsvfOut, ConvertSvfFile(svfIn, svfOptions));
+        return 0;
+    }
     if (outPath.empty())
         Fail("no output file (-o)");
 
     for (const STargetOptions& options : targets)
-        file.targets.push_back(BuildTarget(options));
+        file.targets.push_back(BuildTarget(options, svfOptions));
     std::vector<uint8_t> bytes;
     try {
         bytes = sample ? MakeSampleUpdateFile() : upd::WriteUpdateFile(file);
     } catch (const upd::CWriteError& error) {
         Fail(error.what());
     }
-    std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out)
-        Fail("cannot write " + outPath);
+    WriteFileBytes(outPath, bytes);
     return 0;
 }
