@@ -33,6 +33,8 @@ CDeviceProtocol::CDeviceProtocol(const SDevsimConfig& config, CTrafficLog& log,
     : m_config(config), m_log(log), m_powerReference(now)
 {
     m_faults.SetRules(config.faults);
+    if (config.svfScans)
+        m_jtag.ExpectSvf(*config.svfScans);
 }
 
 void CDeviceProtocol::PowerOff(DevClock::time_point now)

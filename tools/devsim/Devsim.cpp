@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/prctl.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <system_error>
@@ -32,6 +33,15 @@ bool SetNonBlocking(int fd)
 {
     const int flags = fcntl(fd, F_GETFL);
     return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+// Every byte on a paced line goes out from a timed wait. The default timer
+// slack of 50 us would make each answer that much later than a UART sends
+// it, on every round trip of a run: this thread asks for exact wake-ups.
+void TightenTimerSlack()
+{
+    if (prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) != 0)
+        std::perror("devsim: prctl(PR_SET_TIMERSLACK)");
 }
 
 std::string ParentFolder(const std::string& path)
@@ -150,6 +160,7 @@ void CDevsim::RemoveLink()
 
 void CDevsim::Serve()
 {
+    TightenTimerSlack();
     for (;;) {
         pollfd fds[2] = {{m_stopPipe[0], POLLIN, 0}, {-1, 0, 0}};
         timespec timeout{};
@@ -408,6 +419,13 @@ std::vector<SScan> CDevsim::Scans() const
 {
     std::lock_guard lock(m_mutex);
     return m_protocol.Jtag().Tap().Scans();
+}
+
+SSvfCheck CDevsim::SvfCheck() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const CSvfTarget* svf = m_protocol.Jtag().Svf();
+    return svf ? svf->Check() : SSvfCheck{};
 }
 
 std::vector<STrafficByte> CDevsim::Traffic() const

@@ -64,6 +64,8 @@ public:
     ETapState TapState() const;
     uint8_t Instruction() const;
     std::vector<SScan> Scans() const;
+    // SVF expectation mode: the check so far; empty (expected 0) otherwise.
+    SSvfCheck SvfCheck() const;
     std::vector<STrafficByte> Traffic() const;
     std::vector<SExchange> Exchanges() const;
     std::vector<std::chrono::nanoseconds> HostTurnarounds() const;

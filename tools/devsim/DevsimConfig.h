@@ -4,9 +4,11 @@
 // present, no faults.
 
 #include "FaultRule.h"
+#include "SvfReader.h"
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -32,6 +34,9 @@ struct SDevsimConfig {
     // Target numbers answered 0x44 at selection.
     std::set<uint8_t> refusedTargets;
     std::vector<SFaultRule> faults;
+    // SVF expectation mode: the JTAG target answers and checks these scans
+    // (see CSvfTarget) instead of being the model part.
+    std::shared_ptr<const std::vector<SSvfScan>> svfScans;
     // Optional symbolic link to the slave side (its folder is created when
     // missing); removed again on Stop and on Vanish.
     std::string linkPath;

@@ -10,7 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <getopt.h>
+#include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -35,6 +38,9 @@ const char USAGE[] =
     "  --log FILE              write the traffic log to FILE at exit\n"
     "  --flash FILE            write the model part's flash (512 bytes) to FILE at exit\n"
     "  --images DIR            write every received image to DIR/target_NNN.bin at exit\n"
+    "  --svf FILE              SVF expectation mode: the JTAG target answers what FILE\n"
+    "                          expects and checks every scan; the result is printed at\n"
+    "                          exit, and a mismatch makes the exit status 3\n"
     "  --help                  this text\n";
 
 bool ParseUnsigned(const char* text, unsigned& value)
@@ -67,13 +73,33 @@ struct SOptions {
     std::string log;
     std::string flash;
     std::string images;
+    std::string svf;
 };
+
+// Reads the SVF file into the configuration; false (with a message) when it
+// cannot be read.
+bool LoadSvf(const std::string& path, SDevsimConfig& config)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "devsim: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    try {
+        config.svfScans = std::make_shared<const std::vector<SSvfScan>>(SvfScans(ReadSvf(text)));
+    } catch (const CSvfError& error) {
+        std::fprintf(stderr, "devsim: %s: %s\n", path.c_str(), error.what());
+        return false;
+    }
+    return true;
+}
 
 // Returns 0 when parsed, 2 on a usage error, -1 for --help.
 int ParseOptions(int argc, char** argv, SOptions& o)
 {
     enum { LINK = 1, DELAY, WAKEUPS, EXTRA, BUSY, CRC, BAUD, REAL, REFUSE, FAULT, RUNS, LOG,
-           FLASH, IMAGES, HELP };
+           FLASH, IMAGES, SVF, HELP };
     static const option LONG[] = {
         {"link", required_argument, nullptr, LINK},
         {"power-on-delay", required_argument, nullptr, DELAY},
@@ -89,6 +115,7 @@ int ParseOptions(int argc, char** argv, SOptions& o)
         {"log", required_argument, nullptr, LOG},
         {"flash", required_argument, nullptr, FLASH},
         {"images", required_argument, nullptr, IMAGES},
+        {"svf", required_argument, nullptr, SVF},
         {"help", no_argument, nullptr, HELP},
         {nullptr, 0, nullptr, 0},
     };
@@ -120,6 +147,7 @@ int ParseOptions(int argc, char** argv, SOptions& o)
         case LOG: o.log = optarg; break;
         case FLASH: o.flash = optarg; break;
         case IMAGES: o.images = optarg; break;
+        case SVF: o.svf = optarg; break;
         case HELP: return -1;
         default: return 2;
         }
@@ -181,6 +209,8 @@ int main(int argc, char** argv)
     }
     if (parsed != 0)
         return parsed;
+    if (!o.svf.empty() && !LoadSvf(o.svf, o.config))
+        return 2;
 
     // Block the signals before the device's thread starts, so only sigtimedwait sees them.
     sigset_t signals;
@@ -218,6 +248,14 @@ int main(int argc, char** argv)
     if (!o.images.empty() && !WriteImages(device, o.images)) {
         std::fprintf(stderr, "devsim: cannot write the images to %s\n", o.images.c_str());
         status = 1;
+    }
+    if (!o.svf.empty()) {
+        const SSvfCheck check = device.SvfCheck();
+        std::printf("SVF: %zu of %zu scans matched\n", check.matched, check.expected);
+        if (!check.Passed()) {
+            std::printf("SVF: %s\n", check.firstMismatch.c_str());
+            status = status != 0 ? status : 3;
+        }
     }
     return status;
 }

@@ -28,6 +28,12 @@ bool GetBit(const uint8_t* bytes, size_t n, int i)
 
 }  // namespace
 
+void CJtagEngine::ExpectSvf(std::vector<SSvfScan> scans)
+{
+    m_svf = std::make_unique<CSvfTarget>(std::move(scans));
+    m_tap.SetPart(*m_svf);
+}
+
 void CJtagEngine::ClearSections()
 {
     for (auto& s : m_sections)

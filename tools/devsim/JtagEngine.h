@@ -13,10 +13,12 @@
 // n bytes when it was longer, leading zero bytes when it was shorter.
 
 #include "ModelPart.h"
+#include "SvfTarget.h"
 #include "TapController.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 constexpr uint8_t FRAME_PINS = 0x42;
@@ -50,6 +52,12 @@ public:
     static bool DecodeSection(const uint8_t* data, size_t size, size_t& pos, size_t n,
                               uint8_t* out);
 
+    // SVF expectation mode: from now on the TAP controller talks to a target
+    // that answers and checks these scans instead of the model part.
+    void ExpectSvf(std::vector<SSvfScan> scans);
+    // The SVF target; null unless ExpectSvf was called.
+    const CSvfTarget* Svf() const { return m_svf.get(); }
+
     CModelPart& Part() { return m_part; }
     const CModelPart& Part() const { return m_part; }
     CTapController& Tap() { return m_tap; }
@@ -64,6 +72,7 @@ private:
     std::vector<uint8_t> ShiftBits(const uint8_t* tdi, int bits, bool exitShift);
 
     CModelPart m_part;
+    std::unique_ptr<CSvfTarget> m_svf;
     CTapController m_tap;
     std::array<std::array<uint8_t, SECTION_BYTES>, 3> m_sections{};  // TDI, expected, mask
     std::vector<uint8_t> m_lastTdo;

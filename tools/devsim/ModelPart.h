@@ -27,6 +27,8 @@
 // state); ADDRESS 0; PROGRAM with one 16-bit XSDR per word; ADDRESS 0;
 // VERIFY with one 16-bit XSDRTDO per word (TDI ignored, expected = word).
 
+#include "JtagPart.h"
+
 #include <array>
 #include <cstdint>
 
@@ -44,18 +46,20 @@ constexpr uint16_t MODEL_ERASED_WORD = 0xFFFF;
 
 using ModelFlash = std::array<uint16_t, MODEL_FLASH_WORDS>;
 
-class CModelPart {
+class CModelPart : public CJtagPart {
 public:
     CModelPart();
 
     // Test-Logic-Reset.
-    void Reset();
+    void Reset() override;
     // The TAP controller's actions; ir selects the instruction register.
-    void Capture(bool ir);
+    void Capture(bool ir) override;
     // Level on TDO while in a Shift state: bit 0 of the shift register.
-    bool Tdo() const { return (m_shift & 1) != 0; }
-    void Shift(bool ir, bool tdi);
-    void Update(bool ir);
+    bool Tdo() const override { return (m_shift & 1) != 0; }
+    void Shift(bool ir, bool tdi) override;
+    void Update(bool ir) override;
+    // "IR", or the current instruction's name.
+    std::string RegisterName(bool ir) const override { return ir ? "IR" : InstructionName(m_instruction); }
 
     // Length of the register that the next scan of this kind shifts.
     int RegisterLength(bool ir) const;

@@ -65,34 +65,34 @@ void CTapController::SetTck(bool level)
 
 bool CTapController::Tdo() const
 {
-    return IsShift(m_state) ? m_part.Tdo() : true;
+    return IsShift(m_state) ? m_part->Tdo() : true;
 }
 
 void CTapController::Clock()
 {
     const bool ir = m_state >= TAP_IRSELECT;
     if (m_state == TAP_DRCAPTURE || m_state == TAP_IRCAPTURE) {
-        m_part.Capture(ir);
+        m_part->Capture(ir);
         m_scan = SScan{};
         m_scan.ir = ir;
-        m_scan.reg = ir ? "IR" : CModelPart::InstructionName(m_part.Instruction());
+        m_scan.reg = m_part->RegisterName(ir);
         m_scanOpen = true;
     } else if (IsShift(m_state)) {
         if (m_scanOpen) {
-            m_scan.tdo.push_back(m_part.Tdo());
+            m_scan.tdo.push_back(m_part->Tdo());
             m_scan.tdi.push_back(m_tdi);
         }
-        m_part.Shift(ir, m_tdi);
+        m_part->Shift(ir, m_tdi);
     }
 
     const ETapState next = NextState(m_state, m_tms);
     if (next == TAP_DRUPDATE || next == TAP_IRUPDATE) {
-        m_part.Update(ir);
+        m_part->Update(ir);
         if (m_scanOpen)
             m_scans.push_back(std::move(m_scan));
         m_scanOpen = false;
     } else if (next == TAP_RESET) {
-        m_part.Reset();
+        m_part->Reset();
         m_scanOpen = false;
     }
     m_state = next;

@@ -35,7 +35,9 @@ struct SScan {
 
 class CTapController {
 public:
-    explicit CTapController(CModelPart& part) : m_part(part) {}
+    explicit CTapController(CJtagPart& part) : m_part(&part) {}
+    // Puts another part behind the controller (its state is kept).
+    void SetPart(CJtagPart& part) { m_part = &part; }
 
     static ETapState NextState(ETapState state, bool tms);
     static const char* StateName(ETapState state);
@@ -53,7 +55,7 @@ public:
 private:
     void Clock();
 
-    CModelPart& m_part;
+    CJtagPart* m_part;
     ETapState m_state = TAP_RESET;
     bool m_tms = true;
     bool m_tdi = false;
