@@ -18,7 +18,10 @@ struct SChildResult {
     BenchClock::time_point started;  // just before the fork
     BenchClock::time_point ended;    // wait4 returned
     std::chrono::microseconds cpu{}; // user + system time of the child
-    long peakRssKiB = 0;             // ru_maxrss
+    // The child's own peak: the largest VmHWM of /proc/PID/status seen while
+    // it ran (sampled every SAMPLE_MS and at the end of its output). Not
+    // ru_maxrss: that also counts the copy of this process made by fork.
+    long peakRssKiB = 0;
     std::string output;              // standard output and error, merged
 
     std::chrono::duration<double> Wall() const { return ended - started; }
@@ -31,6 +34,8 @@ struct SChildResult {
     };
     std::vector<SPiece> pieces;
 };
+
+constexpr int SAMPLE_MS = 20;
 
 // Runs `program` (a path) with `args` in the folder `workDir` and waits for
 // its end, killing it after `timeout`. The child starts with no signal
