@@ -2,7 +2,24 @@
 
 #include "DevsimClient.h"
 
+#include <dirent.h>
+#include <fstream>
+#include <set>
+
 namespace {
+
+std::set<long> ThreadIds()
+{
+    std::set<long> ids;
+    DIR* dir = opendir("/proc/self/task");
+    if (dir == nullptr)
+        return ids;
+    while (const dirent* entry = readdir(dir))
+        if (const long id = std::strtol(entry->d_name, nullptr, 10); id > 0)
+            ids.insert(id);
+    closedir(dir);
+    return ids;
+}
 
 class DevsimPacingTest : public DevsimTestBase {};
 
@@ -29,6 +46,26 @@ TEST_F(DevsimPacingTest, AnswersFollowTheLineRate)
     // Answers leave no faster than the line allows.
     const auto spread = exchanges.back().lastTx - exchanges.front().lastTx;
     EXPECT_GE(spread, (byteTime * (COUNT - 1)) * 9 / 10);
+}
+
+// Each paced byte leaves from a timed wait: with the default timer slack
+// (50 us) every answer of a run came that much late.
+TEST_F(DevsimPacingTest, ServingThreadWakesWithoutTimerSlack)
+{
+    const std::set<long> before = ThreadIds();
+    SDevsimConfig c;
+    c.baud = 57600;
+    StartDevice(c);
+    ASSERT_EQ(m_client->Exchange({0xA4}, 1), Bytes{0x11});  // the thread is serving
+    std::vector<long> started;
+    for (long id : ThreadIds())
+        if (!before.count(id))
+            started.push_back(id);
+    ASSERT_EQ(started.size(), 1u);
+    std::ifstream slack("/proc/" + std::to_string(started[0]) + "/timerslack_ns");
+    long nanoseconds = -1;
+    slack >> nanoseconds;
+    EXPECT_EQ(nanoseconds, 1);
 }
 
 TEST_F(DevsimPacingTest, UnpacedAnswersComeAtOnce)
