@@ -1,5 +1,7 @@
 #include "BenchChild.h"
 
+#include "BenchSched.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -144,10 +146,13 @@ SChildResult RunChild(const std::string& program, const std::vector<std::string>
 
     const BenchClock::time_point deadline = result.started + timeout;
     bool killed = false;
+    std::map<pid_t, double> runDelays;
     for (;;) {
         pollfd p{pipeFds[0], POLLIN, 0};
         const int ready = poll(&p, 1, killed ? -1 : std::min(SAMPLE_MS, MsLeft(deadline)));
         result.peakRssKiB = std::max(result.peakRssKiB, PeakRssKiB(pid));
+        for (const auto& [tid, seconds] : RunDelays(pid))
+            runDelays[tid] = seconds;
         if (ready < 0 && errno != EINTR)
             ThrowErrno("poll(child output)");
         if (ready == 0 && BenchClock::now() < deadline)
@@ -170,6 +175,7 @@ SChildResult RunChild(const std::string& program, const std::vector<std::string>
         if (errno != EINTR)
             ThrowErrno("wait4");
     result.ended = BenchClock::now();
+    result.runDelaySeconds = RunDelayGrowth({}, runDelays);
     const auto micros = [](const timeval& t) {
         return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
     };

@@ -23,6 +23,9 @@ struct SChildResult {
     // ru_maxrss: that also counts the copy of this process made by fork.
     long peakRssKiB = 0;
     std::string output;              // standard output and error, merged
+    // Seconds the child's threads waited for a CPU (from the same samples;
+    // a thread that ended between two samples counts up to its last one).
+    double runDelaySeconds = 0;
 
     std::chrono::duration<double> Wall() const { return ended - started; }
     // When `text` was first seen in the output; nothing if never.

@@ -33,6 +33,8 @@ const char USAGE[] =
     "  --only NAME       only this workload: firmware, xsvf-flash, xsvf-tap, silent\n"
     "  --cli PATH        the update-cli to measure (default: beside this program)\n"
     "  --logs DIR        write the device's traffic log of every run to DIR\n"
+    "  --work DIR        keep the update files in DIR (default: a temporary folder,\n"
+    "                    removed at the end), e.g. to replay a run under strace or perf\n"
     "  --help            this text\n"
     "Exit status: 0 all targets met, 1 a target missed, 2 usage or setup error.\n";
 
@@ -43,6 +45,7 @@ struct SBenchOptions {
     std::string only;
     std::string cli;
     std::string logs;
+    std::string work;
 };
 
 bool ParsePositive(const char* text, unsigned& value)
@@ -59,11 +62,12 @@ bool ParsePositive(const char* text, unsigned& value)
 // 0 parsed, 2 usage error, -1 help.
 int ParseOptions(int argc, char** argv, SBenchOptions& o)
 {
-    enum { RUNS = 1, KIB, PAIRS, ONLY, CLI, LOGS, HELP };
+    enum { RUNS = 1, KIB, PAIRS, ONLY, CLI, LOGS, WORK, HELP };
     static const option LONG[] = {
         {"runs", required_argument, nullptr, RUNS}, {"firmware-kib", required_argument, nullptr, KIB},
         {"tap-pairs", required_argument, nullptr, PAIRS}, {"only", required_argument, nullptr, ONLY},
         {"cli", required_argument, nullptr, CLI}, {"logs", required_argument, nullptr, LOGS},
+        {"work", required_argument, nullptr, WORK},
         {"help", no_argument, nullptr, HELP}, {nullptr, 0, nullptr, 0},
     };
     int c;
@@ -76,6 +80,7 @@ int ParseOptions(int argc, char** argv, SBenchOptions& o)
         case ONLY: o.only = optarg; break;
         case CLI: o.cli = optarg; break;
         case LOGS: o.logs = optarg; break;
+        case WORK: o.work = optarg; break;
         case HELP: return -1;
         default: return 2;
         }
@@ -122,15 +127,18 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "update-bench: %s: %s\n", o.cli.c_str(), std::strerror(errno));
         return 2;
     }
-    if (!o.logs.empty() && mkdir(o.logs.c_str(), 0755) != 0 && errno != EEXIST) {
-        std::fprintf(stderr, "update-bench: mkdir %s: %s\n", o.logs.c_str(), std::strerror(errno));
-        return 2;
+    for (const std::string& folder : {o.logs, o.work}) {
+        if (!folder.empty() && mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+            std::fprintf(stderr, "update-bench: mkdir %s: %s\n", folder.c_str(), std::strerror(errno));
+            return 2;
+        }
     }
-    char workDir[] = "/tmp/update-bench.XXXXXX";
-    if (mkdtemp(workDir) == nullptr) {
+    char tempDir[] = "/tmp/update-bench.XXXXXX";
+    if (o.work.empty() && mkdtemp(tempDir) == nullptr) {
         std::perror("update-bench: mkdtemp");
         return 2;
     }
+    const std::string workDir = o.work.empty() ? std::string(tempDir) : o.work;
 
     int missed = 0;
     try {
@@ -173,10 +181,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "update-bench: %s\n", e.what());
         missed = -1;
     }
-    // The work folder holds the update files and the trace of the last XSVF run.
+    // The temporary folder holds the update files and the trace of the last XSVF run.
     std::error_code error;
-    if (std::filesystem::remove_all(workDir, error) == static_cast<std::uintmax_t>(-1))
-        std::fprintf(stderr, "update-bench: could not remove %s: %s\n", workDir, error.message().c_str());
+    if (o.work.empty() && std::filesystem::remove_all(workDir, error) == static_cast<std::uintmax_t>(-1))
+        std::fprintf(stderr, "update-bench: could not remove %s: %s\n", workDir.c_str(), error.message().c_str());
     if (missed < 0)
         return 2;
     return missed == 0 ? 0 : 1;

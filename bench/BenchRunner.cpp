@@ -1,5 +1,6 @@
 #include "BenchRunner.h"
 
+#include "BenchSched.h"
 #include "BenchStats.h"
 #include "Devsim.h"
 
@@ -74,9 +75,11 @@ SRunFigures CBenchRunner::Run(const SWorkload& workload, unsigned runNumber)
 {
     const std::string file = WriteFile(workload.name + ".upd", workload.updateFile);
     CDevsim device(workload.device);
+    const std::map<pid_t, double> delaysBefore = RunDelays(0);
     device.Start();
     const SChildResult child =
         RunChild(m_cliPath, {"--port", device.SlavePath(), file}, m_workDir, RUN_TIMEOUT);
+    const double deviceRunDelay = RunDelayGrowth(delaysBefore, RunDelays(0));
     device.Stop();
     KeepLog(device, workload.name + "-" + std::to_string(runNumber));
 
@@ -105,6 +108,8 @@ SRunFigures CBenchRunner::Run(const SWorkload& workload, unsigned runNumber)
         f.endSeconds = Seconds(child.ended - traffic.back().time).count();
     }
 
+    f.toolRunDelaySeconds = child.runDelaySeconds;
+    f.deviceRunDelaySeconds = deviceRunDelay;
     f.cpuSeconds = Seconds(child.cpu).count();
     f.cpuShare = f.wallSeconds > 0 ? f.cpuSeconds / f.wallSeconds : 0;
     f.peakRssKiB = child.peakRssKiB;

@@ -30,6 +30,10 @@ struct SRunFigures {
     double deviceLateSumSeconds = 0;
     double startSeconds = 0;
     double endSeconds = 0;
+    // Time spent runnable but without a CPU: update-cli's threads, and this
+    // process's threads (the simulated device) during the run.
+    double toolRunDelaySeconds = 0;
+    double deviceRunDelaySeconds = 0;
     double cpuSeconds = 0;
     double cpuShare = 0;        // cpu / wall
     long peakRssKiB = 0;

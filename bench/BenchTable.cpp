@@ -52,6 +52,8 @@ SWorkloadSummary Summarise(const std::string& name, const std::string& descripti
     s.deviceLateSumSeconds = Median(Column(runs, &SRunFigures::deviceLateSumSeconds));
     s.startSeconds = Median(Column(runs, &SRunFigures::startSeconds));
     s.endSeconds = Median(Column(runs, &SRunFigures::endSeconds));
+    s.toolRunDelaySeconds = Median(Column(runs, &SRunFigures::toolRunDelaySeconds));
+    s.deviceRunDelaySeconds = Median(Column(runs, &SRunFigures::deviceRunDelaySeconds));
     s.cpuShare = Median(Column(runs, &SRunFigures::cpuShare));
     s.cpuSeconds = Median(Column(runs, &SRunFigures::cpuSeconds));
     s.peakRssKiB = static_cast<long>(Maximum(Column(runs, &SRunFigures::peakRssKiB)));
@@ -78,12 +80,13 @@ int PrintReport(FILE* out, const std::vector<SWorkloadSummary>& workloads, const
     for (const SWorkloadSummary& w : workloads)
         std::fprintf(out, "- %s: %s; %zu round trips.\n", w.name.c_str(), w.description.c_str(), w.turnarounds);
     std::fprintf(out, "\nWhere wall - limit goes (medians, seconds):\n\n"
-                      "| Workload | Wall - limit | Tool turnarounds | Device lag | Before first byte | After last byte |\n"
-                      "|---|---|---|---|---|---|\n");
+                      "| Workload | Wall - limit | Tool turnarounds | Device lag | Before first byte | After last byte"
+                      " | Waiting for a CPU: tool / device |\n"
+                      "|---|---|---|---|---|---|---|\n");
     for (const SWorkloadSummary& w : workloads)
-        std::fprintf(out, "| %s | %.3f | %.3f | %.3f | %.3f | %.3f |\n", w.name.c_str(),
+        std::fprintf(out, "| %s | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f / %.3f |\n", w.name.c_str(),
                      w.wallSeconds - w.limitSeconds, w.turnSumSeconds, w.deviceLateSumSeconds, w.startSeconds,
-                     w.endSeconds);
+                     w.endSeconds, w.toolRunDelaySeconds, w.deviceRunDelaySeconds);
     std::fprintf(out, "\n| Silent device | Median | Target |\n|---|---|---|\n");
     std::fprintf(out, "| wake-up byte interval | %.2f ms | about %.0f ms |\n", timing.wakeupIntervalMs, WAKEUP_MS);
     std::fprintf(out, "| give-up after falling silent | %.2f s | about %.0f s |\n\n", timing.giveUpSeconds, GIVE_UP_S);

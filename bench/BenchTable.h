@@ -26,6 +26,8 @@ struct SWorkloadSummary {
     double deviceLateSumSeconds = 0;
     double startSeconds = 0;
     double endSeconds = 0;
+    double toolRunDelaySeconds = 0;
+    double deviceRunDelaySeconds = 0;
     double cpuShare = 0;         // median
     double cpuSeconds = 0;       // median
     long peakRssKiB = 0;         // the largest of all runs
