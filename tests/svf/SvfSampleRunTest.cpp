@@ -1,0 +1,113 @@
+// Real-world SVF files end to end: mkupd converts and packs each sample,
+// update-cli plays it over a pseudo-terminal against the simulated device in
+// SVF expectation mode, and the run passes only when every scan matched and
+// the tool reports success. Skips when the samples folder is absent.
+//
+// Each run prints its figures: SVF size, XSVF size, bytes on the wire and the
+// time the run would take at 57600 baud (10 bits a byte plus the waits).
+
+#include "ChildProcess.h"
+#include "Devsim.h"
+#include "SvfToXsvf.h"
+#include "UpdateFileFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+namespace {
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class SvfSampleRunTest : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override
+    {
+        m_svfPath = std::string(SVF_SAMPLES_DIR) + "/" + GetParam() + ".svf";
+        if (!std::filesystem::exists(m_svfPath)) {
+            GTEST_SKIP() << "no sample " << m_svfPath;
+        }
+        ASSERT_NE(getcwd(m_previousDir, sizeof m_previousDir), nullptr);
+        ASSERT_EQ(chdir(m_folder.Path().c_str()), 0);  // the trace file lands there
+        m_changedDir = true;
+    }
+    void TearDown() override
+    {
+        if (m_changedDir) {
+            EXPECT_EQ(chdir(m_previousDir), 0);
+        }
+    }
+
+    static int Run(const std::string& program, const std::vector<std::string>& args, std::string& out, int timeoutMs)
+    {
+        CChildProcess child(program, args);
+        const int status = child.Wait(timeoutMs);
+        out = child.Stdout() + child.Stderr();
+        return status;
+    }
+
+    CTempFolder m_folder;
+    std::string m_svfPath;
+    char m_previousDir[4096] = {};
+    bool m_changedDir = false;
+};
+
+TEST_P(SvfSampleRunTest, ConvertsPacksAndPlaysEveryScanAsTheFileAsks)
+{
+    const std::string svf = ReadText(m_svfPath);
+    const std::string updPath = m_folder.Path() + "/sample.upd";
+    std::string out;
+    ASSERT_EQ(Run("mkupd", {"-o", updPath, "--target", "1", "--name", "Logic", "--type", "svf", "--data", m_svfPath},
+                  out, 60000),
+              0)
+        << out;
+    EXPECT_NE(out.find(" SVF commands in, "), std::string::npos) << out;
+
+    SDevsimConfig config;
+    config.svfScans = std::make_shared<const std::vector<SSvfScan>>(SvfScans(ReadSvf(svf)));
+    CDevsim device(config);
+    device.Start();
+    const auto start = std::chrono::steady_clock::now();
+    const int status = Run("update-cli", {"--quiet", "--port", device.SlavePath(), updPath}, out, 240000);
+    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("1 of 1 targets updated successfully."), std::string::npos) << out;
+    ASSERT_TRUE(device.WaitForSessions(1, std::chrono::seconds(5)));
+    const SSvfCheck check = device.SvfCheck();
+    EXPECT_TRUE(check.Passed()) << check.firstMismatch;
+    EXPECT_EQ(check.matched, check.expected);
+    EXPECT_GT(check.expected, 0u);
+
+    // The figures, from the tool's start byte on (the wake-up depends on timing).
+    size_t wire = 0;
+    bool started = false;
+    for (const STrafficByte& traffic : device.Traffic()) {
+        started = started || (traffic.fromTool && traffic.byte == 0xA3);
+        wire += started ? 1 : 0;
+    }
+    const SSvfConversion conversion = ConvertSvfToXsvf(svf);
+    const double lineSeconds = wire * 10.0 / 57600 + conversion.statistics.waitMicroseconds / 1e6;
+    std::printf("%s: SVF %zu bytes, XSVF %zu bytes, %zu bytes on the wire, %.1f s at 57600 baud "
+                "(%.1f s of waits), %zu scans; unpaced run %.1f s\n",
+                GetParam(), svf.size(), conversion.xsvf.size(), wire, lineSeconds,
+                conversion.statistics.waitMicroseconds / 1e6, check.expected, wall.count());
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, SvfSampleRunTest,
+                         ::testing::Values("sample-a", "sample-b", "sample-c", "sample-d", "sample-e", "sample-f"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             name.erase(name.find('-'), 1);
+                             return name;
+                         });
+
+}  // namespace
