@@ -35,6 +35,14 @@ bool SetNonBlocking(int fd)
     return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
+// openpty leaves both ends inheritable: a program the tests start (update-cli)
+// would keep the master open, and an unplugged device would not hang up.
+bool SetCloseOnExec(int fd)
+{
+    const int flags = fcntl(fd, F_GETFD);
+    return flags >= 0 && fcntl(fd, F_SETFD, flags | FD_CLOEXEC) == 0;
+}
+
 // Every byte on a paced line goes out from a timed wait. The default timer
 // slack of 50 us would make each answer that much later than a UART sends
 // it, on every round trip of a run: this thread asks for exact wake-ups.
@@ -91,6 +99,8 @@ void CDevsim::Start()
         m_slavePath = name;
         if (!SetNonBlocking(m_master))
             ThrowErrno("fcntl(master)");
+        if (!SetCloseOnExec(m_master) || !SetCloseOnExec(m_slave))
+            ThrowErrno("fcntl(FD_CLOEXEC)");
         if (pipe2(m_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
             ThrowErrno("pipe2");
         if (!m_config.linkPath.empty()) {
