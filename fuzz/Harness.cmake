@@ -1,0 +1,17 @@
+# The harness library, shared by the fuzzers (fuzz/) and the regression
+# tests that replay saved inputs (tests/robustness/).
+if(NOT TARGET fuzz_harness)
+  set(harness_dir ${CMAKE_SOURCE_DIR}/fuzz/harness)
+  add_library(fuzz_harness STATIC
+    ${harness_dir}/FakeSerialLine.cpp
+    ${harness_dir}/FuzzCheck.cpp
+    ${harness_dir}/FuzzWorkDir.cpp
+    ${harness_dir}/PortSettingHarness.cpp
+    ${harness_dir}/UpdateFileHarness.cpp
+    ${harness_dir}/UpdateWorkerHarness.cpp
+    ${harness_dir}/XsvfPlayerHarness.cpp
+    # The setting file's parser is plain C++; the window's library needs Qt.
+    ${CMAKE_SOURCE_DIR}/app/PortSetting.cpp)
+  target_include_directories(fuzz_harness PUBLIC ${harness_dir} PRIVATE ${CMAKE_SOURCE_DIR}/app)
+  target_link_libraries(fuzz_harness PUBLIC update xsvf link resources PRIVATE updwriter xsvfgen project_options)
+endif()
