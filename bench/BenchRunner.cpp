@@ -102,6 +102,7 @@ SRunFigures CBenchRunner::Run(const SWorkload& workload, unsigned runNumber)
     f.deviceLateMedianMs = Median(late);
     f.turnSumSeconds = Sum(turns) / 1000;
     f.deviceLateSumSeconds = Sum(late) / 1000;
+    f.ratioNetOfDevice = f.wallSeconds / (f.limitSeconds + f.deviceLateSumSeconds);
     const std::vector<STrafficByte> traffic = device.Traffic();
     if (!traffic.empty()) {
         f.startSeconds = Seconds(traffic.front().time - child.started).count();

@@ -14,6 +14,8 @@ struct SRunFigures {
     double wallSeconds = 0;     // fork to reaping of update-cli
     double limitSeconds = 0;    // line bytes x 10 / baud + device busy time
     double ratio = 0;           // wall / limit
+    // wall / (limit + the simulated device's own delays): the tool's share.
+    double ratioNetOfDevice = 0;
     size_t lineBytes = 0;       // both directions
     double busySeconds = 0;
     size_t turnarounds = 0;

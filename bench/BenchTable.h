@@ -17,6 +17,7 @@ struct SWorkloadSummary {
     double limitSeconds = 0;     // median
     double ratio = 0;            // median of the runs' ratios
     double ratioMax = 0;
+    double ratioNetOfDevice = 0; // median
     double turnMedianMs = 0;     // median of the runs' medians
     double turnP95Ms = 0;        // median of the runs' 95th percentiles
     double turnMaxMs = 0;        // the largest of all runs
