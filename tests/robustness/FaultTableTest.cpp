@@ -1,0 +1,287 @@
+// Every phase of a run crossed with every fault: the worker against the
+// simulated device, checked for the outcome the user sees, the time to the
+// end, and what the run leaves behind (port, descriptors, threads, the
+// update file, the XSVF trace).
+
+#include "ComPort.h"
+#include "FaultScenario.h"
+#include "RunHygiene.h"
+#include "UpdateRunFixture.h"
+#include "XsvfPlayer.h"
+
+#include <fstream>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The front end gives up on a device that never answers after this long, as
+// update-cli --wakeup-timeout does.
+constexpr auto WAKEUP_TIMEOUT = 1s;
+
+struct SCell {
+    EStage stage;
+    EFault fault;
+    int endState;
+    std::string message;
+    std::string row;  // "%d%% %s" of the one target
+    std::chrono::seconds limit;
+};
+
+const std::string kAllUpdated = "1 of 1 targets updated successfully.";
+const std::string kNoneUpdated = "0 of 1 targets updated successfully.";
+const std::string kNotResponding = "Failed: Target is not responding";
+const std::string kWrongAnswer = "Wrong answer. Update cancelled.";
+const std::string kCrcError = "CRC error. File possibly damaged.";
+const std::string kCancelled = "Update cancelled by user";
+const std::string kSwitchOn = "Connect device, switch device off then on";
+const std::string kNoAnswer = XsvfErrorText(XSVF_ERROR_NOANSWER);
+const std::string kMultipleCrc = XsvfErrorText(XSVF_ERROR_MULTIPLECRC);
+const std::string kReadTdo = XsvfErrorText(XSVF_ERROR_READTDO);
+const std::string kTdoMismatch = XsvfErrorText(XSVF_ERROR_TDOMISMATCH);
+
+constexpr int Quiet = RunEnded;
+constexpr int Box = RunEndedWithMessage;
+
+// Twenty read time-outs in a row take 20 x 300 ms.
+constexpr auto kShort = 5s;
+constexpr auto kTimeouts = 10s;
+
+using S = EStage;
+using F = EFault;
+
+const SCell kCells[] = {
+    // Wake-up: the series of five 0x11 starts over after anything else.
+    {S::Wakeup, F::Silence, Quiet, kSwitchOn, "0% ", kShort},
+    {S::Wakeup, F::Garbage, Box, kAllUpdated, "100% ", kShort},
+    {S::Wakeup, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
+    {S::Wakeup, F::CrcBeyondLimit, Box, kAllUpdated, "100% ", kShort},
+    {S::Wakeup, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
+    {S::Wakeup, F::Vanish, Box, kNotResponding, "0% unsuccessful", kShort},
+    {S::Wakeup, F::Cancel, Quiet, kSwitchOn, "0% ", kShort},
+    {S::Wakeup, F::CancelWhileBusy, Quiet, kSwitchOn, "0% ", kShort},
+    // Start: 0xA3 is sent once; everything before 0x88 is read past.
+    {S::Start, F::Silence, Box, kNotResponding, "0% unsuccessful", kTimeouts},
+    {S::Start, F::Garbage, Box, kWrongAnswer, "0% ", kShort},
+    {S::Start, F::CrcWithinLimit, Box, kNotResponding, "0% unsuccessful", kTimeouts},
+    {S::Start, F::CrcBeyondLimit, Box, kNotResponding, "0% unsuccessful", kTimeouts},
+    {S::Start, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
+    {S::Start, F::Vanish, Box, kNotResponding, "0% unsuccessful", kShort},
+    {S::Start, F::Cancel, Quiet, kCancelled, "0% cancelled", kShort},
+    {S::Start, F::CancelWhileBusy, Quiet, kCancelled, "0% cancelled", kShort},
+    // Selection: any answer but 0x11, 0x22 and 0x44 fails the target.
+    {S::Selection, F::Silence, Box, kNoneUpdated, "0% unsuccessful", kShort},
+    {S::Selection, F::Garbage, Box, kWrongAnswer, "0% ", kShort},
+    {S::Selection, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
+    {S::Selection, F::CrcBeyondLimit, Box, kCrcError, "0% ", kShort},
+    {S::Selection, F::BusyStorm, Box, kNoneUpdated, "0% unsuccessful", kShort},
+    {S::Selection, F::Vanish, Box, kNoneUpdated, "0% unsuccessful", kShort},
+    {S::Selection, F::Cancel, Quiet, kCancelled, "0% cancelled", kShort},
+    // Firmware blocks: three of them; the percent follows the data read.
+    {S::FirstBlock, F::Silence, Box, kNotResponding, "33% unsuccessful", kTimeouts},
+    {S::FirstBlock, F::Garbage, Box, kWrongAnswer, "33% ", kShort},
+    {S::FirstBlock, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
+    {S::FirstBlock, F::CrcBeyondLimit, Box, kCrcError, "33% ", kShort},
+    {S::FirstBlock, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
+    {S::FirstBlock, F::Vanish, Box, kNotResponding, "33% unsuccessful", kShort},
+    {S::FirstBlock, F::Cancel, Quiet, kCancelled, "33% cancelled", kShort},
+    {S::FirstBlock, F::CancelWhileBusy, Quiet, kCancelled, "33% cancelled", kShort},
+    {S::MiddleBlock, F::Silence, Box, kNotResponding, "66% unsuccessful", kTimeouts},
+    {S::MiddleBlock, F::Garbage, Box, kWrongAnswer, "66% ", kShort},
+    {S::MiddleBlock, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
+    {S::MiddleBlock, F::CrcBeyondLimit, Box, kCrcError, "66% ", kShort},
+    {S::MiddleBlock, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
+    {S::MiddleBlock, F::Vanish, Box, kNotResponding, "66% unsuccessful", kShort},
+    {S::MiddleBlock, F::Cancel, Quiet, kCancelled, "66% cancelled", kShort},
+    {S::MiddleBlock, F::CancelWhileBusy, Quiet, kCancelled, "66% cancelled", kShort},
+    {S::LastBlock, F::Silence, Box, kNotResponding, "100% unsuccessful", kTimeouts},
+    {S::LastBlock, F::Garbage, Box, kWrongAnswer, "100% ", kShort},
+    {S::LastBlock, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
+    {S::LastBlock, F::CrcBeyondLimit, Box, kCrcError, "100% ", kShort},
+    {S::LastBlock, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
+    {S::LastBlock, F::Vanish, Box, kNotResponding, "100% unsuccessful", kShort},
+    {S::LastBlock, F::Cancel, Box, kAllUpdated, "100% cancelled", kShort},
+    {S::LastBlock, F::CancelWhileBusy, Quiet, kCancelled, "100% cancelled", kShort},
+    // XSVF frames: the first pin frame (TMS high), the first shift (XSIR),
+    // the read-back after a mismatching shift, the first wait, the finish.
+    // The percent is the share of the stream read when the run ended.
+    {S::PinFrame, F::Silence, Box, kNoAnswer, "0% unsuccessful", kShort},
+    {S::PinFrame, F::Garbage, Box, kAllUpdated, "100% ", kShort},
+    {S::PinFrame, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
+    {S::PinFrame, F::CrcBeyondLimit, Box, kMultipleCrc, "0% unsuccessful", kShort},
+    {S::PinFrame, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
+    {S::PinFrame, F::Vanish, Box, kNoAnswer, "0% unsuccessful", kShort},
+    {S::PinFrame, F::Cancel, Quiet, kCancelled, "6% cancelled", kShort},
+    {S::PinFrame, F::CancelWhileBusy, Quiet, kCancelled, "0% cancelled", kShort},
+    {S::ShiftFrame, F::Silence, Box, kNoAnswer, "23% unsuccessful", kShort},
+    // Any answer but 0x11 to a shift counts as a mismatch; XSIR has no retry.
+    {S::ShiftFrame, F::Garbage, Box, kTdoMismatch, "33% unsuccessful", kShort},
+    {S::ShiftFrame, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
+    {S::ShiftFrame, F::CrcBeyondLimit, Box, kMultipleCrc, "23% unsuccessful", kShort},
+    {S::ShiftFrame, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
+    {S::ShiftFrame, F::Vanish, Box, kNoAnswer, "23% unsuccessful", kShort},
+    {S::ShiftFrame, F::Cancel, Quiet, kCancelled, "33% cancelled", kShort},
+    {S::ShiftFrame, F::CancelWhileBusy, Quiet, kCancelled, "23% cancelled", kShort},
+    {S::ReadBack, F::Silence, Box, kNoAnswer, "66% unsuccessful", kShort},
+    {S::ReadBack, F::Garbage, Box, kAllUpdated, "100% ", kShort},
+    {S::ReadBack, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
+    {S::ReadBack, F::CrcBeyondLimit, Box, kMultipleCrc, "66% unsuccessful", kShort},
+    {S::ReadBack, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
+    {S::ReadBack, F::Vanish, Box, kNoAnswer, "66% unsuccessful", kShort},
+    {S::ReadBack, F::Cancel, Quiet, kCancelled, "96% cancelled", kShort},
+    {S::ReadBack, F::CancelWhileBusy, Quiet, kCancelled, "66% cancelled", kShort},
+    {S::ReadBack, F::WrongReadBackCrc, Box, kReadTdo, "66% unsuccessful", kShort},
+    {S::Wait, F::Silence, Box, kNoAnswer, "23% unsuccessful", kShort},
+    {S::Wait, F::Garbage, Box, kAllUpdated, "100% ", kShort},
+    {S::Wait, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
+    {S::Wait, F::CrcBeyondLimit, Box, kMultipleCrc, "23% unsuccessful", kShort},
+    {S::Wait, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
+    {S::Wait, F::Vanish, Box, kNoAnswer, "23% unsuccessful", kShort},
+    {S::Wait, F::Cancel, Quiet, kCancelled, "33% cancelled", kShort},
+    {S::Wait, F::CancelWhileBusy, Quiet, kCancelled, "23% cancelled", kShort},
+    // The finish frame's answer does not change a decided outcome.
+    {S::Finish, F::Silence, Box, kAllUpdated, "100% ", kShort},
+    {S::Finish, F::Garbage, Box, kAllUpdated, "100% ", kShort},
+    {S::Finish, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
+    {S::Finish, F::CrcBeyondLimit, Box, kAllUpdated, "100% ", kShort},
+    {S::Finish, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
+    {S::Finish, F::Vanish, Box, kAllUpdated, "100% ", kShort},
+    {S::Finish, F::Cancel, Box, kAllUpdated, "100% cancelled", kShort},
+    {S::Finish, F::CancelWhileBusy, Box, kAllUpdated, "100% cancelled", kShort},
+};
+
+void PrintTo(const SCell& cell, std::ostream* out)
+{
+    *out << StageName(cell.stage) << " x " << FaultName(cell.fault);
+}
+
+class FaultTableTest : public UpdateRunFixture, public ::testing::WithParamInterface<SCell> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(getcwd(m_previousDir, sizeof m_previousDir), nullptr);
+        ASSERT_EQ(chdir(m_folder.Path().c_str()), 0);
+        m_threadsBefore = ThreadCount();
+        m_descriptorsBefore = OpenDescriptorCount();
+    }
+    void TearDown() override
+    {
+        m_device.reset();
+        EXPECT_EQ(ThreadCount(), m_threadsBefore) << "a thread outlived the run";
+        EXPECT_EQ(OpenDescriptorCount(), m_descriptorsBefore) << "a descriptor outlived the run";
+        EXPECT_EQ(chdir(m_previousDir), 0);
+    }
+
+    // The front end's part while the run goes on: the wake-up time-out, and
+    // the user's cancel once the device has the cell's unit in hand.
+    void FrontEnd(const SCell& cell, std::chrono::steady_clock::time_point start)
+    {
+        if (m_run.m_deviceAnswered == 0 && std::chrono::steady_clock::now() - start > WAKEUP_TIMEOUT) {
+            m_run.RequestCancel();
+            return;
+        }
+        if (!IsCancel(cell.fault) || m_cancelled)
+            return;
+        if (m_device->Count(TriggerPhase(cell.stage)) < TriggerCount(cell.stage))
+            return;
+        m_cancelled = true;
+        if (m_run.m_deviceAnswered == 0)
+            m_run.RequestCancel();
+        else
+            m_run.ConfirmCancel();
+    }
+
+    // A front end's run: check, open, start, follow until the worker ends
+    // (or the cell's limit passes: then cancel and fail), release.
+    void RunCell(const SCell& cell, const std::string& path)
+    {
+        m_run.m_fileName = path;
+        const auto check = m_run.CheckUpdateFileHeader();
+        ASSERT_TRUE(check.ok) << check.message;
+        ASSERT_TRUE(m_run.OpenAndDrainPort(m_device->SlavePath()));
+        m_run.PrepareRun();
+        ASSERT_TRUE(m_run.LaunchWorker());
+        const auto start = std::chrono::steady_clock::now();
+        bool overdue = false;
+        while (m_run.m_runState == RunActive) {
+            if (!overdue && std::chrono::steady_clock::now() - start > cell.limit) {
+                overdue = true;
+                m_run.RequestCancel();
+                ADD_FAILURE() << "the run did not end within " << cell.limit.count() << " s";
+            }
+            FrontEnd(cell, start);
+            std::this_thread::sleep_for(2ms);  // the window's timer, in short
+        }
+        m_elapsed = std::chrono::steady_clock::now() - start;
+        m_endState = m_run.m_runState;
+        m_run.ReleaseRunResources();
+        m_run.m_runState = RunIdle;
+    }
+
+    // The trace of the XSVF run ends with its outcome and is closed.
+    void ExpectTraceComplete()
+    {
+        const std::string trace = m_folder.Path() + "/xsvf_debug.txt";
+        EXPECT_FALSE(IsOpenHere(trace));
+        std::ifstream in(trace, std::ios::binary);
+        ASSERT_TRUE(in.good()) << "no trace file";
+        std::string line;
+        std::string last;
+        std::string beforeLast;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            beforeLast = last;
+            last = line;
+        }
+        const bool success = last == "SUCCESS - Completed XSVF execution.";
+        const bool error = last.rfind("ERROR at or near XSVF command #", 0) == 0 && !beforeLast.empty();
+        EXPECT_TRUE(success || error) << "the trace ends with: " << last;
+    }
+
+    char m_previousDir[4096] = {};
+    size_t m_threadsBefore = 0;
+    size_t m_descriptorsBefore = 0;
+    bool m_cancelled = false;
+};
+
+TEST_P(FaultTableTest, EndsAsTheFailureTablesSayAndReleasesEverything)
+{
+    const SCell& cell = GetParam();
+    SDevsimConfig config;
+    if (NeedsPacedLine(cell.fault))
+        config.baud = 57600;
+    config.faults = FaultRulesFor(cell.stage, cell.fault);
+    StartDevice(config);
+    const std::string path = WriteUpdateFile(UpdateFileFor(cell.stage));
+    const SFileSnapshot fileBefore = SFileSnapshot::Of(path);
+    const size_t descriptorsWithDevice = OpenDescriptorCount();
+
+    RunCell(cell, path);
+
+    EXPECT_EQ(m_endState, cell.endState);
+    EXPECT_EQ(m_run.Message(), cell.message);
+    EXPECT_EQ(Row(0), cell.row);
+    EXPECT_LT(m_elapsed, cell.limit) << "no hang";
+    EXPECT_TRUE(m_run.Boxes().empty()) << "the worker's own message box: " << m_run.Boxes().front();
+    // An unplugged device has closed its own side of the line.
+    const size_t deviceGone = m_device->IsVanished() ? 1 : 0;
+    EXPECT_EQ(OpenDescriptorCount(), descriptorsWithDevice - deviceGone) << "the port or the file is still open";
+    EXPECT_TRUE(SFileSnapshot::Of(path) == fileBefore) << "the update file was written";
+    if (!m_device->IsVanished()) {
+        CComPort again;
+        EXPECT_TRUE(again.Open(m_device->SlavePath(), 57600, 150)) << "the port stayed locked";
+    }
+    if (IsXsvfStage(cell.stage) && m_run.m_deviceAnswered != 0)
+        ExpectTraceComplete();
+}
+
+std::string CellName(const ::testing::TestParamInfo<SCell>& info)
+{
+    return std::string(StageName(info.param.stage)) + "_" + FaultName(info.param.fault);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cells, FaultTableTest, ::testing::ValuesIn(kCells), CellName);
+
+}  // namespace
