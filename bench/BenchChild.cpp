@@ -150,11 +150,11 @@ SChildResult RunChild(const std::string& program, const std::vector<std::string>
     for (;;) {
         pollfd p{pipeFds[0], POLLIN, 0};
         const int ready = poll(&p, 1, killed ? -1 : std::min(SAMPLE_MS, MsLeft(deadline)));
+        if (ready < 0 && errno != EINTR)
+            ThrowErrno("poll(child output)");
         result.peakRssKiB = std::max(result.peakRssKiB, PeakRssKiB(pid));
         for (const auto& [tid, seconds] : RunDelays(pid))
             runDelays[tid] = seconds;
-        if (ready < 0 && errno != EINTR)
-            ThrowErrno("poll(child output)");
         if (ready == 0 && BenchClock::now() < deadline)
             continue;
         if (ready == 0) {
