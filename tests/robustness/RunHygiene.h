@@ -27,17 +27,40 @@ inline size_t ThreadCount()
     return count;
 }
 
-// True when one of this process's descriptors leads to `path`.
-inline bool IsOpenHere(const std::string& path)
+// How many of this process's descriptors lead to `path`.
+inline size_t DescriptorsOn(const std::string& path)
 {
     std::error_code error;
     const auto wanted = std::filesystem::weakly_canonical(path, error);
+    size_t count = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         const auto target = std::filesystem::read_symlink(entry.path(), error);
         if (!error && target == wanted)
-            return true;
+            ++count;
     }
-    return false;
+    return count;
+}
+
+inline bool IsOpenHere(const std::string& path) { return DescriptorsOn(path) > 0; }
+
+// The device number of a terminal, to find its descriptors even after the
+// line has gone and its path with it.
+inline dev_t TerminalDevice(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? info.st_rdev : 0;
+}
+
+// How many of this process's descriptors are open on the terminal `device`.
+inline size_t DescriptorsOnTerminal(dev_t device)
+{
+    size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        struct stat info {};
+        if (stat(entry.path().c_str(), &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == device)
+            ++count;
+    }
+    return count;
 }
 
 // The bytes and modification time of a file, to show it was not written.
