@@ -162,6 +162,9 @@ protected:
     {
         ASSERT_NE(getcwd(m_previousDir, sizeof m_previousDir), nullptr);
         ASSERT_EQ(chdir(m_folder.Path().c_str()), 0);
+        // The thread sanitizer's runtime starts a helper thread with the
+        // process's first thread: let that happen before counting.
+        std::thread([] {}).join();
         m_threadsBefore = ThreadCount();
         m_descriptorsBefore = OpenDescriptorCount();
     }

@@ -18,7 +18,7 @@ protected:
     {
         ASSERT_NE(getcwd(m_previousDir, sizeof m_previousDir), nullptr);
         ASSERT_EQ(chdir(m_folder.Path().c_str()), 0);
-        StartDevice();
+        StartDevice();  // its thread also starts any sanitizer helper thread
         m_descriptors = OpenDescriptorCount();
         m_threads = ThreadCount();
     }
