@@ -38,7 +38,7 @@ for h in "${harnesses[@]}"; do
     failed=1
     grep -E "invariant broken|ERROR|SUMMARY|Test unit written" "$log" || tail -20 "$log"
   fi
-  grep -E "^#[0-9]+ +DONE" "$log" || true
+  grep -E "^#[0-9]+[[:space:]]+DONE" "$log" || true
   grep -E "stat::number_of_executed_units" "$log" || true
 done
 exit $failed
