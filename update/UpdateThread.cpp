@@ -343,7 +343,9 @@ int ReadAnswer(CComPort& port, int& timeoutCount, CUpdateRunState& run)
             return ANS_STOP;
         }
     }
-    timeoutCount += 1;
+    // A vanished port (unplugged adapter) will never answer again: give up
+    // now rather than read on as if the device were only slow.
+    timeoutCount = port.IsGone() ? MAX_TIMEOUTS : timeoutCount + 1;
     if (timeoutCount < MAX_TIMEOUTS)
         return ANS_WAIT;
     run.SetMessage(res::LoadString(res::IDS_NOT_RESPONDING));

@@ -27,8 +27,8 @@ constexpr int ANS_STOP = 0x9A;    // internal: the run must end, m_message is se
 extern int g_unexpectedAnswers;
 
 // Reads one answer byte (time-out 150 ms) and classifies it. The 20th read
-// time-out in a row, or the 4th unexpected answer in a row, gives ANS_STOP
-// with the message set.
+// time-out in a row, a vanished port, or the 4th unexpected answer in a row
+// gives ANS_STOP with the message set.
 int ReadAnswer(CComPort& port, int& timeoutCount, CUpdateRunState& run);
 
 // The worker thread's body; stores `dlg` in g_pUpdateDlg first. Returns 0.

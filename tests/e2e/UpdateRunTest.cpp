@@ -334,6 +334,17 @@ TEST_F(UpdateRunTest, PortVanishingMidRunEndsAsNotResponding)
     EXPECT_LT(m_elapsed, 2s);
 }
 
+TEST_F(UpdateRunTest, PortVanishingAtTheSelectionIsNotRespondingNotACount)
+{
+    StartDevice();
+    m_device->SetFaults({{EPhase::Select, 1, 1, EFaultAction::Vanish, {}, 0}});
+    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, kOneBlock), Firmware(2, kOneBlock)}}), 10s);
+    EXPECT_EQ(m_endState, RunEndedWithMessage);
+    EXPECT_EQ(m_run.Message(), "Failed: Target is not responding");
+    EXPECT_EQ(Row(0), "0% unsuccessful");
+    EXPECT_EQ(Row(1), "0% ");
+}
+
 TEST_F(UpdateRunTest, SecondRunStartsFromClearedRows)
 {
     StartDevice();

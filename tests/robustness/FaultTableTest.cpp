@@ -76,7 +76,7 @@ const SCell kCells[] = {
     {S::Selection, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
     {S::Selection, F::CrcBeyondLimit, Box, kCrcError, "0% ", kShort},
     {S::Selection, F::BusyStorm, Box, kNoneUpdated, "0% unsuccessful", kShort},
-    {S::Selection, F::Vanish, Box, kNoneUpdated, "0% unsuccessful", kShort},
+    {S::Selection, F::Vanish, Box, kNotResponding, "0% unsuccessful", kShort},
     {S::Selection, F::Cancel, Quiet, kCancelled, "0% cancelled", kShort},
     // Firmware blocks: three of them; the percent follows the data read.
     {S::FirstBlock, F::Silence, Box, kNotResponding, "33% unsuccessful", kTimeouts},
