@@ -58,7 +58,7 @@ protected:
 TEST_F(ReaderTest, HexTextRecordIsOneBlockOfOneByte)
 {
     OpenRecord("V1.00", "0100000003000141\n00\n");
-    EXPECT_EQ(ReadAll(), Bytes({0x00, 0x01, 0x41}));
+    EXPECT_EQ(ReadAll(), MakeBytes({0x00, 0x01, 0x41}));
     EXPECT_TRUE(m_run.m_dataEnd);
     EXPECT_EQ(Rest(), "\n00\n");
 }
@@ -66,7 +66,7 @@ TEST_F(ReaderTest, HexTextRecordIsOneBlockOfOneByte)
 TEST_F(ReaderTest, RawBytesAreDeliveredAsStored)
 {
     OpenRecord("V1.01", std::string("010000FEFF00000004") + std::string("\x00\x02\xff\x0a", 4) + "\n00");
-    EXPECT_EQ(ReadAll(), Bytes({0x00, 0x02, 0xFF, 0x0A}));
+    EXPECT_EQ(ReadAll(), MakeBytes({0x00, 0x02, 0xFF, 0x0A}));
     EXPECT_TRUE(m_run.m_dataEnd);
 }
 
@@ -83,7 +83,7 @@ TEST_F(ReaderTest, PackedRunsUnpackAndEndWithTheLastByte)
     ASSERT_TRUE(m_run.ReadDataByte(byte));
     out.push_back(byte);
     EXPECT_TRUE(m_run.m_dataEnd);
-    EXPECT_EQ(out, Bytes({0x41, 0x42, 0x43, 0x7F, 0x7F, 0x7F, 0x7F}));
+    EXPECT_EQ(out, MakeBytes({0x41, 0x42, 0x43, 0x7F, 0x7F, 0x7F, 0x7F}));
 }
 
 TEST_F(ReaderTest, ReadsAfterTheEndFailWithoutTouchingTheFile)
@@ -127,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ReaderTest, HexTextWithANonHexCharacterFails)
 {
     OpenRecord("V1.00", "010000000341GG\n");
-    EXPECT_EQ(ReadAll(), Bytes({0x41}));
+    EXPECT_EQ(ReadAll(), MakeBytes({0x41}));
     EXPECT_FALSE(m_run.m_dataEnd);
 }
 
