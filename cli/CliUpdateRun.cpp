@@ -16,7 +16,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr auto TICK = std::chrono::milliseconds(50);
+// How often the run is looked at: the end of a run is noticed this soon.
+constexpr auto TICK = std::chrono::milliseconds(10);
+// A new message is shown once it has stood this long with the run going on.
+constexpr auto MESSAGE_SETTLE = std::chrono::milliseconds(50);
 constexpr auto REDRAW_PERIOD = std::chrono::milliseconds(200);
 
 struct SMessageChange {
@@ -182,13 +185,13 @@ void CRunMonitor::Refresh()
     const bool active = m_run.m_runState == RunActive;
     std::deque<SMessageChange> changes = m_run.TakeChanges();
     m_pending.insert(m_pending.end(), changes.begin(), changes.end());
-    // Every change is shown in order. The newest one waits a tick: the text a
-    // run ends with is written just before the end, and it is the final
+    // Every change is shown in order. The newest one waits to settle: the text
+    // a run ends with is written just before the end, and it is the final
     // message, printed after the rows rather than as a change.
     const Clock::time_point now = Clock::now();
     while (!m_pending.empty()) {
         const bool newest = m_pending.size() == 1;
-        if (!active || (newest && now - m_pending.front().time < TICK))
+        if (!active || (newest && now - m_pending.front().time < MESSAGE_SETTLE))
             break;
         m_display.ShowMessage(m_pending.front().text);
         m_pending.pop_front();
