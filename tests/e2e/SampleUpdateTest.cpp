@@ -6,7 +6,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <unistd.h>
 
 namespace {
 
@@ -21,17 +20,7 @@ TEST(SampleUpdateFile, CommittedFileIsWhatTheGeneratorWrites)
     EXPECT_EQ(ReadCommittedSample(), MakeSampleUpdateFile()) << "regenerate it with: mkupd --sample samples/sample.upd";
 }
 
-class SampleRunTest : public UpdateRunFixture {
-protected:
-    void SetUp() override
-    {
-        ASSERT_NE(getcwd(m_previousDir, sizeof m_previousDir), nullptr);
-        ASSERT_EQ(chdir(m_folder.Path().c_str()), 0);
-    }
-    void TearDown() override { EXPECT_EQ(chdir(m_previousDir), 0); }
-
-    char m_previousDir[4096] = {};
-};
+using SampleRunTest = UpdateRunInFolderFixture;
 
 TEST_F(SampleRunTest, UpdatesFirmwareAndProgramsTheModelPart)
 {

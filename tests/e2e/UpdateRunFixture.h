@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 
 class CCapturingRunState : public CUpdateRunState {
 public:
@@ -127,4 +128,19 @@ protected:
     CCapturingRunState m_run;
     int m_endState = RunIdle;
     std::chrono::steady_clock::duration m_elapsed{};
+};
+
+// The same, run from the test's own folder: the XSVF trace of a run lands
+// there, so tests running side by side never share one.
+class UpdateRunInFolderFixture : public UpdateRunFixture {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(getcwd(m_previousDir, sizeof m_previousDir), nullptr);
+        ASSERT_EQ(chdir(m_folder.Path().c_str()), 0);
+    }
+    void TearDown() override { EXPECT_EQ(chdir(m_previousDir), 0); }
+
+private:
+    char m_previousDir[4096] = {};
 };

@@ -2,7 +2,6 @@
 
 #include "UpdateRunFixture.h"
 
-#include <unistd.h>
 
 namespace {
 
@@ -10,18 +9,7 @@ using namespace std::chrono_literals;
 
 const std::vector<uint8_t> kOneBlock = MakeBytes({0x00, 0x06, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
 
-class UpdateRunTest : public UpdateRunFixture {
-protected:
-    void SetUp() override
-    {
-        // Each test plays in its own folder: the XSVF trace lands there.
-        ASSERT_NE(getcwd(m_previousDir, sizeof m_previousDir), nullptr);
-        ASSERT_EQ(chdir(m_folder.Path().c_str()), 0);
-    }
-    void TearDown() override { EXPECT_EQ(chdir(m_previousDir), 0); }
-
-    char m_previousDir[4096] = {};
-};
+using UpdateRunTest = UpdateRunInFolderFixture;
 
 TEST_F(UpdateRunTest, TypicalRunSendsExactlyTheProtocolBytes)
 {
