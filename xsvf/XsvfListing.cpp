@@ -239,7 +239,8 @@ private:
         const auto state = m_in.Byte();
         if (!state)
             return Truncated();
-        m_line += " " + StateText(*state);
+        m_line += ' ';
+        m_line += StateText(*state);
         return true;
     }
 
@@ -248,7 +249,8 @@ private:
         const auto value = m_in.Byte();
         if (!value)
             return Truncated();
-        m_line += " " + EndStateText(*value, ir);
+        m_line += ' ';
+        m_line += EndStateText(*value, ir);
         return true;
     }
 
@@ -274,7 +276,11 @@ private:
         const auto time = m_in.Value(4);
         if (!waitState || !endState || !time)
             return Truncated();
-        m_line += " " + StateText(*waitState) + " " + StateText(*endState) + res::Format(" %ld", *time);
+        m_line += ' ';
+        m_line += StateText(*waitState);
+        m_line += ' ';
+        m_line += StateText(*endState);
+        m_line += res::Format(" %ld", static_cast<long>(*time));
         return true;
     }
 

@@ -2,6 +2,7 @@
 // The tool's side of a simulated device in tests: the slave of the device's
 // pseudo-terminal, opened raw, with plain POSIX reads and writes.
 
+#include "JtagFrame.h"
 #include "Crc16.h"
 #include "Devsim.h"
 
@@ -92,13 +93,7 @@ private:
 // A JTAG frame around a payload: length, payload, CRC.
 inline Bytes Frame(const Bytes& payload)
 {
-    const size_t n = payload.size() + 2;
-    Bytes f{static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
-    f.insert(f.end(), payload.begin(), payload.end());
-    const uint16_t crc = Crc16(payload.data(), payload.size());
-    f.push_back(static_cast<uint8_t>(crc >> 8));
-    f.push_back(static_cast<uint8_t>(crc));
-    return f;
+    return MakeJtagFrame(payload);
 }
 
 // A device started for one test, with its client connected.

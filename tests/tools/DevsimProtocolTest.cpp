@@ -10,8 +10,10 @@ constexpr uint8_t ACK = 0x11, RETRY = 0x22, WAIT = 0x33, REFUSE = 0x44, READY = 
 
 Bytes Block(const Bytes& payload)
 {
-    Bytes b{static_cast<uint8_t>(payload.size() >> 8), static_cast<uint8_t>(payload.size())};
-    b.insert(b.end(), payload.begin(), payload.end());
+    Bytes b(payload.size() + 2);
+    b[0] = static_cast<uint8_t>(payload.size() >> 8);
+    b[1] = static_cast<uint8_t>(payload.size());
+    std::copy(payload.begin(), payload.end(), b.begin() + 2);
     return b;
 }
 

@@ -1,5 +1,6 @@
 #include "ScriptedJtagDevice.h"
 
+#include "JtagFrame.h"
 #include "Crc16.h"
 #include "JtagTransport.h"
 #include "TempDir.h"
@@ -11,13 +12,7 @@
 
 Bytes MakeFrame(const Bytes& payload)
 {
-    Bytes frame{static_cast<uint8_t>((payload.size() + 2) >> 8),
-                static_cast<uint8_t>(payload.size() + 2)};
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    const uint16_t crc = Crc16(payload.data(), payload.size());
-    frame.push_back(static_cast<uint8_t>(crc >> 8));
-    frame.push_back(static_cast<uint8_t>(crc));
-    return frame;
+    return MakeJtagFrame(payload);
 }
 
 Bytes MakeReadBackFrame(const Bytes& tdo)
