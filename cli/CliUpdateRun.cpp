@@ -255,7 +255,7 @@ int RunUpdate(const SCliOptions& options)
     const sigset_t signals = BlockCancelSignals();
     if (!run.LaunchWorker()) {
         run.ReleaseRunResources();
-        PrintError("Error: the update could not be started (no worker thread).");
+        PrintError("Error: the update could not be started.\n");
         return EXIT_USAGE_OR_SETUP;
     }
     CRunMonitor monitor(run, options, signals);
