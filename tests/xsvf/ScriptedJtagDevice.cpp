@@ -132,11 +132,12 @@ CPtyJtagDevice::~CPtyJtagDevice()
 
 bool CPtyJtagDevice::ReadExactly(Bytes& out, size_t n)
 {
-    // Short polls so that the destructor's stop request is seen.
+    // Short polls so that the destructor's stop request is seen; what the
+    // tool wrote before the stop is still taken in, so no frame is lost.
     while (out.size() < n) {
-        if (m_stop)
-            return false;
         const Bytes got = m_pty.ReadMaster(n - out.size(), 20);
+        if (got.empty() && m_stop)
+            return false;
         out.insert(out.end(), got.begin(), got.end());
     }
     return true;
