@@ -51,11 +51,14 @@ TEST_F(ResourceHygieneTest, RunsWithEveryKindOfEndingReleaseTheirResourcesAndNev
     EXPECT_EQ(m_run.Message(), "Unsupported XSVF command");
     ExpectReleased();
 
-    m_device->SetFaults({{EPhase::Block, 2, 1, EFaultAction::Late, {}, 200}});
+    // Rules count units over the device's life: this run's second block is
+    // answered late, and the cancel comes while the worker waits for it.
+    const unsigned blocksBefore = m_device->Count(EPhase::Block);
+    m_device->SetFaults({{EPhase::Block, blocksBefore + 2, 1, EFaultAction::Late, {}, 1000}});
     m_device->PowerCycle();
     bool cancelled = false;
     RunUpdate(path, 5s, [&] {
-        if (!cancelled && m_device->Count(EPhase::Block) >= 2) {
+        if (!cancelled && m_device->Count(EPhase::Block) >= blocksBefore + 2) {
             cancelled = true;
             m_run.ConfirmCancel();
         }
@@ -63,7 +66,7 @@ TEST_F(ResourceHygieneTest, RunsWithEveryKindOfEndingReleaseTheirResourcesAndNev
     EXPECT_EQ(m_endState, RunEnded);
     ExpectReleased();
 
-    // Rules count units over the device's life: the next block on.
+    // The next block on.
     m_device->SetFaults({{EPhase::Block, m_device->Count(EPhase::Block) + 1, 4, EFaultAction::Reject, {}, 0}});
     m_device->PowerCycle();
     RunUpdate(path);
