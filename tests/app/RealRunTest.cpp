@@ -14,9 +14,18 @@
 
 namespace {
 
-// Com9: kept apart from the Com1 link that other suites use for the
-// simulated device.
-constexpr int kPortIndex = 8;
+// Each case links its own port (ctest runs cases side by side, and a shared
+// link would let one case's worker knock on the other's line), all apart
+// from the Com1 link that other suites use for the simulated device.
+int PortIndexOfThisTest()
+{
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    if (name == "CancelDuringWakeUpEndsQuietly")
+        return 8;
+    if (name == "PortInUseIsReportedAndFreePortOpensNextTime")
+        return 9;
+    return 7;
+}
 
 class CPortLink {
 public:
@@ -44,8 +53,10 @@ class SilentLineRunTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        m_portIndex = PortIndexOfThisTest();
+        m_link = std::make_unique<CPortLink>(m_portIndex + 1, m_line.SlavePath());
         const std::string file = WriteTargetsFile(m_folder, "run.upd", 2);
-        WriteSettingFile(m_folder, file + "\nPort=" + std::to_string(kPortIndex) + "\n");
+        WriteSettingFile(m_folder, file + "\nPort=" + std::to_string(m_portIndex) + "\n");
         m_dlg = std::make_unique<CTestUpdateDlg>(m_folder.Path() + "/");
         m_dlg->show();
     }
@@ -60,7 +71,8 @@ protected:
 
     CTempFolder m_folder;
     CPtyPair m_line;
-    CPortLink m_link{kPortIndex + 1, m_line.SlavePath()};
+    int m_portIndex = 0;
+    std::unique_ptr<CPortLink> m_link;
     std::unique_ptr<CTestUpdateDlg> m_dlg;
 };
 
@@ -95,7 +107,7 @@ TEST_F(SilentLineRunTest, PortInUseIsReportedAndFreePortOpensNextTime)
         ASSERT_TRUE(holder.Open(m_line.SlavePath(), 57600, 100));
         Button(dlg, res::IDC_UPDATE)->click();
         ASSERT_EQ(dlg.Messages().size(), 1u);
-        EXPECT_EQ(dlg.Messages()[0], "Error: COM9 in use or does not exist.\n");
+        EXPECT_EQ(dlg.Messages()[0], "Error: COM10 in use or does not exist.\n");
         EXPECT_FALSE(dlg.ControlsLocked());
         EXPECT_EQ(dlg.m_updateFile, nullptr);
         EXPECT_EQ(dlg.m_runState, RunIdle);
