@@ -30,7 +30,9 @@ const char USAGE[] =
     "  --runs N          runs per workload (default 3); the table shows medians\n"
     "  --firmware-kib N  size of the firmware target (default 256)\n"
     "  --tap-pairs N     XSIR/XSDR pairs of the TAP-move stream (default 400)\n"
-    "  --only NAME       only this workload: firmware, xsvf-flash, xsvf-tap, silent\n"
+    "  --only NAME       only this workload: firmware, xsvf-flash, xsvf-tap, svf, silent\n"
+    "  --svf FILE        the SVF file of the svf workload (default: the largest\n"
+    "                    real-world sample, " DEFAULT_SVF "; skipped when absent)\n"
     "  --cli PATH        the update-cli to measure (default: beside this program)\n"
     "  --logs DIR        write the device's traffic log of every run to DIR\n"
     "  --work DIR        keep the update files in DIR (default: a temporary folder,\n"
@@ -46,6 +48,7 @@ struct SBenchOptions {
     std::string cli;
     std::string logs;
     std::string work;
+    std::string svf = DEFAULT_SVF;
 };
 
 bool ParsePositive(const char* text, unsigned& value)
@@ -62,12 +65,12 @@ bool ParsePositive(const char* text, unsigned& value)
 // 0 parsed, 2 usage error, -1 help.
 int ParseOptions(int argc, char** argv, SBenchOptions& o)
 {
-    enum { RUNS = 1, KIB, PAIRS, ONLY, CLI, LOGS, WORK, HELP };
+    enum { RUNS = 1, KIB, PAIRS, ONLY, CLI, LOGS, WORK, SVF, HELP };
     static const option LONG[] = {
         {"runs", required_argument, nullptr, RUNS}, {"firmware-kib", required_argument, nullptr, KIB},
         {"tap-pairs", required_argument, nullptr, PAIRS}, {"only", required_argument, nullptr, ONLY},
         {"cli", required_argument, nullptr, CLI}, {"logs", required_argument, nullptr, LOGS},
-        {"work", required_argument, nullptr, WORK},
+        {"work", required_argument, nullptr, WORK}, {"svf", required_argument, nullptr, SVF},
         {"help", no_argument, nullptr, HELP}, {nullptr, 0, nullptr, 0},
     };
     int c;
@@ -81,6 +84,7 @@ int ParseOptions(int argc, char** argv, SBenchOptions& o)
         case CLI: o.cli = optarg; break;
         case LOGS: o.logs = optarg; break;
         case WORK: o.work = optarg; break;
+        case SVF: o.svf = optarg; break;
         case HELP: return -1;
         default: return 2;
         }
@@ -150,6 +154,12 @@ int main(int argc, char** argv)
             workloads.push_back(ModelPartWorkload());
         if (Wanted(o, "xsvf-tap"))
             workloads.push_back(TapMovesWorkload(o.tapPairs));
+        if (Wanted(o, "svf")) {
+            if (access(o.svf.c_str(), R_OK) == 0)
+                workloads.push_back(SvfWorkload(o.svf));
+            else
+                std::fprintf(stderr, "update-bench: no SVF file %s, svf workload skipped\n", o.svf.c_str());
+        }
 
         std::vector<SWorkloadSummary> summaries;
         for (const SWorkload& w : workloads) {
@@ -172,6 +182,7 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "silent run %u: wake-up interval %.3f ms, give-up %.3f s\n", i,
                              wakeups.back(), giveUps.back());
             }
+            timing.measured = true;
             timing.wakeupIntervalMs = Median(wakeups);
             timing.giveUpSeconds = Median(giveUps);
         }

@@ -114,7 +114,9 @@ SRunFigures CBenchRunner::Run(const SWorkload& workload, unsigned runNumber)
     f.cpuSeconds = Seconds(child.cpu).count();
     f.cpuShare = f.wallSeconds > 0 ? f.cpuSeconds / f.wallSeconds : 0;
     f.peakRssKiB = child.peakRssKiB;
-    f.succeeded = child.status == 0 && device.SessionsEnded() == 1;
+    // Against an SVF target the run also has to have shifted every scan the file asks for.
+    const bool scansMatched = !workload.device.svfScans || device.SvfCheck().Passed();
+    f.succeeded = child.status == 0 && device.SessionsEnded() == 1 && scansMatched;
     if (!f.succeeded)
         std::fprintf(stderr, "update-bench: %s run %u: exit status %d\n%s", workload.name.c_str(),
                      runNumber, child.status, child.output.c_str());

@@ -40,6 +40,7 @@ SWorkloadSummary Summarise(const std::string& name, const std::string& descripti
                            const std::vector<SRunFigures>& runs);
 
 struct STimingSummary {
+    bool measured = false;        // false: the silent workload was not run
     double wakeupIntervalMs = 0;  // median over runs
     double giveUpSeconds = 0;     // median over runs
 };

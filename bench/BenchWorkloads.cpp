@@ -1,11 +1,16 @@
 #include "BenchWorkloads.h"
 
 #include "ModelPart.h"
+#include "SvfReader.h"
+#include "SvfToXsvf.h"
 #include "ModelPartProgram.h"
 #include "UpdateFileWriter.h"
 #include "XsvfWriter.h"
 
 #include <chrono>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 
 namespace {
 
@@ -81,6 +86,32 @@ SWorkload TapMovesWorkload(unsigned pairs)
         x.Sir(MODEL_IR_LENGTH, {INS_IDCODE}).SdrTdo(0, MODEL_IDCODE);
     x.Complete();
     w.updateFile = SingleTargetFile("TAP moves", upd::TYPE_XSVF, x.Stream());
+    return w;
+}
+
+SWorkload SvfWorkload(const std::string& svfPath)
+{
+    std::ifstream in(svfPath, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in)
+        throw std::runtime_error("cannot read " + svfPath);
+    const std::string svf = text.str();
+    SSvfConversion conversion;
+    try {
+        conversion = ConvertSvfToXsvf(svf);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(svfPath + ": " + e.what());
+    }
+    SWorkload w;
+    w.name = "svf";
+    const std::string::size_type slash = svfPath.find_last_of('/');
+    w.description = svfPath.substr(slash == std::string::npos ? 0 : slash + 1) + " converted to XSVF, " +
+                    std::to_string(conversion.statistics.irScans + conversion.statistics.drScans) +
+                    " scans, every scan checked";
+    w.device = PacedDevice();
+    w.device.svfScans = std::make_shared<const std::vector<SSvfScan>>(SvfScans(ReadSvf(svf)));
+    w.updateFile = SingleTargetFile("Logic", upd::TYPE_XSVF, std::move(conversion.xsvf));
     return w;
 }
 

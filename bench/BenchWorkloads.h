@@ -25,6 +25,10 @@ SWorkload FirmwareWorkload(size_t imageBytes);
 SWorkload ModelPartWorkload();
 // An XSVF target of `pairs` short XSIR/XSDR pairs: mostly TMS clocks.
 SWorkload TapMovesWorkload(unsigned pairs);
+// The SVF file converted to XSVF, against a device whose JTAG target checks
+// every scan the file asks for. Throws std::runtime_error when the file
+// cannot be read or converted.
+SWorkload SvfWorkload(const std::string& svfPath);
 // A device that never powers on (the wake-up bytes go unanswered).
 SDevsimConfig SilentDevice();
 // A device that wakes up and starts, then never answers again from the

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds update-cli and the benchmark (Release, build-bench/) and runs it:
 # update-cli against the simulated device paced at 57600 baud over a
-# pseudo-terminal, for a firmware target, an XSVF flash program and a
-# TAP-move stream, plus the silent-device timings. Prints Markdown tables.
-#   scripts/bench.sh                 3 runs per workload (about 4 minutes)
+# pseudo-terminal, for a firmware target, an XSVF flash program, a
+# TAP-move stream and the largest real-world SVF sample (converted to XSVF),
+# plus the silent-device timings. Prints Markdown tables.
+#   scripts/bench.sh                 3 runs per workload (about 9 minutes)
 #   scripts/bench.sh --runs 5        more runs; see --help for the rest
 # Exit status: 0 every target met, 1 a target missed, 2 setup error.
 set -euo pipefail
