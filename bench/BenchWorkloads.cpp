@@ -1,9 +1,9 @@
 #include "BenchWorkloads.h"
 
 #include "ModelPart.h"
+#include "ModelPartProgram.h"
 #include "SvfReader.h"
 #include "SvfToXsvf.h"
-#include "ModelPartProgram.h"
 #include "UpdateFileWriter.h"
 #include "XsvfWriter.h"
 
