@@ -162,16 +162,14 @@ protected:
     {
         ASSERT_NE(getcwd(m_previousDir, sizeof m_previousDir), nullptr);
         ASSERT_EQ(chdir(m_folder.Path().c_str()), 0);
-        // The thread sanitizer's runtime starts a helper thread with the
-        // process's first thread: let that happen before counting.
-        std::thread([] {}).join();
+        StartHelperThreadsBeforeCounting();
         m_threadsBefore = ThreadCount();
         m_descriptorsBefore = OpenDescriptorCount();
     }
     void TearDown() override
     {
         m_device.reset();
-        EXPECT_EQ(ThreadCount(), m_threadsBefore) << "a thread outlived the run";
+        EXPECT_EQ(SettledThreadCount(m_threadsBefore), m_threadsBefore) << "a thread outlived the run";
         EXPECT_EQ(OpenDescriptorCount(), m_descriptorsBefore) << "a descriptor outlived the run";
         EXPECT_EQ(chdir(m_previousDir), 0);
     }

@@ -28,7 +28,7 @@ protected:
     void ExpectReleased()
     {
         EXPECT_EQ(OpenDescriptorCount(), m_descriptors);
-        EXPECT_EQ(ThreadCount(), m_threads);
+        EXPECT_EQ(SettledThreadCount(m_threads), m_threads);
         CComPort again;
         EXPECT_TRUE(again.Open(m_device->SlavePath(), 57600, 150)) << again.LastError();
     }

@@ -3,9 +3,12 @@
 // the process's descriptors and threads, the update file untouched, the
 // XSVF trace closed.
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 // Entries of /proc/self/fd (the listing's own descriptor included, so two
@@ -25,6 +28,34 @@ inline size_t ThreadCount()
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
         ++count;
     return count;
+}
+
+// A joined thread can stay listed in /proc/self/task for a moment after
+// join() returns (the kernel wakes the joiner before it reaps the thread).
+// Waits up to two seconds for the count to come down to `expected` and
+// returns the last count seen; a thread that really outlived a run stays.
+inline size_t SettledThreadCount(size_t expected)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    size_t count = ThreadCount();
+    while (count > expected && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        count = ThreadCount();
+    }
+    return count;
+}
+
+// Starts and joins a thread, so that a sanitizer runtime's helper thread
+// (started with the process's first thread) exists before threads are
+// counted, and waits until the kernel no longer lists the joined one.
+inline void StartHelperThreadsBeforeCounting()
+{
+    pid_t id = 0;
+    std::thread([&id] { id = gettid(); }).join();
+    const std::string entry = "/proc/self/task/" + std::to_string(id);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::filesystem::exists(entry) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 // How many of this process's descriptors lead to `path`.
