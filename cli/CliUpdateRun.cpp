@@ -121,8 +121,16 @@ private:
 
 void CRunMonitor::Follow()
 {
-    m_run.TakeChanges();
-    m_display.ShowMessage(m_run.Message());
+    // The text the run starts with heads the changes. The worker may already
+    // have changed it ("running update" once the device answered): those
+    // changes follow in order, never in place of the first.
+    m_pending = m_run.TakeChanges();
+    if (m_pending.empty()) {
+        m_display.ShowMessage(m_run.Message());
+    } else {
+        m_display.ShowMessage(m_pending.front().text);
+        m_pending.pop_front();
+    }
     m_display.ShowRows(CollectRows(m_run));
     while (m_run.m_runState == RunActive) {
         const int signal = WaitForSignal(m_signals, TICK);
