@@ -155,6 +155,9 @@ TEST_F(XsvfDevsimTest, CancelDuringABusyWaitSendsTheEndByteAndEndsQuietly)
     EXPECT_EQ(RunEnded, m_endState);
     EXPECT_EQ("Update cancelled by user", m_run.Message());
     EXPECT_LT(m_elapsed, std::chrono::seconds(4));
+    // The end byte ends the device's session; let the device take it in
+    // before its log is read.
+    EXPECT_TRUE(m_device->WaitForSessions(1, std::chrono::seconds(2)));
     // The wait frame, then the lone end byte, then nothing.
     const Bytes waitFrame = MakeFrame({DELAY_FRAME, 0x00, 0x4C, 0x4B, 0x40});
     Bytes tail = waitFrame;
