@@ -7,11 +7,25 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <thread>
 
 namespace {
 
 using namespace std::chrono_literals;
+
+// Polls `done` until it holds or 20 s have passed: a child that died early
+// fails the test instead of hanging it.
+bool WaitUntil(const std::function<bool()>& done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
 
 const std::vector<uint8_t> kOneBlock = MakeBytes({0x00, 0x06, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
 
@@ -35,6 +49,17 @@ protected:
     {
         m_device = std::make_unique<CDevsim>(std::move(config));
         m_device->Start();
+    }
+
+    // A device at line rate that answers the first block with about ten
+    // seconds of busy bytes: busy until the user has decided. (Unpaced, a
+    // storm long enough would take the device itself seconds to prepare.)
+    void StartBusyAfterFirstBlockDevice()
+    {
+        SDevsimConfig config;
+        config.baud = 57600;
+        StartDevice(config);
+        m_device->SetFaults({{EPhase::Block, 1, 1, EFaultAction::Busy, {}, 60000}});
     }
 
     // Runs update-cli to its end.
@@ -145,8 +170,7 @@ TEST_F(UpdateCliTest, InterruptBeforeTheDeviceAnsweredCancelsAtOnce)
     StartDevice(config);
     const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
     m_child = std::make_unique<CChildProcess>("update-cli", std::vector<std::string>{"--port", m_device->SlavePath(), path});
-    while (m_device->Traffic().empty())
-        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(WaitUntil([&] { return !m_device->Traffic().empty(); }));
     m_child->Signal(SIGINT);
     EXPECT_EQ(m_child->Wait(5000), 3);
     EXPECT_EQ(m_child->Stdout(), "Connect device, switch device off then on\nA: 0% \n"
@@ -155,16 +179,13 @@ TEST_F(UpdateCliTest, InterruptBeforeTheDeviceAnsweredCancelsAtOnce)
 
 TEST_F(UpdateCliTest, InterruptAfterTheDeviceAnsweredAsksFirst)
 {
-    StartDevice();
-    // The first block keeps the device busy until the user has decided.
-    m_device->SetFaults({{EPhase::Block, 1, 1, EFaultAction::Busy, {}, 1000000}});
+    StartBusyAfterFirstBlockDevice();
     const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A"), Firmware(2, "B")}});
     m_child = std::make_unique<CChildProcess>("update-cli", std::vector<std::string>{"--port", m_device->SlavePath(), path});
-    while (m_device->Count(EPhase::Block) < 1)
-        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(WaitUntil([&] { return m_device->Count(EPhase::Block) >= 1; }));
     m_child->Signal(SIGINT);
-    while (m_child->Stdout().find("Press Ctrl-C again to cancel.") == std::string::npos)
-        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(WaitUntil([&] { return m_child->Stdout().find("Press Ctrl-C again to cancel.") != std::string::npos; }))
+        << "exit status " << m_child->Wait(0) << "\n" << m_child->Stdout() << m_child->Stderr();
     m_child->Signal(SIGINT);
     EXPECT_EQ(m_child->Wait(5000), 3);
     EXPECT_EQ(m_child->Stdout(),
@@ -181,12 +202,10 @@ TEST_F(UpdateCliTest, InterruptAfterTheDeviceAnsweredAsksFirst)
 
 TEST_F(UpdateCliTest, TerminateAfterTheDeviceAnsweredConfirmsAtOnce)
 {
-    StartDevice();
-    m_device->SetFaults({{EPhase::Block, 1, 1, EFaultAction::Busy, {}, 1000000}});
+    StartBusyAfterFirstBlockDevice();
     const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
     m_child = std::make_unique<CChildProcess>("update-cli", std::vector<std::string>{"--port", m_device->SlavePath(), path});
-    while (m_device->Count(EPhase::Block) < 1)
-        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(WaitUntil([&] { return m_device->Count(EPhase::Block) >= 1; }));
     m_child->Signal(SIGTERM);
     EXPECT_EQ(m_child->Wait(5000), 3);
     EXPECT_EQ(m_child->Stdout(), "Connect device, switch device off then on\nrunning update\nA: 100% cancelled\n"
