@@ -106,6 +106,9 @@ private:
     void Refresh();
     // At the end: every change not shown yet, but the final message.
     void FlushChanges();
+    // Every change not shown yet, in order; the newest one only when
+    // withCurrent (it is the run's final message at the end).
+    void ShowChangesSoFar(bool withCurrent);
 
     CCliRunState& m_run;
     const SCliOptions& m_options;
@@ -145,9 +148,14 @@ void CRunMonitor::Follow()
 
 void CRunMonitor::FlushChanges()
 {
+    ShowChangesSoFar(false);
+}
+
+void CRunMonitor::ShowChangesSoFar(bool withCurrent)
+{
     std::deque<SMessageChange> changes = m_run.TakeChanges();
     m_pending.insert(m_pending.end(), changes.begin(), changes.end());
-    if (!m_pending.empty() && m_pending.back().text == m_run.Message())
+    if (!withCurrent && !m_pending.empty() && m_pending.back().text == m_run.Message())
         m_pending.pop_back();
     for (const SMessageChange& change : m_pending)
         m_display.ShowMessage(change.text);
@@ -163,6 +171,9 @@ void CRunMonitor::HandleSignal(int signal)
     }
     if (signal == SIGINT && !m_warned) {
         m_warned = true;
+        // What the run said before the user pressed Ctrl-C comes first, even
+        // a change that has not stood long enough yet.
+        ShowChangesSoFar(true);
         m_display.ShowMessage(res::LoadString(res::IDS_CANCEL_WARNING));
         m_display.ShowMessage("Press Ctrl-C again to cancel.");
         return;
