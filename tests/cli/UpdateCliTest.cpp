@@ -3,29 +3,20 @@
 #include "ChildProcess.h"
 #include "Devsim.h"
 #include "UpdateFileFixture.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <functional>
 #include <thread>
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Polls `done` until it holds or 20 s have passed: a child that died early
-// fails the test instead of hanging it.
-bool WaitUntil(const std::function<bool()>& done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+// How long the signal tests wait for the child or the device: a child that
+// died early fails the test instead of hanging it.
+constexpr auto kPatience = 20s;
 
 const std::vector<uint8_t> kOneBlock = MakeBytes({0x00, 0x06, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
 
@@ -170,7 +161,7 @@ TEST_F(UpdateCliTest, InterruptBeforeTheDeviceAnsweredCancelsAtOnce)
     StartDevice(config);
     const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
     m_child = std::make_unique<CChildProcess>("update-cli", std::vector<std::string>{"--port", m_device->SlavePath(), path});
-    ASSERT_TRUE(WaitUntil([&] { return !m_device->Traffic().empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !m_device->Traffic().empty(); }, kPatience));
     m_child->Signal(SIGINT);
     EXPECT_EQ(m_child->Wait(5000), 3);
     EXPECT_EQ(m_child->Stdout(), "Connect device, switch device off then on\nA: 0% \n"
@@ -182,9 +173,10 @@ TEST_F(UpdateCliTest, InterruptAfterTheDeviceAnsweredAsksFirst)
     StartBusyAfterFirstBlockDevice();
     const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A"), Firmware(2, "B")}});
     m_child = std::make_unique<CChildProcess>("update-cli", std::vector<std::string>{"--port", m_device->SlavePath(), path});
-    ASSERT_TRUE(WaitUntil([&] { return m_device->Count(EPhase::Block) >= 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_device->Count(EPhase::Block) >= 1; }, kPatience));
     m_child->Signal(SIGINT);
-    ASSERT_TRUE(WaitUntil([&] { return m_child->Stdout().find("Press Ctrl-C again to cancel.") != std::string::npos; }))
+    const auto warned = [&] { return m_child->Stdout().find("Press Ctrl-C again to cancel.") != std::string::npos; };
+    ASSERT_TRUE(WaitUntil(warned, kPatience))
         << "exit status " << m_child->Wait(0) << "\n" << m_child->Stdout() << m_child->Stderr();
     m_child->Signal(SIGINT);
     EXPECT_EQ(m_child->Wait(5000), 3);
@@ -205,7 +197,7 @@ TEST_F(UpdateCliTest, TerminateAfterTheDeviceAnsweredConfirmsAtOnce)
     StartBusyAfterFirstBlockDevice();
     const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
     m_child = std::make_unique<CChildProcess>("update-cli", std::vector<std::string>{"--port", m_device->SlavePath(), path});
-    ASSERT_TRUE(WaitUntil([&] { return m_device->Count(EPhase::Block) >= 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_device->Count(EPhase::Block) >= 1; }, kPatience));
     m_child->Signal(SIGTERM);
     EXPECT_EQ(m_child->Wait(5000), 3);
     EXPECT_EQ(m_child->Stdout(), "Connect device, switch device off then on\nrunning update\nA: 100% cancelled\n"

@@ -3,6 +3,8 @@
 // the process's descriptors and threads, the update file untouched, the
 // XSVF trace closed.
 
+#include "WaitUntil.h"
+
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -36,12 +38,8 @@ inline size_t ThreadCount()
 // returns the last count seen; a thread that really outlived a run stays.
 inline size_t SettledThreadCount(size_t expected)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    size_t count = ThreadCount();
-    while (count > expected && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        count = ThreadCount();
-    }
+    size_t count = 0;
+    WaitUntil([&] { return (count = ThreadCount()) <= expected; }, std::chrono::seconds(2));
     return count;
 }
 
@@ -53,9 +51,7 @@ inline void StartHelperThreadsBeforeCounting()
     pid_t id = 0;
     std::thread([&id] { id = gettid(); }).join();
     const std::string entry = "/proc/self/task/" + std::to_string(id);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (std::filesystem::exists(entry) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    WaitUntil([&] { return !std::filesystem::exists(entry); }, std::chrono::seconds(2));
 }
 
 // How many of this process's descriptors lead to `path`.
