@@ -127,6 +127,8 @@ public:
     bool ControlsLocked() const { return m_controlsLocked != 0; }
     const std::string& ProgramDir() const { return m_programDir; }
     bool IsRunTimerActive() const { return m_runTimer.isActive(); }
+    // The outcome of the last run (or of the last attempt to start one).
+    const SRunOutcome& LastOutcome() const { return m_lastOutcome; }
 
     // ---- QDialog ------------------------------------------------------------
     // The first show runs OnInitDialog.
@@ -143,6 +145,8 @@ protected:
     // The open-file dialog, started with initialName (a folder and a name
     // or pattern). The chosen path, or nothing when the user cancelled.
     virtual std::optional<std::string> RunFileDialog(const std::string& initialName);
+    // The run's file check is the window's own: it shows its message itself.
+    SCheckResult CheckFileForRun() override;
 
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -153,7 +157,8 @@ private:
     void CreateTargetRow(int row, int nameLeft, int nameWidth, int barLeft, int barWidth,
                          int statusLeft, int statusWidth, int top);
     void RefreshTargetRows();
-    void FinishRun();
+    // The end of a run: outcome taken, file and port released, controls idle.
+    void ReturnToIdle();
     // Shows the box the worker asked for, if any, and releases the worker.
     void ServeWorkerMessageBox();
 
@@ -164,6 +169,7 @@ private:
     bool m_initialized = false;
     bool m_windowDestroyed = false;
     QPointer<CWarningDlg> m_warningDlg;
+    SRunOutcome m_lastOutcome;
 
     // The worker's message box request (std primitives, so that the hand-over
     // is visible to the thread checker, unlike Qt's queued calls).

@@ -7,40 +7,34 @@
 #include <QComboBox>
 #include <QPushButton>
 
-namespace {
-
-// Shown when the worker thread cannot be started; the run never began.
-constexpr char kWorkerNotStarted[] = "Error: the update could not be started.\n";
-
-}  // namespace
+CUpdateRunState::SCheckResult CUpdateDlg::CheckFileForRun()
+{
+    // The window's check tells the user about a failure itself.
+    return {CheckUpdateFile(), {}};
+}
 
 void CUpdateDlg::OnUpdateButton()
 {
-    if (!CheckUpdateFile())
-        return;
-    UpdateData(true);
+    SRunPort port;
     const int index = m_portList->currentIndex();
-    if (index < 0) {
-        ShowMessageBox(res::LoadString(res::IDS_NO_PORT_SELECTED));
-        CloseUpdateFile();
+    if (index >= 0) {
+        port.deviceName = res::Format("\\\\.\\COM%d", index + 1);
+        port.shortName = res::Format("COM%d", index + 1);
+    }
+    if (!PrepareRun(port)) {
+        m_lastOutcome = FinishRun();
+        if (!m_lastOutcome.message.empty())
+            ShowMessageBox(m_lastOutcome.message);
         return;
     }
-    const int port = index + 1;
-    if (!OpenAndDrainPort(res::Format("\\\\.\\COM%d", port))) {
-        const std::string shortName = res::Format("COM%d", port);
-        ShowMessageBox(res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), shortName.c_str()));
-        CloseUpdateFile();
-        return;
-    }
-    PrepareRun();
     UpdateData(false);
     SetRunControls(false);
-    if (!LaunchWorker()) {
-        ReleaseRunResources();
+    if (!StartRun()) {
+        m_lastOutcome = FinishRun();
         SetMessage(res::LoadString(res::IDS_IDLE_HINT));
         UpdateData(false);
         SetRunControls(true);
-        ShowMessageBox(kWorkerNotStarted);
+        ShowMessageBox(m_lastOutcome.message);
         return;
     }
     m_runTimer.start();
@@ -65,24 +59,23 @@ void CUpdateDlg::OnTimer()
         // Stopped before the box: no second tick opens a second box.
         m_runTimer.stop();
         ShowMessageBox(Message());
-        FinishRun();
+        ReturnToIdle();
         break;
     case RunEnded:
-        FinishRun();
+        ReturnToIdle();
         break;
     default:
         break;
     }
 }
 
-void CUpdateDlg::FinishRun()
+void CUpdateDlg::ReturnToIdle()
 {
     UpdateData(false);  // final rows and message while the state is not idle
-    ReleaseRunResources();
+    m_lastOutcome = FinishRun();
     SetRunControls(true);
     setFocus();
     m_runTimer.stop();
-    m_runState = RunIdle;
     CloseWarning();
 }
 

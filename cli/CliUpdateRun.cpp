@@ -97,8 +97,6 @@ public:
     }
 
     void Follow();
-    bool CancelledByUser() const { return m_cancelled; }
-    bool WakeupTimedOut() const { return m_wakeupTimedOut; }
 
 private:
     void HandleSignal(int signal);
@@ -135,7 +133,7 @@ void CRunMonitor::Follow()
         m_pending.pop_front();
     }
     m_display.ShowRows(CollectRows(m_run));
-    while (m_run.m_runState == RunActive) {
+    while (m_run.IsRunActive()) {
         const int signal = WaitForSignal(m_signals, TICK);
         if (signal > 0)
             HandleSignal(signal);
@@ -166,7 +164,6 @@ void CRunMonitor::HandleSignal(int signal)
 {
     if (m_run.m_deviceAnswered == 0) {
         m_run.RequestCancel();
-        m_cancelled = true;
         return;
     }
     if (signal == SIGINT && !m_warned) {
@@ -195,13 +192,13 @@ void CRunMonitor::CheckWakeupTimeout()
         return;
     if (Clock::now() - m_start >= std::chrono::duration<double>(m_options.wakeupTimeoutSeconds)) {
         m_wakeupTimedOut = true;
-        m_run.RequestCancel();
+        m_run.RequestCancel(ECancelReason::WakeupTimeout);
     }
 }
 
 void CRunMonitor::Refresh()
 {
-    const bool active = m_run.m_runState == RunActive;
+    const bool active = m_run.IsRunActive();
     std::deque<SMessageChange> changes = m_run.TakeChanges();
     m_pending.insert(m_pending.end(), changes.begin(), changes.end());
     // Every change is shown in order. The newest one waits to settle: the text
@@ -222,33 +219,19 @@ void CRunMonitor::Refresh()
     }
 }
 
-std::string PortDeviceName(const std::string& port, std::string& shortName)
+CUpdateRunState::SRunPort RunPortOf(const std::string& port)
 {
     const int number = ComPortNumber(port);
-    if (number == 0) {
-        shortName = port;
-        return port;
-    }
-    shortName = res::Format("COM%d", number);
-    return res::Format("\\\\.\\COM%d", number);
+    if (number == 0)
+        return {port, port};
+    return {res::Format("\\\\.\\COM%d", number), res::Format("COM%d", number)};
 }
 
-int ExitStatusOf(const CUpdateRunState& run, const CRunMonitor& monitor)
-{
-    if (monitor.WakeupTimedOut())
-        return EXIT_WAKEUP_TIMEOUT;
-    if (run.m_runState == RunEnded && monitor.CancelledByUser())
-        return EXIT_CANCELLED;
-    const int count = static_cast<int>(run.m_targetCount);
-    const std::string allUpdated = res::Format(res::LoadString(res::IDS_TARGETS_UPDATED).c_str(), count, count);
-    return run.m_runState == RunEndedWithMessage && run.Message() == allUpdated ? EXIT_UPDATED : EXIT_RUN_FAILED;
-}
-
-void PrintOutcome(const CUpdateRunState& run)
+void PrintOutcome(const CUpdateRunState& run, const SRunOutcome& outcome)
 {
     for (const SProgressRow& row : CollectRows(run))
         std::printf("%s: %d%% %s\n", row.name.c_str(), row.percent, row.status.c_str());
-    std::printf("%s\n", run.Message().c_str());
+    std::printf("%s\n", outcome.message.c_str());
     std::fflush(stdout);
 }
 
@@ -258,32 +241,22 @@ int RunUpdate(const SCliOptions& options)
 {
     CCliRunState run;
     run.m_fileName = options.file;
-    const CUpdateRunState::SCheckResult check = run.CheckUpdateFileHeader();
-    if (!check.ok) {
-        PrintError(check.message);
-        return EXIT_USAGE_OR_SETUP;
+    if (!run.PrepareRun(RunPortOf(options.port))) {
+        const SRunOutcome outcome = run.FinishRun();
+        PrintError(outcome.message);
+        return ExitStatusOf(outcome);
     }
-    std::string shortName;
-    const std::string deviceName = PortDeviceName(options.port, shortName);
-    if (!run.OpenAndDrainPort(deviceName)) {
-        run.CloseUpdateFile();
-        PrintError(res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), shortName.c_str()));
-        return EXIT_USAGE_OR_SETUP;
-    }
-    run.PrepareRun();
     const sigset_t signals = BlockCancelSignals();
-    if (!run.LaunchWorker()) {
-        run.ReleaseRunResources();
-        PrintError("Error: the update could not be started.\n");
-        return EXIT_USAGE_OR_SETUP;
+    if (!run.StartRun()) {
+        const SRunOutcome outcome = run.FinishRun();
+        PrintError(outcome.message);
+        return ExitStatusOf(outcome);
     }
     CRunMonitor monitor(run, options, signals);
     monitor.Follow();
-    run.ReleaseRunResources();
-    if (monitor.WakeupTimedOut())
+    const SRunOutcome outcome = run.FinishRun();
+    if (outcome.ending == ERunEnding::WakeupTimeout)
         PrintError(res::Format("No answer from the device within %g seconds.", options.wakeupTimeoutSeconds));
-    PrintOutcome(run);
-    const int status = ExitStatusOf(run, monitor);
-    run.m_runState = RunIdle;
-    return status;
+    PrintOutcome(run, outcome);
+    return ExitStatusOf(outcome);
 }

@@ -9,16 +9,6 @@ constexpr size_t NAME_WIDTH = 20;
 
 }  // namespace
 
-std::string TrimName(const std::string& name)
-{
-    const char* const blanks = " \t\r\n";
-    const size_t first = name.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return {};
-    const size_t last = name.find_last_not_of(blanks);
-    return name.substr(first, last - first + 1);
-}
-
 CProgressDisplay::CProgressDisplay(FILE* out, bool live, bool quiet) : m_out(out), m_live(live), m_quiet(quiet) {}
 
 void CProgressDisplay::ShowMessage(const std::string& text)

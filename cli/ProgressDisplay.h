@@ -2,6 +2,8 @@
 // What update-cli shows while a run goes on: message lines, and on a
 // terminal one live progress bar per target below them.
 
+#include "RunOutcome.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -34,6 +36,3 @@ private:
     std::vector<SProgressRow> m_rows;
     int m_barLines = 0;
 };
-
-// The name as a row shows it: without surrounding blanks and line ends.
-std::string TrimName(const std::string& name);

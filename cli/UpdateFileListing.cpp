@@ -15,8 +15,6 @@
 
 namespace {
 
-const char* const VERSION_TOKENS[] = {"V1.00", "V1.01"};
-
 // Checks the header; prints the version and the targets on success.
 bool CheckAndDescribe(CUpdateRunState& run, const SCliOptions& options, std::ostream& out)
 {
@@ -26,7 +24,7 @@ bool CheckAndDescribe(CUpdateRunState& run, const SCliOptions& options, std::ost
         std::fprintf(stderr, "%s%s", check.message.c_str(), check.message.back() == '\n' ? "" : "\n");
         return false;
     }
-    out << "Version: " << VERSION_TOKENS[run.m_fileVersion] << "\n";
+    out << "Version: " << FileVersionToken(run.m_fileVersion) << "\n";
     for (unsigned i = 0; i < run.m_targetCount; ++i)
         out << (i + 1) << ": " << TrimName(run.m_targetName[i]) << "\n";
     return true;
@@ -54,7 +52,7 @@ int CountFirmwareBlocks(const std::vector<uint8_t>& data)
         if (offset + 2 > data.size())
             return -1;
         const size_t count = (size_t{data[offset]} << 8) | data[offset + 1];
-        if (count > 998 || offset + 2 + count > data.size())
+        if (count > MAX_BLOCK_PAYLOAD || offset + 2 + count > data.size())
             return -1;
         offset += 2 + count;
         ++blocks;
@@ -74,27 +72,21 @@ bool ListBody(CUpdateRunState& run, std::ostream& out)
     int record = 0;
     for (;;) {
         unsigned number = 0;
-        if (!ReadHexField(file, 2, number)) {
+        if (!ReadRecordNumber(file, number)) {
             std::fprintf(stderr, "Error: record %d: no record number (the body must end with 00).\n", record + 1);
             return false;
         }
         if (number == 0)
             break;
         ++record;
-        unsigned flags = 0;
-        unsigned type = TARGET_FIRMWARE;
-        unsigned length = 0;
-        if ((run.m_fileVersion == 1 && (!ReadHexField(file, 4, flags) || !ReadHexField(file, 4, type))) ||
-            !ReadHexField(file, 8, length)) {
+        SRecordHeader header;
+        if (!run.LoadRecordHeader(header)) {
             std::fprintf(stderr, "Error: record %d (target %02X): unreadable record header.\n", record, number);
             return false;
         }
-        run.m_targetFlags = flags;
-        run.m_targetType = type;
-        run.m_dataLength = length;
-        run.m_dataConsumed = 0;
-        run.m_runPending = 0;
-        run.m_dataEnd = false;
+        const unsigned flags = header.flags;
+        const unsigned type = header.type;
+        const uint32_t length = header.length;
         std::vector<uint8_t> data;
         const bool known = type == TARGET_FIRMWARE || type == TARGET_XSVF;
         uint8_t byte = 0;
@@ -116,8 +108,8 @@ bool ListBody(CUpdateRunState& run, std::ostream& out)
             if (blocks < 0) {
                 out << "\n";
                 std::fprintf(stderr, "Error: record %d (target %02X): firmware data do not divide into blocks of "
-                                     "at most 998 bytes.\n",
-                             record, number);
+                                     "at most %u bytes.\n",
+                             record, number, MAX_BLOCK_PAYLOAD);
                 return false;
             }
             out << ", " << blocks << (blocks == 1 ? " block" : " blocks");

@@ -231,6 +231,7 @@ bool CComPort::Write(const void* buffer, size_t n)
     while (left > 0) {
         const ssize_t written = Sys().Write(m_hCom, p, left);
         if (written > 0) {
+            m_bytesWritten.fetch_add(static_cast<uint64_t>(written), std::memory_order_relaxed);
             p += written;
             left -= static_cast<size_t>(written);
             deadline = Sys().Now() + milliseconds(WRITE_SAFETY_MS);

@@ -19,7 +19,9 @@
 // Write gives up after WRITE_SAFETY_MS without progress (stalled adapter).
 // EINTR is retried everywhere.
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <termios.h>
 
@@ -56,6 +58,9 @@ public:
     bool IsOpen() const { return m_hCom != -1; }
     // True once a read or write saw the device vanish (unplugged adapter).
     bool IsGone() const { return m_gone; }
+    // Bytes taken by the line since the port was constructed; readable from
+    // any thread.
+    uint64_t BytesWritten() const { return m_bytesWritten.load(std::memory_order_relaxed); }
     // The last failed system operation as "operation: reason", for
     // diagnostics only; empty when none failed since construction.
     const std::string& LastError() const { return m_lastError; }
@@ -73,6 +78,7 @@ private:
     int m_hCom = -1;
     unsigned m_timeoutMs = 0;
     bool m_gone = false;
+    std::atomic<uint64_t> m_bytesWritten{0};
     bool m_haveSavedSettings = false;
     struct termios m_savedSettings {};
     std::string m_lastError;

@@ -10,15 +10,7 @@
 
 namespace {
 
-const char* const FILE_MARKER = "Firmwareupdate-Fileformat-";
 
-struct SVersionEntry {
-    int index;
-    const char* token;
-};
-
-// The accepted version tokens, in order; the entry with index 2 ends the table.
-constexpr SVersionEntry kFileVersions[] = {{0, "V1.00"}, {1, "V1.01"}, {2, nullptr}};
 
 // The token field holds 19 characters; a longer token is refused.
 constexpr size_t MAX_TOKEN_CHARS = 19;
@@ -40,8 +32,8 @@ std::string ReadVersionToken(const char* afterMarker, bool& tooLong)
 
 int FindVersion(const std::string& token)
 {
-    for (const SVersionEntry& entry : kFileVersions) {
-        if (entry.index == 2)
+    for (const SFileVersionEntry& entry : FILE_VERSIONS) {
+        if (entry.index == FILE_VERSIONS_END)
             break;
         if (token == entry.token)
             return entry.index;
@@ -52,8 +44,8 @@ int FindVersion(const std::string& token)
 std::string AcceptedVersionList()
 {
     std::string list;
-    for (const SVersionEntry& entry : kFileVersions) {
-        if (entry.index == 2)
+    for (const SFileVersionEntry& entry : FILE_VERSIONS) {
+        if (entry.index == FILE_VERSIONS_END)
             break;
         list += entry.token;
         list += ' ';
@@ -96,7 +88,7 @@ CUpdateRunState::SCheckResult CUpdateRunState::CheckUpdateFileHeader()
         return {false, res::Format(res::LoadString(res::IDS_WRONG_VERSION).c_str(), token.c_str(), name.c_str(),
                                    AcceptedVersionList().c_str())};
     }
-    m_fileVersion = version;
+    m_fileVersion = static_cast<EFileVersion>(version);
 
     unsigned count = 0;
     // The tables hold MAX_TARGETS targets; a larger count is a malformed header.

@@ -5,7 +5,6 @@
 
 #include <cctype>
 #include <climits>
-#include <sys/types.h>
 
 namespace {
 
@@ -70,7 +69,7 @@ bool CUpdateRunState::ReadDataByte(uint8_t& out)
         if (m_dataConsumed >= m_dataLength)
             return false;
         unsigned value = 0;
-        if (m_fileVersion == 0) {
+        if (m_fileVersion == EFileVersion::V1_00) {
             if (!ReadHexField(m_updateFile, 2, value))
                 return false;
         } else {
@@ -122,22 +121,41 @@ bool CUpdateRunState::ReadDataByte(uint8_t& out)
     return true;
 }
 
+bool CUpdateRunState::LoadRecordHeader(SRecordHeader& header)
+{
+    if (m_updateFile == nullptr || !ReadRecordHeader(m_updateFile, m_fileVersion, header))
+        return false;
+    m_targetFlags = header.flags;
+    m_targetType = header.type;
+    m_dataLength = header.length;
+    m_dataConsumed = 0;
+    m_runPending = 0;
+    m_dataEnd = false;
+    return true;
+}
+
 void CUpdateRunState::UpdateProgress()
 {
-    const int index = m_currentTarget;
-    if (index >= 0 && index < MAX_TARGETS) {
-        const int percent = m_dataLength == 0
-                                ? 0
-                                : static_cast<int>(uint64_t{m_dataConsumed} * 100 / m_dataLength);
-        m_targetResult[index].percent = percent;
-    }
+    const int percent =
+        m_dataLength == 0 ? 0 : static_cast<int>(uint64_t{m_dataConsumed} * 100 / m_dataLength);
+    SetTargetPercent(m_currentTarget, percent);
     m_refreshPending = 1;
+}
+
+void CUpdateRunState::SetTargetPercent(int index, int percent)
+{
+    if (m_recordOpen && !m_records.empty())
+        m_records.back().percent = percent;
+    if (index < 0 || index >= MAX_TARGETS || m_targetResult[index].percent.exchange(percent) == percent)
+        return;
+    OnRowChanged(index);
 }
 
 void CUpdateRunState::ReportFileFormatError()
 {
     SetMessage(res::Format(res::LoadString(res::IDS_CANCELLED_FILEFORMAT).c_str(), m_fileName.c_str()));
-    m_runState = RunEndedWithMessage;
+    m_bodyPlace = EBodyPlace::Unknown;
+    EndWorker(ERunEnding::Failed, true);
 }
 
 bool CUpdateRunState::SkipTargetRest()
@@ -145,7 +163,8 @@ bool CUpdateRunState::SkipTargetRest()
     if (m_updateFile == nullptr)
         return false;
     const uint32_t remaining = m_dataConsumed < m_dataLength ? m_dataLength - m_dataConsumed : 0;
-    // "V1.00" stores every byte as two characters.
-    const off_t distance = static_cast<off_t>(remaining) * (m_fileVersion == 0 ? 2 : 1);
-    return fseeko(m_updateFile, distance, SEEK_CUR) == 0;
+    if (SkipRecordData(m_updateFile, m_fileVersion, remaining))
+        return true;
+    m_bodyPlace = EBodyPlace::Unknown;
+    return false;
 }

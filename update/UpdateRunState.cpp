@@ -3,8 +3,6 @@
 #include "StringTable.h"
 #include "UpdateThread.h"
 
-#include <chrono>
-#include <system_error>
 
 CUpdateRunState* g_pUpdateDlg = nullptr;
 
@@ -14,9 +12,6 @@ bool IsTargetIndex(int index)
 {
     return index >= 0 && index < MAX_TARGETS;
 }
-
-// A line that keeps sending must not hold the start of a run for ever.
-constexpr auto MAX_DRAIN_TIME = std::chrono::seconds(2);
 
 }  // namespace
 
@@ -64,8 +59,11 @@ void CUpdateRunState::SetTargetStatus(int index, const std::string& text)
 {
     if (!IsTargetIndex(index))
         return;
-    std::lock_guard<std::mutex> lock(m_textMutex);
-    m_targetResult[index].status = text;
+    {
+        std::lock_guard<std::mutex> lock(m_textMutex);
+        m_targetResult[index].status = text;
+    }
+    OnRowChanged(index);
 }
 
 std::string CUpdateRunState::TargetRowText(int index) const
@@ -73,55 +71,6 @@ std::string CUpdateRunState::TargetRowText(int index) const
     if (!IsTargetIndex(index))
         return {};
     return res::Format("%d%% %s", m_targetResult[index].percent.load(), TargetStatus(index).c_str());
-}
-
-bool CUpdateRunState::OpenAndDrainPort(const std::string& deviceName)
-{
-    if (!m_comPort.Open(deviceName, 57600, 2000))
-        return false;
-    m_comPort.SetTimeouts(1);
-    const auto deadline = std::chrono::steady_clock::now() + MAX_DRAIN_TIME;
-    uint8_t discarded = 0;
-    while (m_comPort.Read(&discarded, 1) && std::chrono::steady_clock::now() < deadline) {
-    }
-    return true;
-}
-
-void CUpdateRunState::PrepareRun()
-{
-    SetMessage(res::LoadString(res::IDS_SWITCH_DEVICE));
-    for (int i = 0; i < MAX_TARGETS; ++i) {
-        m_targetResult[i].percent = 0;
-        SetTargetStatus(i, {});
-    }
-    m_currentTarget = 0;
-    g_unexpectedAnswers = 0;
-    m_deviceAnswered = 0;
-    m_cancelRequested = 0;
-}
-
-bool CUpdateRunState::LaunchWorker()
-{
-    if (m_worker.joinable())
-        m_worker.join();
-    m_runState = RunActive;
-    m_refreshPending = 0;
-    try {
-        m_worker = std::thread(UpdateThread, this);
-    } catch (const std::system_error&) {
-        m_runState = RunIdle;
-        return false;
-    }
-    return true;
-}
-
-void CUpdateRunState::ReleaseRunResources()
-{
-    // The worker's last action was its final write of m_runState.
-    if (m_worker.joinable())
-        m_worker.join();
-    CloseUpdateFile();
-    m_comPort.Close();
 }
 
 void CUpdateRunState::ConfirmCancel()
@@ -135,4 +84,10 @@ void CUpdateRunState::ConfirmCancel()
 void CUpdateRunState::ShowMessageBox(const std::string& text)
 {
     std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void CUpdateRunState::OnXsvfComment(const std::string& text)
+{
+    (void)std::fwrite(text.data(), 1, text.size(), stdout);
+    (void)std::fflush(stdout);
 }

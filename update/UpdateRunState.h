@@ -12,14 +12,18 @@
 // texts) are only reached through the accessors, under one mutex.
 
 #include "ComPort.h"
+#include "RunOutcome.h"
+#include "UpdateFileBody.h"
 #include "XsvfHost.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 constexpr int MAX_TARGETS = 10;
 
@@ -30,10 +34,8 @@ enum RunState : int {
     RunEndedWithMessage = 3,  // worker finished, show m_message
 };
 
-// Target types of a body record.
-constexpr unsigned TARGET_FIRMWARE = 0xFEFF;
-constexpr unsigned TARGET_XSVF = 0xFF00;
-constexpr unsigned TARGET_SKIP = 0xFF01;  // internal: not updated
+// Why the front end asked the worker to stop.
+enum class ECancelReason : int { User, WakeupTimeout };
 
 struct STargetResult {
     std::atomic<int> percent{0};
@@ -67,38 +69,81 @@ public:
     SCheckResult CheckUpdateFileHeader();
     void CloseUpdateFile();
 
-    // ---- the start and end of a run, shared by the front ends ------------
+    // ---- the run's life: every front end goes through these -------------
+    // A port as the front end names it: the device to open and the name its
+    // "in use" message shows. An empty device: no port selected.
+    struct SRunPort {
+        std::string deviceName;
+        std::string shortName;
+    };
+    // The file check (CheckFileForRun), the port opened and drained, every
+    // result reset and message 111 set. False when the run cannot start:
+    // file and port are then released and FinishRun tells why.
+    bool PrepareRun(const SRunPort& port);
+    // m_runState = RunActive and the worker started. False when the thread
+    // cannot be started; FinishRun then tells so.
+    bool StartRun();
+    // The worker is still at work; once false, FinishRun may be called.
+    bool IsRunActive() const { return m_runState == RunActive; }
+    // After the worker has ended (or the run could not start): waits for its
+    // thread, lists the records it did not reach, releases the update file
+    // and the port, returns to RunIdle and reports the outcome (OnRunEnded).
+    SRunOutcome FinishRun();
+    // After the worker has ended: it read the body's end mark and sent the end byte.
+    bool WorkerReachedBodyEnd() const { return m_bodyEndSeen; }
+
     // Opens the port (57600 baud, time-out 2000), then drains its input with
     // time-out 1. False when the port cannot be opened or set up.
     bool OpenAndDrainPort(const std::string& deviceName);
-    // Message 111, all results reset, current target 0, unexpected-answer
-    // count 0, cancel flag cleared.
-    void PrepareRun();
-    // m_runState = RunActive, refresh flag cleared, worker started. False
-    // (and back to RunIdle) when the thread cannot be started; the caller
-    // then releases the run's resources.
-    bool LaunchWorker();
-    // After the worker has ended: waits for its thread (which has nothing
-    // left to do), closes the update file and the port.
-    void ReleaseRunResources();
+    // PrepareRun's last step, for those who open a line of their own: message
+    // 111, all results and the worker's account reset, current target 0,
+    // unexpected-answer count 0, cancel flag cleared.
+    void ResetRunResults();
 
     // ---- cancel ------------------------------------------------------------
     // Cancel without confirmation (before the device has answered).
-    void RequestCancel() { m_cancelRequested = 1; }
+    // The worker alone decides whether the run ends by it: the outcome says
+    // cancelled (or wake-up time-out) only when the worker ended on the flag.
+    void RequestCancel(ECancelReason reason = ECancelReason::User)
+    {
+        m_cancelReason = reason;
+        m_cancelRequested = 1;
+    }
     // The confirmed cancel: flag, "cancelled" from the current target to the
     // last, message 118.
     void ConfirmCancel();
 
     // ---- the target's data, for the firmware download and the player ------
+    // Reads the fields after a record's number into `header` and makes it the
+    // current target record (nothing of its data read yet). False when a
+    // field cannot be read.
+    bool LoadRecordHeader(SRecordHeader& header);
     bool ReadDataByte(uint8_t& out) override;
     void UpdateProgress() override;
+    // A row's percent (and the open record's); rows past MAX_TARGETS have none.
+    void SetTargetPercent(int index, int percent);
     // Message 112 with the file name, m_runState = RunEndedWithMessage.
     void ReportFileFormatError();
-    // Seeks over the unread rest of the current target; false on failure.
+    // Reads over the unread rest of the current target; false on failure.
     bool SkipTargetRest();
+
+    // ---- the worker's account of the run, for the outcome ------------------
+    // A record whose header has been read is being worked on.
+    void BeginRecord(const SRecordHeader& header);
+    // The record being worked on has its result.
+    void EndRecord(ERecordResult result);
+    // The record's data lie behind; the next record number follows.
+    void RecordPassed() { m_bodyPlace = EBodyPlace::BeforeNumber; }
+    // The worker's last act: how it ended, then m_runState (RunEnded, or
+    // RunEndedWithMessage when withMessage). A record still open gets
+    // `cancelled` for a cancel and `failed` for anything else.
+    void EndWorker(ERunEnding ending, bool withMessage);
+    // Where a stop that ReadAnswer saw came from (the worker ends with it).
+    ERunEnding m_stopEnding = ERunEnding::Failed;
 
     // ---- CXsvfHost --------------------------------------------------------
     bool IsCancelRequested() const override { return m_cancelRequested != 0; }
+    void ShowComment(const std::string& text) override { OnXsvfComment(text); }
     CComPort& ComPort() override { return m_comPort; }
     // The front end's one message box. The default writes to stderr.
     void ShowMessageBox(const std::string& text) override;
@@ -106,7 +151,7 @@ public:
     // ---- the shared run state ---------------------------------------------
     std::string m_fileName;
     FILE* m_updateFile = nullptr;
-    int m_fileVersion = 0;
+    EFileVersion m_fileVersion = EFileVersion::V1_00;
     unsigned m_targetCount = 0;
     std::string m_targetName[MAX_TARGETS];
     std::atomic<int> m_cancelRequested{0};
@@ -129,11 +174,39 @@ protected:
     // Called after every change of the message line, on the thread that made
     // it, outside the text lock. Front ends that log every change hook in here.
     virtual void OnMessageChanged(const std::string& text) { (void)text; }
+    // A row's percent or status changed; called on the thread that changed
+    // it, often (after every XSVF command), so keep it cheap.
+    virtual void OnRowChanged(int index) { (void)index; }
+    // An XSVF comment of the target being played, on the worker's thread.
+    // The default prints it on standard output.
+    virtual void OnXsvfComment(const std::string& text);
+    // FinishRun's report, on the front end's thread.
+    virtual void OnRunEnded(const SRunOutcome& outcome) { (void)outcome; }
+    // The file check of PrepareRun. The window replaces it with its own,
+    // which shows its message itself (and then leaves `message` empty).
+    virtual SCheckResult CheckFileForRun() { return CheckUpdateFileHeader(); }
 
 private:
+    // The records behind the worker's last one, read from the body as far as
+    // it is readable; true when the end mark was reached.
+    bool ListRecordsNotReached();
+    SRunOutcome BuildOutcome();
+
+    enum class EBodyPlace { BeforeNumber, InData, Unknown };
+
     mutable std::mutex m_textMutex;
     std::string m_message;
     std::thread m_worker;
+    std::string m_startFailure;
+    std::atomic<ECancelReason> m_cancelReason{ECancelReason::User};
+    // Written by the worker during the run, read after it has ended.
+    std::vector<SRecordOutcome> m_records;
+    bool m_recordOpen = false;
+    bool m_bodyEndSeen = false;
+    EBodyPlace m_bodyPlace = EBodyPlace::BeforeNumber;
+    ERunEnding m_workerEnding = ERunEnding::Failed;
+    std::chrono::steady_clock::time_point m_recordStart{};
+    uint64_t m_recordBytesBefore = 0;
 };
 
 // The run state the worker reaches; set by UpdateThread as its first action.

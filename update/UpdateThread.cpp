@@ -13,7 +13,6 @@ namespace {
 constexpr int WAKEUP_ANSWERS_NEEDED = 5;
 constexpr int MAX_TIMEOUTS = 20;
 constexpr int MAX_UNEXPECTED_ANSWERS = 4;
-constexpr unsigned MAX_BLOCK_PAYLOAD = 998;  // the send buffer holds 1000 bytes
 
 // One run of the worker. Every step returns false when the run has ended
 // (m_runState then holds the ending).
@@ -25,27 +24,29 @@ public:
 
 private:
     // The final write of m_runState; nothing of the run state is touched after it.
-    void EndQuietly()
+    void EndQuietly(ERunEnding ending)
     {
         m_ended = true;
-        m_run.m_runState = RunEnded;
+        m_run.EndWorker(ending, false);
     }
-    void EndWithMessage()
+    void EndWithMessage(ERunEnding ending)
     {
         m_ended = true;
-        m_run.m_runState = RunEndedWithMessage;
+        m_run.EndWorker(ending, true);
     }
+    // The end after ReadAnswer gave ANS_STOP: it has said why.
+    void EndOnStop() { EndWithMessage(m_run.m_stopEnding); }
     // A cancel check: ends the run quietly when the user asked to cancel.
     bool Cancelled();
     void WriteByte(uint8_t byte) { m_port.Write(&byte, 1); }
     void WritePair(uint8_t first, uint8_t second);
     int ReadNextAnswer() { return ReadAnswer(m_port, m_timeouts, m_run); }
-    void MarkCurrent(int stringId);
+    void MarkCurrent(int stringId, ERecordResult result);
 
     bool WakeUp();
     bool WaitForReady();
     bool ReadRecordNumber(unsigned& number);
-    bool ReadRecordHeader();
+    bool ReadRecordHeader(unsigned number);
     // The device's answer to the selection: ANS_ACK to go on with the data.
     int SelectTarget(unsigned number);
     bool HandleSelection(int answer);
@@ -67,7 +68,7 @@ bool CUpdateWorker::Cancelled()
 {
     if (m_run.m_cancelRequested == 0)
         return false;
-    EndQuietly();
+    EndQuietly(ERunEnding::Cancelled);
     return true;
 }
 
@@ -77,10 +78,11 @@ void CUpdateWorker::WritePair(uint8_t first, uint8_t second)
     m_port.Write(pair, 2);
 }
 
-void CUpdateWorker::MarkCurrent(int stringId)
+void CUpdateWorker::MarkCurrent(int stringId, ERecordResult result)
 {
     m_run.SetTargetStatus(m_run.m_currentTarget, res::LoadString(stringId));
     m_run.m_refreshPending = 1;
+    m_run.EndRecord(result);
 }
 
 bool CUpdateWorker::WakeUp()
@@ -95,8 +97,8 @@ bool CUpdateWorker::WakeUp()
         } else if (m_port.IsGone()) {
             // The adapter was unplugged: waiting on would never end.
             m_run.SetMessage(res::LoadString(res::IDS_NOT_RESPONDING));
-            MarkCurrent(res::IDS_UNSUCCESSFUL);
-            EndWithMessage();
+            MarkCurrent(res::IDS_UNSUCCESSFUL, ERecordResult::Failed);
+            EndWithMessage(ERunEnding::NotResponding);
             return false;
         }
         if (Cancelled())
@@ -116,7 +118,7 @@ bool CUpdateWorker::WaitForReady()
     for (;;) {
         const int answer = ReadNextAnswer();
         if (answer == ANS_STOP) {
-            EndWithMessage();
+            EndOnStop();
             return false;
         }
         if (Cancelled())
@@ -128,27 +130,21 @@ bool CUpdateWorker::WaitForReady()
 
 bool CUpdateWorker::ReadRecordNumber(unsigned& number)
 {
-    if (ReadHexField(m_run.m_updateFile, 2, number))
+    if (::ReadRecordNumber(m_run.m_updateFile, number))
         return true;
     m_run.ReportFileFormatError();
     return false;
 }
 
-bool CUpdateWorker::ReadRecordHeader()
+bool CUpdateWorker::ReadRecordHeader(unsigned number)
 {
-    unsigned flags = 0;
-    unsigned type = TARGET_FIRMWARE;
-    unsigned length = 0;
-    FILE* file = m_run.m_updateFile;
-    const bool ok = (m_run.m_fileVersion == 0 || (ReadHexField(file, 4, flags) && ReadHexField(file, 4, type))) &&
-                    ReadHexField(file, 8, length);
-    if (!ok) {
+    SRecordHeader header;
+    header.number = number;
+    if (!m_run.LoadRecordHeader(header)) {
         m_run.ReportFileFormatError();
         return false;
     }
-    m_run.m_targetFlags = flags;
-    m_run.m_targetType = type;
-    m_run.m_dataLength = length;
+    m_run.BeginRecord(header);
     return true;
 }
 
@@ -180,16 +176,19 @@ bool CUpdateWorker::HandleSelection(int answer)
     case ANS_ACK:
         return true;
     case ANS_REFUSE:
-        MarkCurrent(m_run.m_targetType == TARGET_SKIP ? res::IDS_UPDATE_UNKNOWN : res::IDS_MISSING_TARGET);
+        if (m_run.m_targetType == TARGET_SKIP)
+            MarkCurrent(res::IDS_UPDATE_UNKNOWN, ERecordResult::Skipped);
+        else
+            MarkCurrent(res::IDS_MISSING_TARGET, ERecordResult::Refused);
         m_run.m_targetType = TARGET_SKIP;
         return true;
     case ANS_STOP:
         // A cancel seen during the selection has already ended the run.
         if (!m_ended)
-            EndWithMessage();
+            EndOnStop();
         return false;
     default:
-        MarkCurrent(res::IDS_UNSUCCESSFUL);
+        MarkCurrent(res::IDS_UNSUCCESSFUL, ERecordResult::Failed);
         m_run.m_targetType = TARGET_SKIP;
         return true;
     }
@@ -240,11 +239,11 @@ bool CUpdateWorker::DownloadFirmware()
         if (answer == ANS_REFUSE) {
             if (m_run.m_dataEnd)
                 break;
-            MarkCurrent(res::IDS_UNSUCCESSFUL);
+            MarkCurrent(res::IDS_UNSUCCESSFUL, ERecordResult::Failed);
             return true;
         }
         if (answer == ANS_STOP) {
-            EndWithMessage();
+            EndOnStop();
             return false;
         }
     }
@@ -260,20 +259,19 @@ bool CUpdateWorker::PlayXsvfTarget()
         return true;
     }
     if (result == XSVF_CANCELLED) {
-        EndQuietly();
+        EndQuietly(ERunEnding::Cancelled);
         return false;
     }
     m_run.SetMessage(res::Format("%s", XsvfErrorText(result).c_str()));
-    MarkCurrent(res::IDS_UNSUCCESSFUL);
-    EndWithMessage();
+    MarkCurrent(res::IDS_UNSUCCESSFUL, ERecordResult::Failed);
+    EndWithMessage(result == XSVF_ERROR_NOANSWER ? ERunEnding::NotResponding : ERunEnding::Failed);
     return false;
 }
 
 void CUpdateWorker::TargetDone()
 {
-    const int index = m_run.m_currentTarget;
-    if (index >= 0 && index < MAX_TARGETS)
-        m_run.m_targetResult[index].percent = 100;
+    m_run.SetTargetPercent(m_run.m_currentTarget, 100);
+    m_run.EndRecord(ERecordResult::Updated);
     m_targetsUpdated += 1;
 }
 
@@ -282,7 +280,8 @@ void CUpdateWorker::FinishRun()
     WriteByte(CMD_END);
     m_run.SetMessage(res::Format(res::LoadString(res::IDS_TARGETS_UPDATED).c_str(), m_targetsUpdated,
                                  static_cast<int>(m_run.m_targetCount)));
-    EndWithMessage();
+    // The outcome counts the records: fewer updated than read is no success.
+    EndWithMessage(ERunEnding::AllUpdated);
 }
 
 void CUpdateWorker::Run()
@@ -295,13 +294,10 @@ void CUpdateWorker::Run()
     if (!ReadRecordNumber(number))
         return;
     while (number != 0) {
-        if (!ReadRecordHeader())
+        if (!ReadRecordHeader(number))
             return;
         if (!HandleSelection(SelectTarget(number)))
             return;
-        m_run.m_dataConsumed = 0;
-        m_run.m_runPending = 0;
-        m_run.m_dataEnd = false;
         bool goOn = true;
         if (m_run.m_targetType == TARGET_FIRMWARE)
             goOn = DownloadFirmware();
@@ -310,9 +306,10 @@ void CUpdateWorker::Run()
         if (!goOn)
             return;
         if (!m_run.SkipTargetRest()) {
-            EndQuietly();
+            EndQuietly(ERunEnding::Failed);
             return;
         }
+        m_run.RecordPassed();
         m_run.m_currentTarget += 1;
         if (!ReadRecordNumber(number))
             return;
@@ -340,6 +337,7 @@ int ReadAnswer(CComPort& port, int& timeoutCount, CUpdateRunState& run)
             if (g_unexpectedAnswers < MAX_UNEXPECTED_ANSWERS)
                 return ANS_RETRY;
             run.SetMessage(res::LoadString(byte == ANS_RETRY ? res::IDS_CRC_ERROR : res::IDS_WRONG_ANSWER));
+            run.m_stopEnding = ERunEnding::Failed;
             return ANS_STOP;
         }
     }
@@ -351,6 +349,7 @@ int ReadAnswer(CComPort& port, int& timeoutCount, CUpdateRunState& run)
     run.SetMessage(res::LoadString(res::IDS_NOT_RESPONDING));
     run.SetTargetStatus(run.m_currentTarget, res::LoadString(res::IDS_UNSUCCESSFUL));
     run.m_refreshPending = 1;
+    run.m_stopEnding = ERunEnding::NotResponding;
     return ANS_STOP;
 }
 

@@ -21,6 +21,9 @@ public:
     virtual CComPort& ComPort() = 0;
     // Shows a message to the user; called on the worker thread.
     virtual void ShowMessageBox(const std::string& text) = 0;
+    // An XCOMMENT's text (a blank before it, a line end after it), for
+    // whoever watches the run; the trace does not get it.
+    virtual void ShowComment(const std::string& text) = 0;
 
 protected:
     ~CXsvfHost() = default;

@@ -287,15 +287,12 @@ int CXsvfInterpreter::DoSir2()
 
 int CXsvfInterpreter::DoComment()
 {
-    // Echoed for whoever watches the console; the trace does not get it.
     std::string text = " ";
     for (uint8_t byte = ReadByte(); byte != 0; byte = ReadByte())
         text.push_back(static_cast<char>(byte));
     text.push_back('\n');
-    if (CXsvfTrace::TRACE_LEVEL > 0) {
-        (void)std::fwrite(text.data(), 1, text.size(), stdout);
-        (void)std::fflush(stdout);
-    }
+    if (CXsvfTrace::TRACE_LEVEL > 0)
+        m_host.ShowComment(text);
     return 0;
 }
 

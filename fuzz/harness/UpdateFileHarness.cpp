@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr unsigned MAX_BLOCK_PAYLOAD = 998;
-
 // One in-memory file, rewritten for every input and opened by its
 // /proc/self/fd name as the check opens any update file.
 class CMemoryFile {
@@ -108,33 +106,15 @@ void ReadXsvf(CUpdateRunState& run)
         FUZZ_CHECK(delivered <= run.m_dataLength);
 }
 
-bool ReadRecordHeader(CUpdateRunState& run)
-{
-    unsigned flags = 0;
-    unsigned type = TARGET_FIRMWARE;
-    unsigned length = 0;
-    FILE* file = run.m_updateFile;
-    if (run.m_fileVersion != 0 && (!ReadHexField(file, 4, flags) || !ReadHexField(file, 4, type)))
-        return false;
-    if (!ReadHexField(file, 8, length))
-        return false;
-    run.m_targetFlags = flags;
-    run.m_targetType = type;
-    run.m_dataLength = length;
-    return true;
-}
-
 void ReadBody(CUpdateRunState& run)
 {
     unsigned number = 0;
-    if (!ReadHexField(run.m_updateFile, 2, number))
+    if (!ReadRecordNumber(run.m_updateFile, number))
         return;
     while (number != 0) {
-        if (!ReadRecordHeader(run))
+        SRecordHeader header;
+        if (!run.LoadRecordHeader(header))
             return;
-        run.m_dataConsumed = 0;
-        run.m_runPending = 0;
-        run.m_dataEnd = false;
         if (run.m_targetType == TARGET_FIRMWARE) {
             if (!ReadFirmware(run))
                 return;
@@ -144,7 +124,7 @@ void ReadBody(CUpdateRunState& run)
         if (!run.SkipTargetRest())
             return;
         run.m_currentTarget += 1;
-        if (!ReadHexField(run.m_updateFile, 2, number))
+        if (!ReadRecordNumber(run.m_updateFile, number))
             return;
     }
 }
@@ -163,7 +143,7 @@ int FuzzUpdateFile(const uint8_t* data, size_t size)
         return 0;
     }
     FUZZ_CHECK(run.m_targetCount <= MAX_TARGETS);
-    FUZZ_CHECK(run.m_fileVersion == 0 || run.m_fileVersion == 1);
+    FUZZ_CHECK(run.m_fileVersion == EFileVersion::V1_00 || run.m_fileVersion == EFileVersion::V1_01);
     for (unsigned i = 0; i < run.m_targetCount; ++i)
         FUZZ_CHECK(run.m_targetName[i].size() <= MAX_LINE_CHARS);
     ReadBody(run);

@@ -90,6 +90,17 @@ void CheckRows(const CUpdateRunState& run)
     }
 }
 
+// A success has every record it lists updated; the count agrees with them.
+void CheckOutcome(const SRunOutcome& outcome)
+{
+    int updated = 0;
+    for (const SRecordOutcome& record : outcome.records)
+        updated += record.result == ERecordResult::Updated ? 1 : 0;
+    FUZZ_CHECK(updated == outcome.targetsUpdated);
+    if (outcome.Succeeded())
+        FUZZ_CHECK(outcome.bodyComplete && updated == static_cast<int>(outcome.records.size()));
+}
+
 // "N of M targets updated successfully." with N never more than M, and the
 // end byte as the last thing sent, unless the line was gone or stalled: the
 // worker does not check its writes (an unplugged device in the selection
@@ -121,7 +132,7 @@ int FuzzUpdateWorker(const uint8_t* data, size_t size)
     const CUpdateRunState::SCheckResult check = run.CheckUpdateFileHeader();
     FUZZ_CHECK(check.ok);
     FUZZ_CHECK(run.m_comPort.Open("/dev/fuzz-line", 57600, 2000));
-    run.PrepareRun();
+    run.ResetRunResults();
     // The front end's cancel: unconfirmed before the device answered,
     // confirmed (with its texts) afterwards.
     line.OnCancel = [&run] {
@@ -139,7 +150,8 @@ int FuzzUpdateWorker(const uint8_t* data, size_t size)
         FUZZ_CHECK(!run.Message().empty());
     CheckRows(run);
     CheckFinalMessage(run, line);
-    run.ReleaseRunResources();
+    const SRunOutcome outcome = run.FinishRun();
+    CheckOutcome(outcome);
     FUZZ_CHECK(!line.IsOpen());
     FUZZ_CHECK(run.m_updateFile == nullptr);
     return 0;

@@ -24,7 +24,7 @@ protected:
         WriteSettingFile(m_folder, file + "\nPort=0\n");
         m_dlg = std::make_unique<CTestUpdateDlg>(m_folder.Path() + "/");
         m_dlg->show();
-        m_dlg->PrepareRun();
+        m_dlg->ResetRunResults();
         m_dlg->UpdateData(false);
         m_dlg->SetRunControls(false);
         m_dlg->m_runState = RunActive;

@@ -48,7 +48,7 @@ TEST(Screenshots, WindowsAsTheUserSeesThem)
     WriteSettingFile(folder, path + "\nPort=0\n");
     CTestUpdateDlg running(folder.Path() + "/");
     running.show();
-    running.PrepareRun();
+    running.ResetRunResults();
     running.SetRunControls(false);
     running.m_runState = RunActive;
     running.m_targetResult[0].percent = 100;

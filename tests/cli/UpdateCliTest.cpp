@@ -2,12 +2,14 @@
 
 #include "ChildProcess.h"
 #include "Devsim.h"
+#include "UpdateFileBody.h"
 #include "UpdateFileFixture.h"
 #include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <set>
 #include <thread>
 
 namespace {
@@ -143,6 +145,43 @@ TEST_F(UpdateCliTest, FewerTargetsUpdatedExits1)
     EXPECT_EQ(Run({"--quiet", "--port", m_device->SlavePath(), path}), 1);
     EXPECT_EQ(m_stdout, "A: 100% \nB: 0% missing target\n1 of 2 targets updated successfully.\n");
 }
+
+// The final message counts the header's targets; the exit status counts
+// every record of the file, rows or not.
+struct SHeaderCountCase {
+    const char* name;
+    int headerCount;
+    unsigned firstType;
+    std::set<uint8_t> refused;
+    int exitStatus;
+    const char* stdoutText;
+};
+
+const SHeaderCountCase kHeaderCountCases[] = {
+    {"FewerTargetsThanRecords", 1, TARGET_FIRMWARE, {1}, 1,
+     "A: 0% missing target\n1 of 1 targets updated successfully.\n"},
+    {"UnknownTypeFirst", 1, 0x1234, {}, 1, "A: 0% update unknown\n1 of 1 targets updated successfully.\n"},
+    {"HeaderCountZero", 0, TARGET_FIRMWARE, {1}, 1, "1 of 0 targets updated successfully.\n"},
+    {"HeaderCountZeroAllUpdated", 0, TARGET_FIRMWARE, {}, 0, "2 of 0 targets updated successfully.\n"},
+};
+
+class HeaderCountTest : public UpdateCliTest, public ::testing::WithParamInterface<SHeaderCountCase> {};
+
+TEST_P(HeaderCountTest, ExitsZeroOnlyWhenEveryRecordWasUpdated)
+{
+    const SHeaderCountCase& c = GetParam();
+    SDevsimConfig config;
+    config.refusedTargets = c.refused;
+    StartDevice(config);
+    upd::SUpdateTarget first = Firmware(1, "A");
+    first.type = c.firstType;
+    const std::string path = WriteFile({upd::FileVersion::V1_01, {first, Firmware(2, "B")}, c.headerCount});
+    EXPECT_EQ(Run({"--quiet", "--port", m_device->SlavePath(), path}), c.exitStatus) << m_stderr;
+    EXPECT_EQ(m_stdout, c.stdoutText);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HeaderCountTest, ::testing::ValuesIn(kHeaderCountCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateCliTest, WakeupTimeoutExits4)
 {

@@ -55,13 +55,14 @@ protected:
     {
         const unsigned sessionsBefore = m_device->SessionsEnded();
         m_run.m_fileName = path;
-        const auto check = m_run.CheckUpdateFileHeader();
-        ASSERT_TRUE(check.ok) << check.message;
-        ASSERT_TRUE(m_run.OpenAndDrainPort(m_device->SlavePath()));
-        m_run.PrepareRun();
-        ASSERT_TRUE(m_run.LaunchWorker());
+        const std::string device = m_device->SlavePath();
+        if (!m_run.PrepareRun({device, device})) {
+            m_outcome = m_run.FinishRun();
+            FAIL() << m_outcome.message;
+        }
+        ASSERT_TRUE(m_run.StartRun());
         const auto start = std::chrono::steady_clock::now();
-        while (m_run.m_runState == RunActive) {
+        while (m_run.IsRunActive()) {
             if (std::chrono::steady_clock::now() - start > limit) {
                 m_run.RequestCancel();
                 ADD_FAILURE() << "the run did not end within the limit";
@@ -74,11 +75,10 @@ protected:
         m_elapsed = std::chrono::steady_clock::now() - start;
         m_endState = m_run.m_runState;
         // A run that sent CMD_END: let the device take it in before the test reads its log.
-        if (m_run.Message().find("targets updated successfully.") != std::string::npos) {
+        if (m_run.WorkerReachedBodyEnd()) {
             EXPECT_TRUE(m_device->WaitForSessions(sessionsBefore + 1, std::chrono::seconds(2)));
         }
-        m_run.ReleaseRunResources();
-        m_run.m_runState = RunIdle;
+        m_outcome = m_run.FinishRun();
     }
 
     // Every byte the tool sent, and those from its first CMD_START on.
@@ -126,6 +126,7 @@ protected:
     CTempFolder m_folder;
     std::unique_ptr<CDevsim> m_device;
     CCapturingRunState m_run;
+    SRunOutcome m_outcome;
     int m_endState = RunIdle;
     std::chrono::steady_clock::duration m_elapsed{};
 };

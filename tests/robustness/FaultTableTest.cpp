@@ -24,6 +24,7 @@ struct SCell {
     EStage stage;
     EFault fault;
     int endState;
+    ERunEnding ending;
     std::string message;
     std::string row;  // "%d%% %s" of the one target
     std::chrono::seconds limit;
@@ -44,6 +45,35 @@ const std::string kTdoMismatch = XsvfErrorText(XSVF_ERROR_TDOMISMATCH);
 constexpr int Quiet = RunEnded;
 constexpr int Box = RunEndedWithMessage;
 
+constexpr ERunEnding All = ERunEnding::AllUpdated;
+constexpr ERunEnding Some = ERunEnding::SomeNotUpdated;
+constexpr ERunEnding Fail = ERunEnding::Failed;
+constexpr ERunEnding Silent = ERunEnding::NotResponding;
+constexpr ERunEnding Cancel = ERunEnding::Cancelled;
+constexpr ERunEnding NoWakeup = ERunEnding::WakeupTimeout;
+
+// update-cli's exit status of each ending.
+int ExpectedExitStatus(ERunEnding ending)
+{
+    switch (ending) {
+    case All: return 0;
+    case Cancel: return 3;
+    case NoWakeup: return 4;
+    default: return 1;
+    }
+}
+
+// The one record's result: a run that ends before the selection never
+// reached it; any other ending but success leaves it cancelled or failed.
+ERecordResult ExpectedRecordResult(EStage stage, ERunEnding ending)
+{
+    if (ending == All)
+        return ERecordResult::Updated;
+    if (stage == EStage::Wakeup || stage == EStage::Start)
+        return ERecordResult::NotReached;
+    return ending == Cancel ? ERecordResult::Cancelled : ERecordResult::Failed;
+}
+
 // Twenty read time-outs in a row take 20 x 300 ms; the wake-up time-out 3 s.
 constexpr auto kShort = 5s;
 constexpr auto kTimeouts = 10s;
@@ -53,102 +83,102 @@ using F = EFault;
 
 const SCell kCells[] = {
     // Wake-up: the series of five 0x11 starts over after anything else.
-    {S::Wakeup, F::Silence, Quiet, kSwitchOn, "0% ", kShort},
-    {S::Wakeup, F::Garbage, Box, kAllUpdated, "100% ", kShort},
-    {S::Wakeup, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
-    {S::Wakeup, F::CrcBeyondLimit, Box, kAllUpdated, "100% ", kShort},
-    {S::Wakeup, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
-    {S::Wakeup, F::Vanish, Box, kNotResponding, "0% unsuccessful", kShort},
-    {S::Wakeup, F::Cancel, Quiet, kSwitchOn, "0% ", kShort},
-    {S::Wakeup, F::CancelWhileBusy, Quiet, kSwitchOn, "0% ", kShort},
+    {S::Wakeup, F::Silence, Quiet, NoWakeup, kSwitchOn, "0% ", kShort},
+    {S::Wakeup, F::Garbage, Box, All, kAllUpdated, "100% ", kShort},
+    {S::Wakeup, F::CrcWithinLimit, Box, All, kAllUpdated, "100% ", kShort},
+    {S::Wakeup, F::CrcBeyondLimit, Box, All, kAllUpdated, "100% ", kShort},
+    {S::Wakeup, F::BusyStorm, Box, All, kAllUpdated, "100% ", kShort},
+    {S::Wakeup, F::Vanish, Box, Silent, kNotResponding, "0% unsuccessful", kShort},
+    {S::Wakeup, F::Cancel, Quiet, Cancel, kSwitchOn, "0% ", kShort},
+    {S::Wakeup, F::CancelWhileBusy, Quiet, Cancel, kSwitchOn, "0% ", kShort},
     // Start: 0xA3 is sent once; everything before 0x88 is read past.
-    {S::Start, F::Silence, Box, kNotResponding, "0% unsuccessful", kTimeouts},
-    {S::Start, F::Garbage, Box, kWrongAnswer, "0% ", kShort},
-    {S::Start, F::CrcWithinLimit, Box, kNotResponding, "0% unsuccessful", kTimeouts},
-    {S::Start, F::CrcBeyondLimit, Box, kNotResponding, "0% unsuccessful", kTimeouts},
-    {S::Start, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
-    {S::Start, F::Vanish, Box, kNotResponding, "0% unsuccessful", kShort},
-    {S::Start, F::Cancel, Quiet, kCancelled, "0% cancelled", kShort},
-    {S::Start, F::CancelWhileBusy, Quiet, kCancelled, "0% cancelled", kShort},
+    {S::Start, F::Silence, Box, Silent, kNotResponding, "0% unsuccessful", kTimeouts},
+    {S::Start, F::Garbage, Box, Fail, kWrongAnswer, "0% ", kShort},
+    {S::Start, F::CrcWithinLimit, Box, Silent, kNotResponding, "0% unsuccessful", kTimeouts},
+    {S::Start, F::CrcBeyondLimit, Box, Silent, kNotResponding, "0% unsuccessful", kTimeouts},
+    {S::Start, F::BusyStorm, Box, All, kAllUpdated, "100% ", kShort},
+    {S::Start, F::Vanish, Box, Silent, kNotResponding, "0% unsuccessful", kShort},
+    {S::Start, F::Cancel, Quiet, Cancel, kCancelled, "0% cancelled", kShort},
+    {S::Start, F::CancelWhileBusy, Quiet, Cancel, kCancelled, "0% cancelled", kShort},
     // Selection: any answer but 0x11, 0x22 and 0x44 fails the target.
-    {S::Selection, F::Silence, Box, kNoneUpdated, "0% unsuccessful", kShort},
-    {S::Selection, F::Garbage, Box, kWrongAnswer, "0% ", kShort},
-    {S::Selection, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
-    {S::Selection, F::CrcBeyondLimit, Box, kCrcError, "0% ", kShort},
-    {S::Selection, F::BusyStorm, Box, kNoneUpdated, "0% unsuccessful", kShort},
-    {S::Selection, F::Vanish, Box, kNotResponding, "0% unsuccessful", kShort},
-    {S::Selection, F::Cancel, Quiet, kCancelled, "0% cancelled", kShort},
+    {S::Selection, F::Silence, Box, Some, kNoneUpdated, "0% unsuccessful", kShort},
+    {S::Selection, F::Garbage, Box, Fail, kWrongAnswer, "0% ", kShort},
+    {S::Selection, F::CrcWithinLimit, Box, All, kAllUpdated, "100% ", kShort},
+    {S::Selection, F::CrcBeyondLimit, Box, Fail, kCrcError, "0% ", kShort},
+    {S::Selection, F::BusyStorm, Box, Some, kNoneUpdated, "0% unsuccessful", kShort},
+    {S::Selection, F::Vanish, Box, Silent, kNotResponding, "0% unsuccessful", kShort},
+    {S::Selection, F::Cancel, Quiet, Cancel, kCancelled, "0% cancelled", kShort},
     // Firmware blocks: three of them; the percent follows the data read.
-    {S::FirstBlock, F::Silence, Box, kNotResponding, "33% unsuccessful", kTimeouts},
-    {S::FirstBlock, F::Garbage, Box, kWrongAnswer, "33% ", kShort},
-    {S::FirstBlock, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
-    {S::FirstBlock, F::CrcBeyondLimit, Box, kCrcError, "33% ", kShort},
-    {S::FirstBlock, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
-    {S::FirstBlock, F::Vanish, Box, kNotResponding, "33% unsuccessful", kShort},
-    {S::FirstBlock, F::Cancel, Quiet, kCancelled, "33% cancelled", kShort},
-    {S::FirstBlock, F::CancelWhileBusy, Quiet, kCancelled, "33% cancelled", kShort},
-    {S::MiddleBlock, F::Silence, Box, kNotResponding, "66% unsuccessful", kTimeouts},
-    {S::MiddleBlock, F::Garbage, Box, kWrongAnswer, "66% ", kShort},
-    {S::MiddleBlock, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
-    {S::MiddleBlock, F::CrcBeyondLimit, Box, kCrcError, "66% ", kShort},
-    {S::MiddleBlock, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
-    {S::MiddleBlock, F::Vanish, Box, kNotResponding, "66% unsuccessful", kShort},
-    {S::MiddleBlock, F::Cancel, Quiet, kCancelled, "66% cancelled", kShort},
-    {S::MiddleBlock, F::CancelWhileBusy, Quiet, kCancelled, "66% cancelled", kShort},
-    {S::LastBlock, F::Silence, Box, kNotResponding, "100% unsuccessful", kTimeouts},
-    {S::LastBlock, F::Garbage, Box, kWrongAnswer, "100% ", kShort},
-    {S::LastBlock, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
-    {S::LastBlock, F::CrcBeyondLimit, Box, kCrcError, "100% ", kShort},
-    {S::LastBlock, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
-    {S::LastBlock, F::Vanish, Box, kNotResponding, "100% unsuccessful", kShort},
-    {S::LastBlock, F::Cancel, Box, kAllUpdated, "100% cancelled", kShort},
-    {S::LastBlock, F::CancelWhileBusy, Quiet, kCancelled, "100% cancelled", kShort},
+    {S::FirstBlock, F::Silence, Box, Silent, kNotResponding, "33% unsuccessful", kTimeouts},
+    {S::FirstBlock, F::Garbage, Box, Fail, kWrongAnswer, "33% ", kShort},
+    {S::FirstBlock, F::CrcWithinLimit, Box, All, kAllUpdated, "100% ", kShort},
+    {S::FirstBlock, F::CrcBeyondLimit, Box, Fail, kCrcError, "33% ", kShort},
+    {S::FirstBlock, F::BusyStorm, Box, All, kAllUpdated, "100% ", kShort},
+    {S::FirstBlock, F::Vanish, Box, Silent, kNotResponding, "33% unsuccessful", kShort},
+    {S::FirstBlock, F::Cancel, Quiet, Cancel, kCancelled, "33% cancelled", kShort},
+    {S::FirstBlock, F::CancelWhileBusy, Quiet, Cancel, kCancelled, "33% cancelled", kShort},
+    {S::MiddleBlock, F::Silence, Box, Silent, kNotResponding, "66% unsuccessful", kTimeouts},
+    {S::MiddleBlock, F::Garbage, Box, Fail, kWrongAnswer, "66% ", kShort},
+    {S::MiddleBlock, F::CrcWithinLimit, Box, All, kAllUpdated, "100% ", kShort},
+    {S::MiddleBlock, F::CrcBeyondLimit, Box, Fail, kCrcError, "66% ", kShort},
+    {S::MiddleBlock, F::BusyStorm, Box, All, kAllUpdated, "100% ", kShort},
+    {S::MiddleBlock, F::Vanish, Box, Silent, kNotResponding, "66% unsuccessful", kShort},
+    {S::MiddleBlock, F::Cancel, Quiet, Cancel, kCancelled, "66% cancelled", kShort},
+    {S::MiddleBlock, F::CancelWhileBusy, Quiet, Cancel, kCancelled, "66% cancelled", kShort},
+    {S::LastBlock, F::Silence, Box, Silent, kNotResponding, "100% unsuccessful", kTimeouts},
+    {S::LastBlock, F::Garbage, Box, Fail, kWrongAnswer, "100% ", kShort},
+    {S::LastBlock, F::CrcWithinLimit, Box, All, kAllUpdated, "100% ", kShort},
+    {S::LastBlock, F::CrcBeyondLimit, Box, Fail, kCrcError, "100% ", kShort},
+    {S::LastBlock, F::BusyStorm, Box, All, kAllUpdated, "100% ", kShort},
+    {S::LastBlock, F::Vanish, Box, Silent, kNotResponding, "100% unsuccessful", kShort},
+    {S::LastBlock, F::Cancel, Box, All, kAllUpdated, "100% cancelled", kShort},
+    {S::LastBlock, F::CancelWhileBusy, Quiet, Cancel, kCancelled, "100% cancelled", kShort},
     // XSVF frames: the first pin frame (TMS high), the first shift (XSIR),
     // the read-back after a mismatching shift, the first wait, the finish.
     // The percent is the share of the stream read when the run ended.
-    {S::PinFrame, F::Silence, Box, kNoAnswer, "0% unsuccessful", kShort},
-    {S::PinFrame, F::Garbage, Box, kAllUpdated, "100% ", kShort},
-    {S::PinFrame, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
-    {S::PinFrame, F::CrcBeyondLimit, Box, kMultipleCrc, "0% unsuccessful", kShort},
-    {S::PinFrame, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
-    {S::PinFrame, F::Vanish, Box, kNoAnswer, "0% unsuccessful", kShort},
-    {S::PinFrame, F::Cancel, Quiet, kCancelled, "6% cancelled", kShort},
-    {S::PinFrame, F::CancelWhileBusy, Quiet, kCancelled, "0% cancelled", kShort},
-    {S::ShiftFrame, F::Silence, Box, kNoAnswer, "23% unsuccessful", kShort},
+    {S::PinFrame, F::Silence, Box, Silent, kNoAnswer, "0% unsuccessful", kShort},
+    {S::PinFrame, F::Garbage, Box, All, kAllUpdated, "100% ", kShort},
+    {S::PinFrame, F::CrcWithinLimit, Box, All, kAllUpdated, "100% ", kShort},
+    {S::PinFrame, F::CrcBeyondLimit, Box, Fail, kMultipleCrc, "0% unsuccessful", kShort},
+    {S::PinFrame, F::BusyStorm, Box, All, kAllUpdated, "100% ", kShort},
+    {S::PinFrame, F::Vanish, Box, Silent, kNoAnswer, "0% unsuccessful", kShort},
+    {S::PinFrame, F::Cancel, Quiet, Cancel, kCancelled, "6% cancelled", kShort},
+    {S::PinFrame, F::CancelWhileBusy, Quiet, Cancel, kCancelled, "0% cancelled", kShort},
+    {S::ShiftFrame, F::Silence, Box, Silent, kNoAnswer, "23% unsuccessful", kShort},
     // Any answer but 0x11 to a shift counts as a mismatch; XSIR has no retry.
-    {S::ShiftFrame, F::Garbage, Box, kTdoMismatch, "33% unsuccessful", kShort},
-    {S::ShiftFrame, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
-    {S::ShiftFrame, F::CrcBeyondLimit, Box, kMultipleCrc, "23% unsuccessful", kShort},
-    {S::ShiftFrame, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
-    {S::ShiftFrame, F::Vanish, Box, kNoAnswer, "23% unsuccessful", kShort},
-    {S::ShiftFrame, F::Cancel, Quiet, kCancelled, "33% cancelled", kShort},
-    {S::ShiftFrame, F::CancelWhileBusy, Quiet, kCancelled, "23% cancelled", kShort},
-    {S::ReadBack, F::Silence, Box, kNoAnswer, "66% unsuccessful", kShort},
-    {S::ReadBack, F::Garbage, Box, kAllUpdated, "100% ", kShort},
-    {S::ReadBack, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
-    {S::ReadBack, F::CrcBeyondLimit, Box, kMultipleCrc, "66% unsuccessful", kShort},
-    {S::ReadBack, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
-    {S::ReadBack, F::Vanish, Box, kNoAnswer, "66% unsuccessful", kShort},
-    {S::ReadBack, F::Cancel, Quiet, kCancelled, "96% cancelled", kShort},
-    {S::ReadBack, F::CancelWhileBusy, Quiet, kCancelled, "66% cancelled", kShort},
-    {S::ReadBack, F::WrongReadBackCrc, Box, kReadTdo, "66% unsuccessful", kShort},
-    {S::Wait, F::Silence, Box, kNoAnswer, "23% unsuccessful", kShort},
-    {S::Wait, F::Garbage, Box, kAllUpdated, "100% ", kShort},
-    {S::Wait, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
-    {S::Wait, F::CrcBeyondLimit, Box, kMultipleCrc, "23% unsuccessful", kShort},
-    {S::Wait, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
-    {S::Wait, F::Vanish, Box, kNoAnswer, "23% unsuccessful", kShort},
-    {S::Wait, F::Cancel, Quiet, kCancelled, "33% cancelled", kShort},
-    {S::Wait, F::CancelWhileBusy, Quiet, kCancelled, "23% cancelled", kShort},
+    {S::ShiftFrame, F::Garbage, Box, Fail, kTdoMismatch, "33% unsuccessful", kShort},
+    {S::ShiftFrame, F::CrcWithinLimit, Box, All, kAllUpdated, "100% ", kShort},
+    {S::ShiftFrame, F::CrcBeyondLimit, Box, Fail, kMultipleCrc, "23% unsuccessful", kShort},
+    {S::ShiftFrame, F::BusyStorm, Box, All, kAllUpdated, "100% ", kShort},
+    {S::ShiftFrame, F::Vanish, Box, Silent, kNoAnswer, "23% unsuccessful", kShort},
+    {S::ShiftFrame, F::Cancel, Quiet, Cancel, kCancelled, "33% cancelled", kShort},
+    {S::ShiftFrame, F::CancelWhileBusy, Quiet, Cancel, kCancelled, "23% cancelled", kShort},
+    {S::ReadBack, F::Silence, Box, Silent, kNoAnswer, "66% unsuccessful", kShort},
+    {S::ReadBack, F::Garbage, Box, All, kAllUpdated, "100% ", kShort},
+    {S::ReadBack, F::CrcWithinLimit, Box, All, kAllUpdated, "100% ", kShort},
+    {S::ReadBack, F::CrcBeyondLimit, Box, Fail, kMultipleCrc, "66% unsuccessful", kShort},
+    {S::ReadBack, F::BusyStorm, Box, All, kAllUpdated, "100% ", kShort},
+    {S::ReadBack, F::Vanish, Box, Silent, kNoAnswer, "66% unsuccessful", kShort},
+    {S::ReadBack, F::Cancel, Quiet, Cancel, kCancelled, "96% cancelled", kShort},
+    {S::ReadBack, F::CancelWhileBusy, Quiet, Cancel, kCancelled, "66% cancelled", kShort},
+    {S::ReadBack, F::WrongReadBackCrc, Box, Fail, kReadTdo, "66% unsuccessful", kShort},
+    {S::Wait, F::Silence, Box, Silent, kNoAnswer, "23% unsuccessful", kShort},
+    {S::Wait, F::Garbage, Box, All, kAllUpdated, "100% ", kShort},
+    {S::Wait, F::CrcWithinLimit, Box, All, kAllUpdated, "100% ", kShort},
+    {S::Wait, F::CrcBeyondLimit, Box, Fail, kMultipleCrc, "23% unsuccessful", kShort},
+    {S::Wait, F::BusyStorm, Box, All, kAllUpdated, "100% ", kShort},
+    {S::Wait, F::Vanish, Box, Silent, kNoAnswer, "23% unsuccessful", kShort},
+    {S::Wait, F::Cancel, Quiet, Cancel, kCancelled, "33% cancelled", kShort},
+    {S::Wait, F::CancelWhileBusy, Quiet, Cancel, kCancelled, "23% cancelled", kShort},
     // The finish frame's answer does not change a decided outcome.
-    {S::Finish, F::Silence, Box, kAllUpdated, "100% ", kShort},
-    {S::Finish, F::Garbage, Box, kAllUpdated, "100% ", kShort},
-    {S::Finish, F::CrcWithinLimit, Box, kAllUpdated, "100% ", kShort},
-    {S::Finish, F::CrcBeyondLimit, Box, kAllUpdated, "100% ", kShort},
-    {S::Finish, F::BusyStorm, Box, kAllUpdated, "100% ", kShort},
-    {S::Finish, F::Vanish, Box, kAllUpdated, "100% ", kShort},
-    {S::Finish, F::Cancel, Box, kAllUpdated, "100% cancelled", kShort},
-    {S::Finish, F::CancelWhileBusy, Box, kAllUpdated, "100% cancelled", kShort},
+    {S::Finish, F::Silence, Box, All, kAllUpdated, "100% ", kShort},
+    {S::Finish, F::Garbage, Box, All, kAllUpdated, "100% ", kShort},
+    {S::Finish, F::CrcWithinLimit, Box, All, kAllUpdated, "100% ", kShort},
+    {S::Finish, F::CrcBeyondLimit, Box, All, kAllUpdated, "100% ", kShort},
+    {S::Finish, F::BusyStorm, Box, All, kAllUpdated, "100% ", kShort},
+    {S::Finish, F::Vanish, Box, All, kAllUpdated, "100% ", kShort},
+    {S::Finish, F::Cancel, Box, All, kAllUpdated, "100% cancelled", kShort},
+    {S::Finish, F::CancelWhileBusy, Box, All, kAllUpdated, "100% cancelled", kShort},
 };
 
 void PrintTo(const SCell& cell, std::ostream* out)
@@ -179,7 +209,7 @@ protected:
     void FrontEnd(const SCell& cell, std::chrono::steady_clock::time_point start)
     {
         if (m_run.m_deviceAnswered == 0 && std::chrono::steady_clock::now() - start > WAKEUP_TIMEOUT) {
-            m_run.RequestCancel();
+            m_run.RequestCancel(ECancelReason::WakeupTimeout);
             return;
         }
         if (!IsCancel(cell.fault) || m_cancelled)
@@ -198,14 +228,12 @@ protected:
     void RunCell(const SCell& cell, const std::string& path)
     {
         m_run.m_fileName = path;
-        const auto check = m_run.CheckUpdateFileHeader();
-        ASSERT_TRUE(check.ok) << check.message;
-        ASSERT_TRUE(m_run.OpenAndDrainPort(m_device->SlavePath()));
-        m_run.PrepareRun();
-        ASSERT_TRUE(m_run.LaunchWorker());
+        const std::string device = m_device->SlavePath();
+        ASSERT_TRUE(m_run.PrepareRun({device, device}));
+        ASSERT_TRUE(m_run.StartRun());
         const auto start = std::chrono::steady_clock::now();
         bool overdue = false;
-        while (m_run.m_runState == RunActive) {
+        while (m_run.IsRunActive()) {
             if (!overdue && std::chrono::steady_clock::now() - start > cell.limit) {
                 overdue = true;
                 m_run.RequestCancel();
@@ -216,8 +244,7 @@ protected:
         }
         m_elapsed = std::chrono::steady_clock::now() - start;
         m_endState = m_run.m_runState;
-        m_run.ReleaseRunResources();
-        m_run.m_runState = RunIdle;
+        m_outcome = m_run.FinishRun();
     }
 
     // The trace of the XSVF run ends with its outcome and is closed.
@@ -266,6 +293,12 @@ TEST_P(FaultTableTest, EndsAsTheFailureTablesSayAndReleasesEverything)
     EXPECT_EQ(m_endState, cell.endState);
     EXPECT_EQ(m_run.Message(), cell.message);
     EXPECT_EQ(Row(0), cell.row);
+    EXPECT_EQ(m_outcome.ending, cell.ending);
+    EXPECT_EQ(ExitStatusOf(m_outcome), ExpectedExitStatus(cell.ending));
+    EXPECT_EQ(m_outcome.message, cell.message);
+    ASSERT_EQ(m_outcome.records.size(), 1u) << "the file holds one record";
+    EXPECT_EQ(m_outcome.records[0].result, ExpectedRecordResult(cell.stage, cell.ending));
+    EXPECT_EQ(m_outcome.targetsUpdated, cell.ending == All ? 1 : 0);
     EXPECT_LT(m_elapsed, cell.limit) << "no hang";
     EXPECT_TRUE(m_run.Boxes().empty()) << "the worker's own message box: " << m_run.Boxes().front();
     EXPECT_EQ(DescriptorsOnTerminal(line), deviceOwn) << "the port is still open";

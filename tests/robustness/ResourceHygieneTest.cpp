@@ -82,10 +82,9 @@ TEST_F(ResourceHygieneTest, APortHeldElsewhereLeavesNothingOpen)
     ASSERT_TRUE(holder.Open(m_device->SlavePath(), 57600, 150));
     const size_t withHolder = OpenDescriptorCount();
     m_run.m_fileName = WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, {0x00, 0x01, 0x42})}});
-    ASSERT_TRUE(m_run.CheckUpdateFileHeader().ok);
 
-    EXPECT_FALSE(m_run.OpenAndDrainPort(m_device->SlavePath()));
-    m_run.CloseUpdateFile();  // what the front ends do on that failure
+    EXPECT_FALSE(m_run.PrepareRun({m_device->SlavePath(), "held"}));
+    EXPECT_EQ(m_run.FinishRun().ending, ERunEnding::NotStarted);
     EXPECT_EQ(OpenDescriptorCount(), withHolder);
     holder.Close();
     ExpectReleased();

@@ -33,7 +33,7 @@ TEST_F(UpdateFileCheckTest, AcceptsTheWorkedHeaderAndKeepsTheFileAtTheBody)
 {
     const auto result = Check("Firmwareupdate-Fileformat-V1.01\n02\n01 Controller\n02 Logic\n01");
     ASSERT_TRUE(result.ok) << result.message;
-    EXPECT_EQ(m_run.m_fileVersion, 1);
+    EXPECT_EQ(m_run.m_fileVersion, EFileVersion::V1_01);
     EXPECT_EQ(m_run.m_targetCount, 2u);
     EXPECT_EQ(m_run.m_targetName[0], " Controller\n");
     EXPECT_EQ(m_run.m_targetName[1], " Logic\n");
@@ -44,9 +44,9 @@ TEST_F(UpdateFileCheckTest, AcceptsTheWorkedHeaderAndKeepsTheFileAtTheBody)
 TEST_F(UpdateFileCheckTest, MarkerMayFollowAnyTextAndABlank)
 {
     ASSERT_TRUE(Check("Firmwareupdate-Fileformat- V1.01\n00\n").ok);
-    EXPECT_EQ(m_run.m_fileVersion, 1);
+    EXPECT_EQ(m_run.m_fileVersion, EFileVersion::V1_01);
     ASSERT_TRUE(Check("my device Firmwareupdate-Fileformat-V1.00\r\n01\r\n01 Main board\r\n").ok);
-    EXPECT_EQ(m_run.m_fileVersion, 0);
+    EXPECT_EQ(m_run.m_fileVersion, EFileVersion::V1_00);
     EXPECT_EQ(m_run.m_targetName[0], " Main board\r\n");
 }
 

@@ -21,7 +21,7 @@ protected:
         unsigned type = TARGET_FIRMWARE;
         unsigned length = 0;
         ASSERT_TRUE(ReadHexField(m_run.m_updateFile, 2, number));
-        if (m_run.m_fileVersion == 1) {
+        if (m_run.m_fileVersion == EFileVersion::V1_01) {
             ASSERT_TRUE(ReadHexField(m_run.m_updateFile, 4, flags));
             ASSERT_TRUE(ReadHexField(m_run.m_updateFile, 4, type));
         }

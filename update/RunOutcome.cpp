@@ -1,0 +1,63 @@
+#include "RunOutcome.h"
+
+#include "UpdateFileBody.h"
+
+int ExitStatusOf(const SRunOutcome& outcome)
+{
+    switch (outcome.ending) {
+    case ERunEnding::AllUpdated: return EXIT_UPDATED;
+    case ERunEnding::SomeNotUpdated:
+    case ERunEnding::Failed:
+    case ERunEnding::NotResponding: return EXIT_RUN_FAILED;
+    case ERunEnding::Cancelled: return EXIT_CANCELLED;
+    case ERunEnding::WakeupTimeout: return EXIT_WAKEUP_TIMEOUT;
+    case ERunEnding::NotStarted: return EXIT_USAGE_OR_SETUP;
+    }
+    return EXIT_RUN_FAILED;
+}
+
+const char* EndingName(ERunEnding ending)
+{
+    switch (ending) {
+    case ERunEnding::AllUpdated: return "all_updated";
+    case ERunEnding::SomeNotUpdated: return "some_not_updated";
+    case ERunEnding::Failed: return "failed";
+    case ERunEnding::NotResponding: return "not_responding";
+    case ERunEnding::Cancelled: return "cancelled";
+    case ERunEnding::WakeupTimeout: return "wakeup_timeout";
+    case ERunEnding::NotStarted: return "not_started";
+    }
+    return "failed";
+}
+
+const char* RecordResultName(ERecordResult result)
+{
+    switch (result) {
+    case ERecordResult::Updated: return "updated";
+    case ERecordResult::Failed: return "failed";
+    case ERecordResult::Skipped: return "skipped";
+    case ERecordResult::Refused: return "refused";
+    case ERecordResult::Cancelled: return "cancelled";
+    case ERecordResult::NotReached: return "not_reached";
+    }
+    return "failed";
+}
+
+const char* TargetTypeName(unsigned type)
+{
+    switch (type) {
+    case TARGET_FIRMWARE: return "firmware";
+    case TARGET_XSVF: return "xsvf";
+    default: return "unknown";
+    }
+}
+
+std::string TrimName(const std::string& name)
+{
+    const char* const blanks = " \t\r\n";
+    const size_t first = name.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return {};
+    const size_t last = name.find_last_not_of(blanks);
+    return name.substr(first, last - first + 1);
+}

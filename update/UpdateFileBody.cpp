@@ -1,0 +1,57 @@
+#include "UpdateFileBody.h"
+
+#include "StringTable.h"
+#include "UpdateFileReader.h"
+
+const char* FileVersionToken(EFileVersion version)
+{
+    return FILE_VERSIONS[static_cast<int>(version)].token;
+}
+
+bool ReadRecordNumber(FILE* file, unsigned& number)
+{
+    return ReadHexField(file, 2, number);
+}
+
+bool ReadRecordHeader(FILE* file, EFileVersion version, SRecordHeader& header)
+{
+    unsigned flags = 0;
+    unsigned type = TARGET_FIRMWARE;
+    unsigned length = 0;
+    if (version == EFileVersion::V1_01 && (!ReadHexField(file, 4, flags) || !ReadHexField(file, 4, type)))
+        return false;
+    if (!ReadHexField(file, 8, length))
+        return false;
+    header.flags = flags;
+    header.type = type;
+    header.length = length;
+    return true;
+}
+
+bool SkipRecordData(FILE* file, EFileVersion version, uint32_t storedBytes)
+{
+    // "V1.00" stores every byte as two characters.
+    uint64_t left = uint64_t{storedBytes} * (version == EFileVersion::V1_00 ? 2 : 1);
+    char buffer[4096];
+    while (left > 0) {
+        const size_t want = left < sizeof buffer ? static_cast<size_t>(left) : sizeof buffer;
+        const size_t got = std::fread(buffer, 1, want, file);
+        if (got == 0)
+            return false;
+        left -= got;
+    }
+    return true;
+}
+
+std::string FormatRecordHeader(EFileVersion version, const SRecordHeader& header)
+{
+    if (version == EFileVersion::V1_00)
+        return res::Format("%02X%08X", header.number, static_cast<unsigned>(header.length));
+    return res::Format("%02X%04X%04X%08X", header.number, header.flags, header.type,
+                       static_cast<unsigned>(header.length));
+}
+
+std::string FormatBodyEnd()
+{
+    return "00";
+}
