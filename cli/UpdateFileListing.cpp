@@ -42,24 +42,6 @@ const char* TypeName(unsigned type)
     }
 }
 
-// Firmware data are blocks of a 2-byte count and that many bytes; the
-// number of whole blocks, or -1 when the data do not divide into blocks.
-int CountFirmwareBlocks(const std::vector<uint8_t>& data)
-{
-    size_t offset = 0;
-    int blocks = 0;
-    while (offset < data.size()) {
-        if (offset + 2 > data.size())
-            return -1;
-        const size_t count = (size_t{data[offset]} << 8) | data[offset + 1];
-        if (count > MAX_BLOCK_PAYLOAD || offset + 2 + count > data.size())
-            return -1;
-        offset += 2 + count;
-        ++blocks;
-    }
-    return blocks;
-}
-
 std::string Hex(unsigned value, int digits)
 {
     return res::Format("%0*X", digits, value);

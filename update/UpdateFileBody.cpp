@@ -43,6 +43,22 @@ bool SkipRecordData(FILE* file, EFileVersion version, uint32_t storedBytes)
     return true;
 }
 
+int CountFirmwareBlocks(const std::vector<uint8_t>& data)
+{
+    size_t offset = 0;
+    int blocks = 0;
+    while (offset < data.size()) {
+        if (offset + 2 > data.size())
+            return -1;
+        const size_t count = (size_t{data[offset]} << 8) | data[offset + 1];
+        if (count > MAX_BLOCK_PAYLOAD || offset + 2 + count > data.size())
+            return -1;
+        offset += 2 + count;
+        ++blocks;
+    }
+    return blocks;
+}
+
 std::string FormatRecordHeader(EFileVersion version, const SRecordHeader& header)
 {
     if (version == EFileVersion::V1_00)

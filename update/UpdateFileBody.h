@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // The file versions, by the index of their token in the first line.
 enum class EFileVersion : int { V1_00 = 0, V1_01 = 1 };
@@ -58,6 +59,11 @@ bool ReadRecordHeader(FILE* file, EFileVersion version, SRecordHeader& header);
 // Moves forward over `storedBytes` of a record's data by reading them, so
 // that a stream that cannot seek works too. False at the end of the file.
 bool SkipRecordData(FILE* file, EFileVersion version, uint32_t storedBytes);
+
+// Firmware data are blocks of a 2-byte count (high byte first) and that
+// many bytes, at most MAX_BLOCK_PAYLOAD: the number of whole blocks, or -1
+// when the data do not divide into such blocks.
+int CountFirmwareBlocks(const std::vector<uint8_t>& data);
 
 // The text of a record's number and header fields, as ReadRecordHeader reads
 // them back: "01" "0001" "FF00" "0000000A" (flags and type only in "V1.01").

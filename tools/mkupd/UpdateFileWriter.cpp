@@ -3,14 +3,19 @@
 #include "Crc16.h"
 
 #include <cstdio>
+#include <string>
 
 namespace upd {
 
 namespace {
 
-constexpr unsigned MAX_BLOCK_PAYLOAD = 998;
-constexpr size_t MAX_LITERAL = 127;
-constexpr size_t MAX_REPEAT = 127;
+constexpr size_t MAX_LITERAL = MAX_PACKED_RUN;
+constexpr size_t MAX_REPEAT = MAX_PACKED_RUN;
+// The tool reads a target line's name with at most 79 characters after the
+// digits, the blank before the name and the line end included.
+constexpr size_t MAX_NAME_CHARS = 77;
+// The tool's tables hold this many targets.
+constexpr size_t MAX_HEADER_TARGETS = 10;
 constexpr size_t MIN_REPEAT = 3;
 
 void AppendText(std::vector<uint8_t>& out, const std::string& text)
@@ -47,31 +52,38 @@ void CheckTarget(const SUpdateTarget& target, FileVersion version)
 
 void AppendRecord(std::vector<uint8_t>& out, const SUpdateTarget& target, FileVersion version)
 {
-    AppendHex(out, target.number, 2);
+    SRecordHeader header;
+    header.number = target.number;
+    header.type = target.type;
     if (version == FileVersion::V1_00) {
-        AppendHex(out, static_cast<unsigned>(target.data.size()), 8);
+        header.length = static_cast<uint32_t>(target.data.size());
+        AppendText(out, FormatRecordHeader(version, header));
         for (uint8_t byte : target.data)
             AppendHex(out, byte, 2);
     } else {
         const std::vector<uint8_t> stored = target.packed ? PackData(target.data) : target.data;
-        AppendHex(out, target.packed ? 1 : 0, 4);
-        AppendHex(out, target.type, 4);
-        AppendHex(out, static_cast<unsigned>(stored.size()), 8);
+        header.flags = target.packed ? TARGET_FLAG_PACKED : 0;
+        header.length = static_cast<uint32_t>(stored.size());
+        AppendText(out, FormatRecordHeader(version, header));
         out.insert(out.end(), stored.begin(), stored.end());
     }
     out.push_back('\n');
+}
+
+size_t HeaderCount(const SUpdateFile& file)
+{
+    return file.headerCount >= 0 ? static_cast<size_t>(file.headerCount) : file.targets.size();
 }
 
 }  // namespace
 
 std::vector<uint8_t> WriteUpdateFile(const SUpdateFile& file)
 {
-    const size_t count = file.headerCount >= 0 ? static_cast<size_t>(file.headerCount) : file.targets.size();
+    const size_t count = HeaderCount(file);
     if (count > 255)
         throw CWriteError("the header holds at most 255 targets");
     std::vector<uint8_t> out;
-    AppendText(out, file.version == FileVersion::V1_00 ? "Firmwareupdate-Fileformat-V1.00\n"
-                                                       : "Firmwareupdate-Fileformat-V1.01\n");
+    AppendText(out, std::string(FILE_MARKER) + FileVersionToken(file.version) + "\n");
     AppendHex(out, static_cast<unsigned>(count), 2);
     out.push_back('\n');
     for (size_t i = 0; i < count; ++i) {
@@ -84,8 +96,30 @@ std::vector<uint8_t> WriteUpdateFile(const SUpdateFile& file)
         CheckTarget(target, file.version);
         AppendRecord(out, target, file.version);
     }
-    AppendText(out, "00\n");
+    AppendText(out, FormatBodyEnd() + "\n");
     return out;
+}
+
+void CheckReadable(const SUpdateFile& file)
+{
+    if (HeaderCount(file) > MAX_HEADER_TARGETS)
+        throw CWriteError("the header may count at most " + std::to_string(MAX_HEADER_TARGETS) + " targets");
+    for (const SUpdateTarget& target : file.targets) {
+        const std::string which = "target " + std::to_string(target.number);
+        CheckTarget(target, file.version);
+        if (target.name.size() > MAX_NAME_CHARS)
+            throw CWriteError(which + ": a name may have at most " + std::to_string(MAX_NAME_CHARS) + " characters");
+        if (target.name.find('\0') != std::string::npos || target.name.find('\r') != std::string::npos)
+            throw CWriteError(which + ": a name may not hold a NUL or carriage return");
+        if (target.data.size() > 0xFFFFFFFFu)
+            throw CWriteError(which + ": the data do not fit a record's length field");
+        const bool known = target.type == TYPE_FIRMWARE || target.type == TYPE_XSVF;
+        if (known && target.data.empty())
+            throw CWriteError(which + ": no data");
+        if (target.type == TYPE_FIRMWARE && CountFirmwareBlocks(target.data) < 0)
+            throw CWriteError(which + ": firmware data must be blocks of a 2-byte count and at most " +
+                              std::to_string(MAX_BLOCK_PAYLOAD) + " bytes");
+    }
 }
 
 std::vector<uint8_t> PackData(const std::vector<uint8_t>& data)
@@ -121,7 +155,8 @@ std::vector<uint8_t> PackData(const std::vector<uint8_t>& data)
 std::vector<uint8_t> MakeFirmwareBlocks(const std::vector<uint8_t>& image, unsigned blockSize, bool appendCrc)
 {
     if (blockSize < (appendCrc ? 3u : 1u) || blockSize > MAX_BLOCK_PAYLOAD)
-        throw CWriteError("block size must be 1..998 (3..998 with a block check)");
+        throw CWriteError("block size must be 1.." + std::to_string(MAX_BLOCK_PAYLOAD) + " (3.." +
+                          std::to_string(MAX_BLOCK_PAYLOAD) + " with a block check)");
     const size_t chunk = appendCrc ? blockSize - 2 : blockSize;
     std::vector<uint8_t> out;
     for (size_t offset = 0; offset < image.size(); offset += chunk) {

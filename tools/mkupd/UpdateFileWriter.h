@@ -2,6 +2,8 @@
 // Writing update files: the text header, the target records in either file
 // version, plain or packed data, and firmware images cut into blocks.
 
+#include "UpdateFileBody.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -9,10 +11,10 @@
 
 namespace upd {
 
-constexpr unsigned TYPE_FIRMWARE = 0xFEFF;
-constexpr unsigned TYPE_XSVF = 0xFF00;
-
-enum class FileVersion { V1_00, V1_01 };
+// The format's own names (UpdateFileBody.h), as the writer's callers know them.
+constexpr unsigned TYPE_FIRMWARE = TARGET_FIRMWARE;
+constexpr unsigned TYPE_XSVF = TARGET_XSVF;
+using FileVersion = EFileVersion;
 
 struct SUpdateTarget {
     unsigned number = 1;          // 1..255, sent to the device
@@ -33,6 +35,13 @@ class CWriteError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// Throws CWriteError, with the reason, for a file that the tool's check or
+// its run would refuse: more than MAX_TARGETS targets or header lines, a
+// name the header line cannot hold, no data for a firmware or XSVF target,
+// firmware data that are not blocks of at most MAX_BLOCK_PAYLOAD bytes.
+// WriteUpdateFile writes such files too (tests need them); mkupd does not.
+void CheckReadable(const SUpdateFile& file);
 
 // The whole file's bytes. Throws CWriteError for what the format cannot
 // hold (a type or packing in "V1.00", a number out of 1..255, more than 255

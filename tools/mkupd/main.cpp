@@ -6,12 +6,14 @@
 #include "UpdateFileWriter.h"
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -41,7 +43,7 @@ const char* const USAGE =
 struct STargetOptions {
     upd::SUpdateTarget target;
     std::string dataPath;
-    unsigned blockSize = 998;
+    unsigned blockSize = MAX_BLOCK_PAYLOAD;
     bool blockCrc = false;
     bool asIs = false;
 };
@@ -55,12 +57,43 @@ constexpr unsigned TYPE_SVF = 0x10000;
     std::exit(2);
 }
 
+// A regular file's bytes; a folder, a device or anything unreadable is refused.
 std::vector<uint8_t> ReadFileBytes(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         Fail("cannot open " + path + ": " + std::strerror(errno));
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    auto failClosing = [&](const std::string& text) {
+        const int saved = errno;
+        (void)close(fd);
+        errno = saved;
+        Fail(text);
+    };
+    struct stat info {};
+    if (fstat(fd, &info) != 0)
+        failClosing("fstat " + path + ": " + std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        failClosing(path + " is not a regular file");
+    // A record's length field has 8 hexadecimal digits.
+    if (static_cast<uint64_t>(info.st_size) > 0xFFFFFFFFu)
+        failClosing(path + " is larger than a record can hold");
+    std::vector<uint8_t> bytes;
+    uint8_t buffer[65536];
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            failClosing("read " + path + ": " + std::strerror(errno));
+        if (got == 0)
+            break;
+        bytes.insert(bytes.end(), buffer, buffer + got);
+        if (bytes.size() > 0xFFFFFFFFu)
+            failClosing(path + " is larger than a record can hold");
+    }
+    if (close(fd) != 0)
+        Fail("close " + path + ": " + std::strerror(errno));
+    return bytes;
 }
 
 unsigned ParseNumber(const std::string& text, int base, const char* what)
@@ -217,6 +250,8 @@ int main(int argc, char** argv)
         file.targets.push_back(BuildTarget(options, svfOptions));
     std::vector<uint8_t> bytes;
     try {
+        if (!sample)
+            upd::CheckReadable(file);
         bytes = sample ? MakeSampleUpdateFile() : upd::WriteUpdateFile(file);
     } catch (const upd::CWriteError& error) {
         Fail(error.what());
