@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
+using namespace xsvf;
+
 namespace {
 
 void PutBigEndian16(std::vector<uint8_t>& out, unsigned value)

@@ -29,6 +29,10 @@
 
 class CJtagLink;
 
+// The frame protocol's codes as the tool sends and reads them; the simulated
+// device has its own (namespace devsim), so the names live in a namespace.
+namespace xsvf {
+
 // Frame commands.
 constexpr uint8_t CMD_PINS = 0x42;
 constexpr uint8_t CMD_SHIFT = 0x53;
@@ -58,6 +62,8 @@ constexpr uint8_t SHIFT_HAS_MASK = 0x20;
 
 constexpr int MAX_CHUNK_BITS = 512;
 constexpr int FRAME_RESENDS = 5;  // a frame goes out at most 6 times
+
+}  // namespace xsvf
 
 class CJtagTransport {
 public:
@@ -119,7 +125,7 @@ private:
                        uint8_t flag, uint8_t& flags);
 
     CJtagLink* m_link = nullptr;
-    std::array<uint8_t, PIN_FRAME_SIZE> m_pinFrame{CMD_PINS};
+    std::array<uint8_t, PIN_FRAME_SIZE> m_pinFrame{xsvf::CMD_PINS};
     size_t m_pinCount = 1;
     std::array<std::array<uint8_t, MAX_SECTION_BYTES>, SECTION_SLOTS> m_slots{};
     int m_lastBits = 0;

@@ -12,6 +12,8 @@
 
 #include <memory>
 
+using namespace xsvf;
+
 bool CHostJtagLink::Write(const uint8_t* data, size_t n)
 {
     return m_host.ComPort().Write(data, n);

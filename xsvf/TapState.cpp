@@ -4,6 +4,8 @@
 #include "XsvfPlayer.h"
 #include "XsvfTrace.h"
 
+using namespace xsvf;
+
 namespace {
 
 constexpr const char* STATE_NAMES[] = {

@@ -8,6 +8,8 @@
 class CJtagTransport;
 class CXsvfTrace;
 
+namespace xsvf {
+
 // TAP state codes (those of the XSVF stream).
 constexpr uint8_t TAP_RESET = 0;
 constexpr uint8_t TAP_IDLE = 1;
@@ -26,8 +28,9 @@ constexpr uint8_t TAP_IRPAUSE = 13;
 constexpr uint8_t TAP_IREXIT2 = 14;
 constexpr uint8_t TAP_IRUPDATE = 15;
 
-
 constexpr uint8_t TAP_LAST_STATE = TAP_IRUPDATE;
+
+}  // namespace xsvf
 
 // The trace name of a state code ("RESET" ... "IRUPDATE"), "Unknown" above 15.
 const char* TapStateName(unsigned code);

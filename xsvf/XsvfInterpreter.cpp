@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <string>
 
+using namespace xsvf;
+
 int CountOneBits(const ShiftBuffer& buffer)
 {
     const int length = std::clamp<int>(buffer.length, 0, MAX_LEN);

@@ -8,6 +8,8 @@
 #include <bit>
 #include <optional>
 
+using namespace xsvf;
+
 namespace {
 
 // Reads the stream for the listing; every read reports whether the bytes

@@ -17,6 +17,8 @@
 #include <cstdio>
 #include <vector>
 
+using namespace xsvf;
+
 namespace {
 
 class CStreamHost final : public CXsvfHost {

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace devsim;
+
 namespace {
 
 // Plays the stream against an engine that expects the SVF file's scans.

@@ -4,6 +4,8 @@
 #include "DevsimClient.h"
 #include "JtagEngine.h"
 
+using namespace devsim;
+
 namespace {
 
 constexpr uint8_t ACK = 0x11, RETRY = 0x22, WAIT = 0x33, FINISHED = 0x44, MISMATCH = 0x99;

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 
+using namespace devsim;
+
 namespace {
 
 struct SLayout {

@@ -14,6 +14,8 @@
 #include <functional>
 #include <string>
 
+using namespace xsvf;
+
 namespace {
 
 ShiftBuffer* NewBuffer(const Bytes& bytes)

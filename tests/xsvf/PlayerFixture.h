@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+using namespace xsvf;
+
 // One word per frame: "P1" TMS-high pin frame, "T0"/"T1" a TMS clock, "+" a
 // reset clock, "S<bits>:<flags>" a shift, "R<bits>" a read-TDO request,
 // "W<us>" a wait, "F" the finish frame, "A2" the lone end byte.

@@ -10,6 +10,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+using namespace xsvf;
+
 Bytes MakeFrame(const Bytes& payload)
 {
     return MakeJtagFrame(payload);

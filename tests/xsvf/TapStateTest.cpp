@@ -9,6 +9,8 @@
 
 #include <string>
 
+using namespace xsvf;
+
 namespace {
 
 // One character per pin frame: the TMS level it clocks, or '+' for a clock

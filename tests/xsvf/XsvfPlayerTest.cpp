@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+using namespace xsvf;
+
 namespace {
 
 Bytes MismatchingShifts(const Bytes& payload, const Bytes& readBack)

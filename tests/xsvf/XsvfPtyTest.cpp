@@ -9,6 +9,8 @@
 
 #include <unistd.h>
 
+using namespace xsvf;
+
 namespace {
 
 // Runs the test inside a temporary current directory (the trace is written

@@ -48,7 +48,6 @@ public:
               SDeviceOutput& out);
     void SetFaults(std::vector<SFaultRule> rules) { m_faults.SetRules(std::move(rules)); }
 
-    bool IsPoweredOn() const { return m_state != EState::Off; }
     bool InJtag() const;
     unsigned SessionsEnded() const { return m_sessionsEnded; }
     // Images per selected target: the payload bytes of all its blocks, in

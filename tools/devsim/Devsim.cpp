@@ -12,6 +12,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+using namespace devsim;
+
 namespace {
 
 [[noreturn]] void ThrowErrno(const char* operation)

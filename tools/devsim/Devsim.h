@@ -61,7 +61,7 @@ public:
     std::map<uint8_t, std::vector<uint8_t>> Images() const;
     ModelFlash Flash() const;
     void SetFlash(const ModelFlash& flash);
-    ETapState TapState() const;
+    devsim::ETapState TapState() const;
     uint8_t Instruction() const;
     std::vector<SScan> Scans() const;
     // SVF expectation mode: the check so far; empty (expected 0) otherwise.

@@ -2,6 +2,8 @@
 
 #include "Crc16.h"
 
+using namespace devsim;
+
 namespace {
 
 constexpr uint8_t ACK = 0x11;

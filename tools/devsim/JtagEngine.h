@@ -21,6 +21,10 @@
 #include <memory>
 #include <vector>
 
+// The device's own reading of the frame protocol, kept apart from the
+// tool's on purpose: it checks the tool instead of echoing it.
+namespace devsim {
+
 constexpr uint8_t FRAME_PINS = 0x42;
 constexpr uint8_t FRAME_SHIFT = 0x53;
 constexpr uint8_t FRAME_READ_TDO = 0x52;
@@ -28,6 +32,8 @@ constexpr uint8_t FRAME_DELAY = 0x54;
 constexpr uint8_t FRAME_FINISH = 0x46;
 constexpr int MAX_CHUNK_BITS = 512;
 constexpr size_t SECTION_BYTES = 64;
+
+}  // namespace devsim
 
 struct SJtagResult {
     bool accepted = false;      // false: malformed payload; answer 0x22, nothing done
@@ -74,6 +80,6 @@ private:
     CModelPart m_part;
     std::unique_ptr<CSvfTarget> m_svf;
     CTapController m_tap;
-    std::array<std::array<uint8_t, SECTION_BYTES>, 3> m_sections{};  // TDI, expected, mask
+    std::array<std::array<uint8_t, devsim::SECTION_BYTES>, 3> m_sections{};  // TDI, expected, mask
     std::vector<uint8_t> m_lastTdo;
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+using namespace devsim;
+
 namespace {
 
 uint64_t BitsValue(const std::vector<bool>& bits)

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
-// The state codes of the XSVF format.
+namespace devsim {
+
+// The state codes of the XSVF format, as the device knows them.
 enum ETapState : uint8_t {
     TAP_RESET = 0, TAP_IDLE = 1,
     TAP_DRSELECT = 2, TAP_DRCAPTURE = 3, TAP_DRSHIFT = 4, TAP_DREXIT1 = 5,
@@ -20,6 +22,8 @@ enum ETapState : uint8_t {
     TAP_IRSELECT = 9, TAP_IRCAPTURE = 10, TAP_IRSHIFT = 11, TAP_IREXIT1 = 12,
     TAP_IRPAUSE = 13, TAP_IREXIT2 = 14, TAP_IRUPDATE = 15,
 };
+
+}  // namespace devsim
 
 // One completed scan (from Capture to Update), for tests.
 struct SScan {
@@ -39,8 +43,8 @@ public:
     // Puts another part behind the controller (its state is kept).
     void SetPart(CJtagPart& part) { m_part = &part; }
 
-    static ETapState NextState(ETapState state, bool tms);
-    static const char* StateName(ETapState state);
+    static devsim::ETapState NextState(devsim::ETapState state, bool tms);
+    static const char* StateName(devsim::ETapState state);
 
     void SetTms(bool level) { m_tms = level; }
     void SetTdi(bool level) { m_tdi = level; }
@@ -48,15 +52,14 @@ public:
     void SetTck(bool level);
     bool Tdo() const;
 
-    ETapState State() const { return m_state; }
+    devsim::ETapState State() const { return m_state; }
     const std::vector<SScan>& Scans() const { return m_scans; }
-    void ClearScans() { m_scans.clear(); }
 
 private:
     void Clock();
 
     CJtagPart* m_part;
-    ETapState m_state = TAP_RESET;
+    devsim::ETapState m_state = devsim::TAP_RESET;
     bool m_tms = true;
     bool m_tdi = false;
     bool m_tck = false;

@@ -10,18 +10,13 @@
 // XSDRINC group with K = 1 bits in dataMask). Raw() writes anything, for
 // malformed streams.
 
+#include "XsvfCommands.h"  // the player's command codes: one definition
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
-
-enum EXsvfCommand : uint8_t {
-    XCOMPLETE = 0, XTDOMASK = 1, XSIR = 2, XSDR = 3, XRUNTEST = 4, XRESERVED5 = 5,
-    XRESERVED6 = 6, XREPEAT = 7, XSDRSIZE = 8, XSDRTDO = 9, XSETSDRMASKS = 10, XSDRINC = 11,
-    XSDRB = 12, XSDRC = 13, XSDRE = 14, XSDRTDOB = 15, XSDRTDOC = 16, XSDRTDOE = 17,
-    XSTATE = 18, XENDIR = 19, XENDDR = 20, XSIR2 = 21, XCOMMENT = 22, XWAIT = 23,
-};
 
 class CXsvfWriter {
 public:
@@ -63,7 +58,6 @@ public:
     }
     CXsvfWriter& TdoMask(uint64_t mask) { return TdoMask(Value(mask, m_sdrBytes)); }
 
-    size_t SdrBytes() const { return m_sdrBytes; }
     const Bytes& Stream() const { return m_stream; }
 
 private:
