@@ -4,6 +4,8 @@
 #include "UpdateRunState.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <sys/types.h>
 
@@ -147,5 +149,18 @@ bool CUpdateRunState::SkipTargetRest()
     const uint32_t remaining = m_dataConsumed < m_dataLength ? m_dataLength - m_dataConsumed : 0;
     // "V1.00" stores every byte as two characters.
     const off_t distance = static_cast<off_t>(remaining) * (m_fileVersion == 0 ? 2 : 1);
-    return fseeko(m_updateFile, distance, SEEK_CUR) == 0;
+    // Read front to back: a pipe cannot seek, so nothing to skip means no
+    // seek at all, and a stream that cannot seek has the bytes read instead.
+    if (distance == 0)
+        return true;
+    if (fseeko(m_updateFile, distance, SEEK_CUR) == 0)
+        return true;
+    if (errno != ESPIPE)
+        return false;
+    clearerr(m_updateFile);
+    for (off_t left = distance; left > 0; --left) {
+        if (std::getc(m_updateFile) == EOF)
+            return false;
+    }
+    return true;
 }

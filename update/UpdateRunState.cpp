@@ -98,6 +98,8 @@ void CUpdateRunState::PrepareRun()
     g_unexpectedAnswers = 0;
     m_deviceAnswered = 0;
     m_cancelRequested = 0;
+    m_cancelConfirmed = 0;
+    m_endedByCancel = 0;
 }
 
 bool CUpdateRunState::LaunchWorker()
@@ -126,10 +128,19 @@ void CUpdateRunState::ReleaseRunResources()
 
 void CUpdateRunState::ConfirmCancel()
 {
+    // The confirmation first: the worker that sees the request must see it too.
+    m_cancelConfirmed = 1;
     m_cancelRequested = 1;
-    for (int i = m_currentTarget; i < static_cast<int>(m_targetCount); ++i)
-        SetTargetStatus(i, res::LoadString(res::IDS_CANCELLED));
-    SetMessage(res::LoadString(res::IDS_CANCELLED_BY_USER));
+}
+
+void CUpdateRunState::EndByCancel()
+{
+    if (m_cancelConfirmed != 0) {
+        for (int i = m_currentTarget; i < static_cast<int>(m_targetCount); ++i)
+            SetTargetStatus(i, res::LoadString(res::IDS_CANCELLED));
+        SetMessage(res::LoadString(res::IDS_CANCELLED_BY_USER));
+    }
+    m_endedByCancel = 1;
 }
 
 void CUpdateRunState::ShowMessageBox(const std::string& text)

@@ -35,6 +35,12 @@ private:
         m_ended = true;
         m_run.m_runState = RunEndedWithMessage;
     }
+    // The run ends because the user asked to cancel.
+    void EndCancelled()
+    {
+        m_run.EndByCancel();
+        EndQuietly();
+    }
     // A cancel check: ends the run quietly when the user asked to cancel.
     bool Cancelled();
     void WriteByte(uint8_t byte) { m_port.Write(&byte, 1); }
@@ -67,7 +73,7 @@ bool CUpdateWorker::Cancelled()
 {
     if (m_run.m_cancelRequested == 0)
         return false;
-    EndQuietly();
+    EndCancelled();
     return true;
 }
 
@@ -260,7 +266,7 @@ bool CUpdateWorker::PlayXsvfTarget()
         return true;
     }
     if (result == XSVF_CANCELLED) {
-        EndQuietly();
+        EndCancelled();
         return false;
     }
     m_run.SetMessage(res::Format("%s", XsvfErrorText(result).c_str()));
