@@ -1,12 +1,15 @@
 #include "CliUpdateRun.h"
 
+#include "CliSignals.h"
+#include "CommentQueue.h"
+#include "OutputStream.h"
+#include "PrintableText.h"
 #include "ProgressDisplay.h"
 #include "StringTable.h"
 #include "UpdateRunState.h"
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <utility>
@@ -27,13 +30,42 @@ struct SMessageChange {
     Clock::time_point time;
 };
 
+// The text as a line: a line end is added where it has none.
+std::string AsLine(const std::string& text)
+{
+    return !text.empty() && text.back() == '\n' ? text : text + "\n";
+}
+
+// Standard output and standard error of the run; only the main thread writes.
+struct SCliOutput {
+    COutputStream out{STDOUT_FILENO};
+    COutputStream err{STDERR_FILENO};
+};
+
 class CCliRunState : public CUpdateRunState {
 public:
-    // The command line's message box: the text on standard error.
+    explicit CCliRunState(bool quiet) : m_quiet(quiet) {}
+
+    // The command line's message box: the text on standard error, written
+    // by the main loop (the worker must not wait for a reader).
     void ShowMessageBox(const std::string& text) override
     {
-        std::fprintf(stderr, "%s%s", text.c_str(), !text.empty() && text.back() == '\n' ? "" : "\n");
+        std::lock_guard<std::mutex> lock(m_changeMutex);
+        m_boxes.push_back(AsLine(text));
     }
+
+    void OnXsvfComment(const SXsvfCommentPiece& piece) override
+    {
+        if (!m_quiet)
+            m_comments.Push(piece);
+    }
+
+    std::deque<std::string> TakeMessageBoxes()
+    {
+        std::lock_guard<std::mutex> lock(m_changeMutex);
+        return std::exchange(m_boxes, {});
+    }
+    std::deque<SCommentPiece> TakeComments() { return m_comments.Take(); }
 
     // Every change of the message line since the last call, oldest first.
     std::deque<SMessageChange> TakeChanges()
@@ -50,58 +82,38 @@ protected:
     }
 
 private:
+    bool m_quiet;
     std::mutex m_changeMutex;
     std::deque<SMessageChange> m_changes;
+    std::deque<std::string> m_boxes;
+    CCommentQueue m_comments;
 };
-
-void PrintError(const std::string& text)
-{
-    std::fprintf(stderr, "%s%s", text.c_str(), !text.empty() && text.back() == '\n' ? "" : "\n");
-}
-
-// SIGINT and SIGTERM are taken synchronously by the main loop, never in
-// the middle of a frame; the worker thread inherits the blocked mask.
-sigset_t BlockCancelSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    return set;
-}
-
-int WaitForSignal(const sigset_t& set, std::chrono::milliseconds timeout)
-{
-    timespec wait{};
-    wait.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-    wait.tv_nsec = static_cast<long>(timeout.count() % 1000) * 1000000L;
-    return sigtimedwait(&set, nullptr, &wait);
-}
 
 std::vector<SProgressRow> CollectRows(const CUpdateRunState& run)
 {
     std::vector<SProgressRow> rows;
     for (unsigned i = 0; i < run.m_targetCount; ++i)
-        rows.push_back({TrimName(run.m_targetName[i]), run.m_targetResult[i].percent.load(), run.TargetStatus(i)});
+        rows.push_back({PrintableText(TrimName(run.m_targetName[i])), run.m_targetResult[i].percent.load(),
+                        run.TargetStatus(i)});
     return rows;
 }
 
 // Follows a running update until the worker has ended.
 class CRunMonitor {
 public:
-    CRunMonitor(CCliRunState& run, const SCliOptions& options, const sigset_t& signals)
-        : m_run(run), m_options(options), m_signals(signals),
-          m_display(stdout, isatty(STDOUT_FILENO) == 1, options.quiet)
+    CRunMonitor(CCliRunState& run, const SCliOptions& options, const sigset_t& signals, SCliOutput& output)
+        : m_run(run), m_options(options), m_signals(signals), m_output(output),
+          m_display(output.out, output.out.IsTerminal(), options.quiet)
     {
     }
 
     void Follow();
-    bool CancelledByUser() const { return m_cancelled; }
     bool WakeupTimedOut() const { return m_wakeupTimedOut; }
 
 private:
     void HandleSignal(int signal);
+    // XSVF comment lines and the worker's message boxes, in order of arrival.
+    void ShowWorkerOutput();
     void CheckWakeupTimeout();
     void Refresh();
     // At the end: every change not shown yet, but the final message.
@@ -113,6 +125,7 @@ private:
     CCliRunState& m_run;
     const SCliOptions& m_options;
     const sigset_t& m_signals;
+    SCliOutput& m_output;
     CProgressDisplay m_display;
     Clock::time_point m_start = Clock::now();
     Clock::time_point m_lastRedraw{};
@@ -141,9 +154,20 @@ void CRunMonitor::Follow()
             HandleSignal(signal);
         CheckWakeupTimeout();
         Refresh();
+        ShowWorkerOutput();
+        m_output.err.Pump();
     }
+    ShowWorkerOutput();
     FlushChanges();
     m_display.Finish();
+}
+
+void CRunMonitor::ShowWorkerOutput()
+{
+    for (const SCommentPiece& piece : m_run.TakeComments())
+        m_display.ShowComment(piece.text, piece.starts, piece.ends);
+    for (const std::string& box : m_run.TakeMessageBoxes())
+        m_output.err.Queue(box);
 }
 
 void CRunMonitor::FlushChanges()
@@ -165,10 +189,15 @@ void CRunMonitor::ShowChangesSoFar(bool withCurrent)
 void CRunMonitor::HandleSignal(int signal)
 {
     if (m_run.m_deviceAnswered == 0) {
+        // Nothing but wake-up bytes went out: any of the signals ends the run.
         m_run.RequestCancel();
         m_cancelled = true;
         return;
     }
+    // A hang-up or quit once the device answered: a device cut off in the
+    // middle may not be operable, and nobody is left to answer a question.
+    if (signal == SIGHUP || signal == SIGQUIT)
+        return;
     if (signal == SIGINT && !m_warned) {
         m_warned = true;
         // What the run said before the user pressed Ctrl-C comes first, even
@@ -179,13 +208,9 @@ void CRunMonitor::HandleSignal(int signal)
         return;
     }
     if (!m_cancelled) {
+        // Only asked: the worker's ending decides whether the run was cancelled.
         m_run.ConfirmCancel();
         m_cancelled = true;
-        // The cancel's own text is the run's final message, not a change to report.
-        std::deque<SMessageChange> changes = m_run.TakeChanges();
-        if (!changes.empty() && changes.back().text == m_run.Message())
-            changes.pop_back();
-        m_pending.insert(m_pending.end(), changes.begin(), changes.end());
     }
 }
 
@@ -235,54 +260,74 @@ std::string PortDeviceName(const std::string& port, std::string& shortName)
 
 int ExitStatusOf(const CUpdateRunState& run, const CRunMonitor& monitor)
 {
-    if (monitor.WakeupTimedOut())
-        return EXIT_WAKEUP_TIMEOUT;
-    if (run.m_runState == RunEnded && monitor.CancelledByUser())
-        return EXIT_CANCELLED;
+    if (run.m_endedByCancel != 0)
+        return monitor.WakeupTimedOut() ? EXIT_WAKEUP_TIMEOUT : EXIT_CANCELLED;
     const int count = static_cast<int>(run.m_targetCount);
     const std::string allUpdated = res::Format(res::LoadString(res::IDS_TARGETS_UPDATED).c_str(), count, count);
     return run.m_runState == RunEndedWithMessage && run.Message() == allUpdated ? EXIT_UPDATED : EXIT_RUN_FAILED;
 }
 
-void PrintOutcome(const CUpdateRunState& run)
+// The final rows and message are never dropped: they wait for the reader.
+void QueueOutcome(const CUpdateRunState& run, COutputStream& out)
 {
     for (const SProgressRow& row : CollectRows(run))
-        std::printf("%s: %d%% %s\n", row.name.c_str(), row.percent, row.status.c_str());
-    std::printf("%s\n", run.Message().c_str());
-    std::fflush(stdout);
+        out.Queue(res::Format("%s: %d%% %s\n", row.name.c_str(), row.percent, row.status.c_str()));
+    out.Queue(run.Message() + "\n");
+}
+
+// Waits for the readers of what is queued, or until a signal says to stop
+// waiting: the run is over, only its report is left.
+void DrainOutput(SCliOutput& output, const sigset_t& signals)
+{
+    bool stop = false;
+    const auto giveUp = [&] {
+        stop = stop || WaitForSignal(signals, std::chrono::milliseconds(0)) > 0;
+        return stop;
+    };
+    output.err.Drain(giveUp);
+    output.out.Drain(giveUp);
+}
+
+// An error before the run started, reported at once.
+int FailBeforeRun(SCliOutput& output, const sigset_t& signals, const std::string& text)
+{
+    output.err.Queue(AsLine(text));
+    DrainOutput(output, signals);
+    return EXIT_USAGE_OR_SETUP;
 }
 
 }  // namespace
 
 int RunUpdate(const SCliOptions& options)
 {
-    CCliRunState run;
+    // Before the port is opened: a signal must never leave the line raw and locked.
+    const sigset_t signals = BlockRunSignals();
+    SCliOutput output;
+    CCliRunState run(options.quiet);
     run.m_fileName = options.file;
     const CUpdateRunState::SCheckResult check = run.CheckUpdateFileHeader();
-    if (!check.ok) {
-        PrintError(check.message);
-        return EXIT_USAGE_OR_SETUP;
-    }
+    if (!check.ok)
+        return FailBeforeRun(output, signals, check.message);
     std::string shortName;
     const std::string deviceName = PortDeviceName(options.port, shortName);
     if (!run.OpenAndDrainPort(deviceName)) {
         run.CloseUpdateFile();
-        PrintError(res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), shortName.c_str()));
-        return EXIT_USAGE_OR_SETUP;
+        return FailBeforeRun(output, signals,
+                             res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), shortName.c_str()));
     }
     run.PrepareRun();
-    const sigset_t signals = BlockCancelSignals();
     if (!run.LaunchWorker()) {
         run.ReleaseRunResources();
-        PrintError("Error: the update could not be started.\n");
-        return EXIT_USAGE_OR_SETUP;
+        return FailBeforeRun(output, signals, "Error: the update could not be started.\n");
     }
-    CRunMonitor monitor(run, options, signals);
+    CRunMonitor monitor(run, options, signals, output);
     monitor.Follow();
     run.ReleaseRunResources();
-    if (monitor.WakeupTimedOut())
-        PrintError(res::Format("No answer from the device within %g seconds.", options.wakeupTimeoutSeconds));
-    PrintOutcome(run);
+    if (monitor.WakeupTimedOut() && run.m_endedByCancel != 0)
+        output.err.Queue(
+            AsLine(res::Format("No answer from the device within %g seconds.", options.wakeupTimeoutSeconds)));
+    QueueOutcome(run, output.out);
+    DrainOutput(output, signals);
     const int status = ExitStatusOf(run, monitor);
     run.m_runState = RunIdle;
     return status;
