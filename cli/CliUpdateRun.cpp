@@ -164,7 +164,12 @@ void CRunMonitor::Follow()
 
 void CRunMonitor::ShowWorkerOutput()
 {
-    for (const SCommentPiece& piece : m_run.TakeComments())
+    const std::deque<SCommentPiece> comments = m_run.TakeComments();
+    // The messages the worker set before the comment come first, settled or
+    // not; once the run has ended its newest message is the final one.
+    if (!comments.empty())
+        ShowChangesSoFar(m_run.m_runState == RunActive);
+    for (const SCommentPiece& piece : comments)
         m_display.ShowComment(piece.text, piece.starts, piece.ends);
     for (const std::string& box : m_run.TakeMessageBoxes())
         m_output.err.Queue(box);
