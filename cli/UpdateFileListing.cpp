@@ -152,7 +152,8 @@ int RunCheck(const SCliOptions& options)
     const bool ok = CheckAndDescribe(run, options, out);
     run.CloseUpdateFile();
     std::fputs(out.str().c_str(), stdout);
-    return ok && !ReportedReadError(run) ? EXIT_UPDATED : EXIT_USAGE_OR_SETUP;
+    const bool readFailed = ReportedReadError(run);
+    return ok && !readFailed ? EXIT_UPDATED : EXIT_USAGE_OR_SETUP;
 }
 
 int RunList(const SCliOptions& options)
