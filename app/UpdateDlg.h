@@ -109,6 +109,10 @@ public:
     void OnExitButton();
     // Closes the cancel warning if it is open and enables "Cancel" again.
     void CloseWarning();
+    // A termination signal: a run is cancelled (before the device answered)
+    // or its cancel confirmed as "Yes" does; the window then ends as "Exit"
+    // does, at once when no run holds it, else when the run has ended.
+    void OnTerminationSignal();
 
     // Shows a message box (warning icon, OK, caption "Update") and waits for
     // it to close. Callable from the window's thread and, during a run, from
@@ -179,6 +183,7 @@ private:
     bool m_boxRequested = false;
     bool m_boxShowing = false;
     bool m_boxClosed = false;  // the window is going away: requests return at once
+    bool m_exitRequested = false;  // a termination signal: end after the run
 
     // Controls of template 102.
     QPushButton* m_cancelButton = nullptr;

@@ -4,8 +4,10 @@
 
 #include "StringTable.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
+#include <QTimer>
 
 CUpdateRunState::SCheckResult CUpdateDlg::CheckFileForRun()
 {
@@ -58,7 +60,9 @@ void CUpdateDlg::OnTimer()
         UpdateData(false);
         // Stopped before the box: no second tick opens a second box.
         m_runTimer.stop();
-        ShowMessageBox(Message());
+        // Nobody is left to close a box once the program was told to end.
+        if (!m_exitRequested)
+            ShowMessageBox(Message());
         ReturnToIdle();
         break;
     case RunEnded:
@@ -77,6 +81,8 @@ void CUpdateDlg::ReturnToIdle()
     setFocus();
     m_runTimer.stop();
     CloseWarning();
+    if (m_exitRequested)
+        OnExitButton();
 }
 
 void CUpdateDlg::OnCancelButton()
@@ -90,6 +96,25 @@ void CUpdateDlg::OnCancelButton()
     m_warningDlg = new CWarningDlg(res::LoadString(res::IDS_CANCEL_WARNING), *this);
     m_warningDlg->Create();
     m_cancelButton->setEnabled(false);
+}
+
+void CUpdateDlg::OnTerminationSignal()
+{
+    m_exitRequested = true;
+    // An open box (a file check's message, About, the worker's question)
+    // would hold the exit, or the worker, in its own event loop.
+    if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this)
+        modal->close();
+    if (!m_controlsLocked) {
+        QTimer::singleShot(0, this, [this] { OnExitButton(); });
+        return;
+    }
+    if (!m_deviceAnswered) {
+        RequestCancel();
+        return;
+    }
+    ConfirmCancel();
+    CloseWarning();
 }
 
 void CUpdateDlg::CloseWarning()

@@ -7,6 +7,7 @@
 #include "BenchTable.h"
 #include "BenchStats.h"
 #include "ComPort.h"
+#include "ProgramStart.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -119,6 +120,7 @@ bool Wanted(const SBenchOptions& o, const std::string& name)
 
 int main(int argc, char** argv)
 {
+    (void)PrepareProgramStart();
     SBenchOptions o;
     const int parsed = ParseOptions(argc, argv, o);
     if (parsed == -1) {

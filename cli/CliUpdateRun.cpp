@@ -1,12 +1,15 @@
 #include "CliUpdateRun.h"
 
+#include "CliSignals.h"
+#include "CommentQueue.h"
+#include "OutputStream.h"
+#include "PrintableText.h"
 #include "ProgressDisplay.h"
 #include "StringTable.h"
 #include "UpdateRunState.h"
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <utility>
@@ -27,13 +30,42 @@ struct SMessageChange {
     Clock::time_point time;
 };
 
+// The text as a line: a line end is added where it has none.
+std::string AsLine(const std::string& text)
+{
+    return !text.empty() && text.back() == '\n' ? text : text + "\n";
+}
+
+// Standard output and standard error of the run; only the main thread writes.
+struct SCliOutput {
+    COutputStream out{STDOUT_FILENO};
+    COutputStream err{STDERR_FILENO};
+};
+
 class CCliRunState : public CUpdateRunState {
 public:
-    // The command line's message box: the text on standard error.
+    explicit CCliRunState(bool quiet) : m_quiet(quiet) {}
+
+    // The command line's message box: the text on standard error, written
+    // by the main loop (the worker must not wait for a reader).
     void ShowMessageBox(const std::string& text) override
     {
-        std::fprintf(stderr, "%s%s", text.c_str(), !text.empty() && text.back() == '\n' ? "" : "\n");
+        std::lock_guard<std::mutex> lock(m_changeMutex);
+        m_boxes.push_back(AsLine(text));
     }
+
+    void OnXsvfComment(const SXsvfCommentPiece& piece) override
+    {
+        if (!m_quiet)
+            m_comments.Push(piece);
+    }
+
+    std::deque<std::string> TakeMessageBoxes()
+    {
+        std::lock_guard<std::mutex> lock(m_changeMutex);
+        return std::exchange(m_boxes, {});
+    }
+    std::deque<SCommentPiece> TakeComments() { return m_comments.Take(); }
 
     // Every change of the message line since the last call, oldest first.
     std::deque<SMessageChange> TakeChanges()
@@ -50,49 +82,28 @@ protected:
     }
 
 private:
+    bool m_quiet;
     std::mutex m_changeMutex;
     std::deque<SMessageChange> m_changes;
+    std::deque<std::string> m_boxes;
+    CCommentQueue m_comments;
 };
-
-void PrintError(const std::string& text)
-{
-    std::fprintf(stderr, "%s%s", text.c_str(), !text.empty() && text.back() == '\n' ? "" : "\n");
-}
-
-// SIGINT and SIGTERM are taken synchronously by the main loop, never in
-// the middle of a frame; the worker thread inherits the blocked mask.
-sigset_t BlockCancelSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    return set;
-}
-
-int WaitForSignal(const sigset_t& set, std::chrono::milliseconds timeout)
-{
-    timespec wait{};
-    wait.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-    wait.tv_nsec = static_cast<long>(timeout.count() % 1000) * 1000000L;
-    return sigtimedwait(&set, nullptr, &wait);
-}
 
 std::vector<SProgressRow> CollectRows(const CUpdateRunState& run)
 {
     std::vector<SProgressRow> rows;
     for (unsigned i = 0; i < run.m_targetCount; ++i)
-        rows.push_back({TrimName(run.m_targetName[i]), run.m_targetResult[i].percent.load(), run.TargetStatus(i)});
+        rows.push_back({PrintableText(TrimName(run.m_targetName[i])), run.m_targetResult[i].percent.load(),
+                        run.TargetStatus(i)});
     return rows;
 }
 
 // Follows a running update until the worker has ended.
 class CRunMonitor {
 public:
-    CRunMonitor(CCliRunState& run, const SCliOptions& options, const sigset_t& signals)
-        : m_run(run), m_options(options), m_signals(signals),
-          m_display(stdout, isatty(STDOUT_FILENO) == 1, options.quiet)
+    CRunMonitor(CCliRunState& run, const SCliOptions& options, const sigset_t& signals, SCliOutput& output)
+        : m_run(run), m_options(options), m_signals(signals), m_output(output),
+          m_display(output.out, output.out.IsTerminal(), options.quiet)
     {
     }
 
@@ -100,6 +111,8 @@ public:
 
 private:
     void HandleSignal(int signal);
+    // XSVF comment lines and the worker's message boxes, in order of arrival.
+    void ShowWorkerOutput();
     void CheckWakeupTimeout();
     void Refresh();
     // At the end: every change not shown yet, but the final message.
@@ -111,6 +124,7 @@ private:
     CCliRunState& m_run;
     const SCliOptions& m_options;
     const sigset_t& m_signals;
+    SCliOutput& m_output;
     CProgressDisplay m_display;
     Clock::time_point m_start = Clock::now();
     Clock::time_point m_lastRedraw{};
@@ -139,9 +153,25 @@ void CRunMonitor::Follow()
             HandleSignal(signal);
         CheckWakeupTimeout();
         Refresh();
+        ShowWorkerOutput();
+        m_output.err.Pump();
     }
+    ShowWorkerOutput();
     FlushChanges();
     m_display.Finish();
+}
+
+void CRunMonitor::ShowWorkerOutput()
+{
+    const std::deque<SCommentPiece> comments = m_run.TakeComments();
+    // The messages the worker set before the comment come first, settled or
+    // not; once the run has ended its newest message is the final one.
+    if (!comments.empty())
+        ShowChangesSoFar(m_run.m_runState == RunActive);
+    for (const SCommentPiece& piece : comments)
+        m_display.ShowComment(piece.text, piece.starts, piece.ends);
+    for (const std::string& box : m_run.TakeMessageBoxes())
+        m_output.err.Queue(box);
 }
 
 void CRunMonitor::FlushChanges()
@@ -163,9 +193,15 @@ void CRunMonitor::ShowChangesSoFar(bool withCurrent)
 void CRunMonitor::HandleSignal(int signal)
 {
     if (m_run.m_deviceAnswered == 0) {
+        // Nothing but wake-up bytes went out: any of the signals ends the run.
         m_run.RequestCancel();
+        m_cancelled = true;
         return;
     }
+    // A hang-up or quit once the device answered: a device cut off in the
+    // middle may not be operable, and nobody is left to answer a question.
+    if (signal == SIGHUP || signal == SIGQUIT)
+        return;
     if (signal == SIGINT && !m_warned) {
         m_warned = true;
         // What the run said before the user pressed Ctrl-C comes first, even
@@ -176,13 +212,9 @@ void CRunMonitor::HandleSignal(int signal)
         return;
     }
     if (!m_cancelled) {
+        // Only asked: the worker's ending decides whether the run was cancelled.
         m_run.ConfirmCancel();
         m_cancelled = true;
-        // The cancel's own text is the run's final message, not a change to report.
-        std::deque<SMessageChange> changes = m_run.TakeChanges();
-        if (!changes.empty() && changes.back().text == m_run.Message())
-            changes.pop_back();
-        m_pending.insert(m_pending.end(), changes.begin(), changes.end());
     }
 }
 
@@ -198,7 +230,7 @@ void CRunMonitor::CheckWakeupTimeout()
 
 void CRunMonitor::Refresh()
 {
-    const bool active = m_run.IsRunActive();
+    const bool active = m_run.m_runState == RunActive;
     std::deque<SMessageChange> changes = m_run.TakeChanges();
     m_pending.insert(m_pending.end(), changes.begin(), changes.end());
     // Every change is shown in order. The newest one waits to settle: the text
@@ -227,36 +259,53 @@ CUpdateRunState::SRunPort RunPortOf(const std::string& port)
     return {res::Format("\\\\.\\COM%d", number), res::Format("COM%d", number)};
 }
 
-void PrintOutcome(const CUpdateRunState& run, const SRunOutcome& outcome)
+// The final rows and message are never dropped: they wait for the reader.
+void QueueOutcome(const CUpdateRunState& run, const SRunOutcome& outcome, COutputStream& out)
 {
     for (const SProgressRow& row : CollectRows(run))
-        std::printf("%s: %d%% %s\n", row.name.c_str(), row.percent, row.status.c_str());
-    std::printf("%s\n", outcome.message.c_str());
-    std::fflush(stdout);
+        out.Queue(res::Format("%s: %d%% %s\n", row.name.c_str(), row.percent, row.status.c_str()));
+    out.Queue(outcome.message + "\n");
+}
+
+// Waits for the readers of what is queued, or until a signal says to stop
+// waiting: the run is over, only its report is left.
+void DrainOutput(SCliOutput& output, const sigset_t& signals)
+{
+    bool stop = false;
+    const auto giveUp = [&] {
+        stop = stop || WaitForSignal(signals, std::chrono::milliseconds(0)) > 0;
+        return stop;
+    };
+    output.err.Drain(giveUp);
+    output.out.Drain(giveUp);
+}
+
+// A run that could not start: why, at once.
+int FailBeforeRun(SCliOutput& output, const sigset_t& signals, const SRunOutcome& outcome)
+{
+    output.err.Queue(AsLine(outcome.message));
+    DrainOutput(output, signals);
+    return ExitStatusOf(outcome);
 }
 
 }  // namespace
 
 int RunUpdate(const SCliOptions& options)
 {
-    CCliRunState run;
+    // Before the port is opened: a signal must never leave the line raw and locked.
+    const sigset_t signals = BlockRunSignals();
+    SCliOutput output;
+    CCliRunState run(options.quiet);
     run.m_fileName = options.file;
-    if (!run.PrepareRun(RunPortOf(options.port))) {
-        const SRunOutcome outcome = run.FinishRun();
-        PrintError(outcome.message);
-        return ExitStatusOf(outcome);
-    }
-    const sigset_t signals = BlockCancelSignals();
-    if (!run.StartRun()) {
-        const SRunOutcome outcome = run.FinishRun();
-        PrintError(outcome.message);
-        return ExitStatusOf(outcome);
-    }
-    CRunMonitor monitor(run, options, signals);
+    if (!run.PrepareRun(RunPortOf(options.port)) || !run.StartRun())
+        return FailBeforeRun(output, signals, run.FinishRun());
+    CRunMonitor monitor(run, options, signals, output);
     monitor.Follow();
     const SRunOutcome outcome = run.FinishRun();
     if (outcome.ending == ERunEnding::WakeupTimeout)
-        PrintError(res::Format("No answer from the device within %g seconds.", options.wakeupTimeoutSeconds));
-    PrintOutcome(run, outcome);
+        output.err.Queue(
+            AsLine(res::Format("No answer from the device within %g seconds.", options.wakeupTimeoutSeconds)));
+    QueueOutcome(run, outcome, output.out);
+    DrainOutput(output, signals);
     return ExitStatusOf(outcome);
 }

@@ -1,63 +1,130 @@
 #include "ProgressDisplay.h"
 
+#include "PrintableText.h"
+#include "StringTable.h"
+
 #include <algorithm>
+#include <utility>
 
 namespace {
 
 constexpr int BAR_WIDTH = 30;
 constexpr size_t NAME_WIDTH = 20;
 
+// Where a trailing UTF-8 sequence is cut off by the end of text: the
+// position of its lead byte, or text.size() when the text ends whole.
+size_t IncompleteSequenceStart(std::string_view text)
+{
+    for (size_t back = 1; back <= 3 && back <= text.size(); ++back) {
+        const auto byte = static_cast<unsigned char>(text[text.size() - back]);
+        if ((byte & 0xC0) == 0x80)
+            continue;  // a continuation byte: look further back
+        const size_t needed = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        return needed > back ? text.size() - back : text.size();
+    }
+    return text.size();
+}
+
 }  // namespace
 
-CProgressDisplay::CProgressDisplay(FILE* out, bool live, bool quiet) : m_out(out), m_live(live), m_quiet(quiet) {}
+CProgressDisplay::CProgressDisplay(COutputStream& out, bool live, bool quiet)
+    : m_out(out), m_live(live), m_quiet(quiet)
+{
+}
+
+bool CProgressDisplay::Show(const std::string& text, bool barsDrawn)
+{
+    if (!m_out.Offer(text))
+        return false;
+    m_barLines = barsDrawn && m_live ? static_cast<int>(m_rows.size()) : 0;
+    return true;
+}
 
 void CProgressDisplay::ShowMessage(const std::string& text)
 {
     if (m_quiet)
         return;
-    EraseBars();
-    std::fprintf(m_out, "%s\n", text.c_str());
-    DrawBars();
-    std::fflush(m_out);
+    // A message never shares a line with a comment still being read.
+    std::string shown = EraseBars();
+    if (m_commentOpen)
+        shown += '\n';
+    shown += text;
+    shown += '\n';
+    shown += DrawBars();
+    if (!Show(shown, true) && m_commentOpen)
+        m_out.Queue("\n");  // dropped: the open comment line still ends
+    m_commentOpen = false;
 }
 
-void CProgressDisplay::ShowRows(const std::vector<SProgressRow>& rows)
+void CProgressDisplay::ShowComment(std::string_view text, bool starts, bool ends)
 {
-    if (m_quiet || !m_live || (rows == m_rows && m_barLines > 0))
+    if (m_quiet)
         return;
-    m_rows = rows;
-    EraseBars();
-    DrawBars();
-    std::fflush(m_out);
-}
-
-void CProgressDisplay::Finish()
-{
-    EraseBars();
-    m_rows.clear();
-    std::fflush(m_out);
-}
-
-void CProgressDisplay::EraseBars()
-{
-    if (m_barLines > 0) {
-        // Cursor up over the bars, then clear to the end of the screen.
-        std::fprintf(m_out, "\x1b[%dA\x1b[J", m_barLines);
+    std::string bytes = std::move(m_commentCarry);
+    bytes.append(text);
+    const size_t whole = ends ? bytes.size() : IncompleteSequenceStart(bytes);
+    m_commentCarry = bytes.substr(whole);
+    bytes.resize(whole);
+    std::string piece = EraseBars();
+    if (starts)
+        piece += ' ';
+    piece += PrintableText(bytes);
+    if (ends) {
+        piece += '\n';
+        piece += DrawBars();
+    }
+    if (Show(piece, ends)) {
+        m_commentOpen = !ends;
+        return;
+    }
+    // Dropped text: a line that was begun still ends, the screen stays sane.
+    if (ends && m_commentOpen) {
+        m_out.Queue("\n");
+        m_commentOpen = false;
         m_barLines = 0;
     }
 }
 
-void CProgressDisplay::DrawBars()
+void CProgressDisplay::ShowRows(const std::vector<SProgressRow>& rows)
+{
+    if (m_quiet || !m_live || (rows == m_rows && m_barLines > 0) || m_commentOpen)
+        return;
+    const std::vector<SProgressRow> shown = std::exchange(m_rows, rows);
+    std::string redraw = EraseBars();
+    redraw += DrawBars();
+    if (!Show(redraw, true))
+        m_rows = shown;
+}
+
+void CProgressDisplay::Finish()
+{
+    if (m_commentOpen)
+        m_out.Queue("\n");
+    m_commentOpen = false;
+    m_out.Queue(EraseBars());
+    m_barLines = 0;
+    m_rows.clear();
+}
+
+std::string CProgressDisplay::EraseBars() const
+{
+    // Cursor up over the bars, then clear to the end of the screen.
+    return m_barLines > 0 ? res::Format("\x1b[%dA\x1b[J", m_barLines) : std::string();
+}
+
+std::string CProgressDisplay::DrawBars() const
 {
     if (!m_live)
-        return;
+        return {};
+    std::string bars;
     for (const SProgressRow& row : m_rows) {
         const int percent = std::clamp(row.percent, 0, 100);
         const int filled = percent * BAR_WIDTH / 100;
         const std::string name = row.name.substr(0, NAME_WIDTH);
-        std::fprintf(m_out, "%-*s [%s%s] %d%% %s\n", static_cast<int>(NAME_WIDTH), name.c_str(),
-                     std::string(static_cast<size_t>(filled), '#').c_str(),
-                     std::string(static_cast<size_t>(BAR_WIDTH - filled), '.').c_str(), percent, row.status.c_str());
-        ++m_barLines;
+        bars += res::Format("%-*s [%s%s] %d%% %s\n", static_cast<int>(NAME_WIDTH), name.c_str(),
+                            std::string(static_cast<size_t>(filled), '#').c_str(),
+                            std::string(static_cast<size_t>(BAR_WIDTH - filled), '.').c_str(), percent,
+                            row.status.c_str());
     }
+    return bars;
 }

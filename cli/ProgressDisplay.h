@@ -1,11 +1,16 @@
 #pragma once
-// What update-cli shows while a run goes on: message lines, and on a
-// terminal one live progress bar per target below them.
+// What update-cli shows while a run goes on: message lines and XSVF comment
+// lines, and on a terminal one live progress bar per target below them.
+// Every change goes to the output as one piece; when the output refuses it
+// (a reader that does not keep up), the change is dropped and the display
+// stays consistent with what was really written.
+
+#include "OutputStream.h"
 
 #include "RunOutcome.h"
 
-#include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct SProgressRow {
@@ -19,20 +24,28 @@ struct SProgressRow {
 class CProgressDisplay {
 public:
     // live: draw bars (a terminal); quiet: show nothing at all while running.
-    CProgressDisplay(FILE* out, bool live, bool quiet);
+    CProgressDisplay(COutputStream& out, bool live, bool quiet);
 
     void ShowMessage(const std::string& text);
+    // A piece of an XSVF comment line (raw bytes from the file): shown above
+    // the bars with control characters made visible; the bars come back
+    // once the line ends.
+    void ShowComment(std::string_view text, bool starts, bool ends);
     void ShowRows(const std::vector<SProgressRow>& rows);
     // Removes the bars, so that the final rows print on a clean screen.
     void Finish();
 
 private:
-    void EraseBars();
-    void DrawBars();
+    std::string EraseBars() const;
+    std::string DrawBars() const;
+    // Offers text; on success the bars are as `barsDrawn` says.
+    bool Show(const std::string& text, bool barsDrawn);
 
-    FILE* m_out;
+    COutputStream& m_out;
     bool m_live;
     bool m_quiet;
     std::vector<SProgressRow> m_rows;
     int m_barLines = 0;
+    bool m_commentOpen = false;
+    std::string m_commentCarry;  // the start of a UTF-8 sequence cut by a piece
 };

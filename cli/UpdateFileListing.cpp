@@ -108,6 +108,15 @@ bool ListBody(CUpdateRunState& run, std::ostream& out)
     return true;
 }
 
+// A read that failed is said as such, not only as the format error it caused.
+bool ReportedReadError(const CUpdateRunState& run)
+{
+    if (run.m_readError.empty())
+        return false;
+    std::fprintf(stderr, "Error: reading %s failed: %s.\n", run.m_fileName.c_str(), run.m_readError.c_str());
+    return true;
+}
+
 }  // namespace
 
 int RunCheck(const SCliOptions& options)
@@ -117,15 +126,17 @@ int RunCheck(const SCliOptions& options)
     const bool ok = CheckAndDescribe(run, options, out);
     run.CloseUpdateFile();
     std::fputs(out.str().c_str(), stdout);
-    return ok ? EXIT_UPDATED : EXIT_USAGE_OR_SETUP;
+    const bool readFailed = ReportedReadError(run);
+    return ok && !readFailed ? EXIT_UPDATED : EXIT_USAGE_OR_SETUP;
 }
 
 int RunList(const SCliOptions& options)
 {
     CUpdateRunState run;
     std::ostringstream out;
-    const bool ok = CheckAndDescribe(run, options, out) && ListBody(run, out);
+    bool ok = CheckAndDescribe(run, options, out) && ListBody(run, out);
     run.CloseUpdateFile();
+    ok = !ReportedReadError(run) && ok;
     std::fputs(out.str().c_str(), stdout);
     if (!options.listingOut.empty()) {
         std::ofstream listing(options.listingOut, std::ios::binary | std::ios::trunc);

@@ -1,6 +1,7 @@
 // update-cli: the update run without a window, for production lines and
 // scripts; the same messages as the window, exit status by outcome.
 
+#include "ProgramStart.h"
 #include "CliOptions.h"
 #include "CliUpdateRun.h"
 #include "StringTable.h"
@@ -11,6 +12,7 @@
 
 int main(int argc, char** argv)
 {
+    (void)PrepareProgramStart();
     SCliOptions options;
     std::string error;
     if (!ParseCliOptions(argc, argv, options, error)) {

@@ -132,7 +132,13 @@ bool CComPort::Open(const std::string& name, unsigned baudRate, unsigned timeout
     const int fd = OpenRetrying(ResolvePortName(name));
     if (fd == -1)
         return Fail("open");
-    if (!Lock(fd) || !ConfigureLine(fd, *speed)) {
+    if (!Lock(fd)) {
+        CloseDescriptor(fd);
+        return false;
+    }
+    if (!ConfigureLine(fd, *speed)) {
+        // Our exclusive flag must not outlive the failed open.
+        ReleaseExclusive(fd);
         CloseDescriptor(fd);
         return false;
     }
@@ -194,11 +200,24 @@ bool CComPort::ConfigureLine(int fd, speed_t speed)
 }
 
 // Devices without modem lines (a pseudo-terminal) refuse this; that is fine.
+// The lines found are put back at Close.
 void CComPort::ClearModemLines(int fd)
 {
+    int found = 0;
+    m_haveModemLines = Sys().Ioctl(fd, TIOCMGET, &found) == 0;
+    m_savedModemLines = found & (TIOCM_DTR | TIOCM_RTS);
     int lines = TIOCM_DTR | TIOCM_RTS;
     if (Sys().Ioctl(fd, TIOCMBIC, &lines) != 0)
         return;
+}
+
+void CComPort::RestoreModemLines()
+{
+    if (!m_haveModemLines || m_savedModemLines == 0)
+        return;
+    int lines = m_savedModemLines;
+    if (Sys().Ioctl(m_hCom, TIOCMBIS, &lines) != 0)
+        Fail("ioctl(TIOCMBIS)");
 }
 
 // USB adapters otherwise hold received bytes for up to 16 ms, which would
@@ -213,6 +232,29 @@ void CComPort::RequestLowLatency(int fd)
     serial.flags |= ASYNC_LOW_LATENCY;
     if (Sys().Ioctl(fd, TIOCSSERIAL, &serial) != 0)
         return;
+    m_lowLatencySet = true;
+}
+
+// The flag is the driver's, shared by every later user of the port.
+void CComPort::RestoreLatency()
+{
+    if (!m_lowLatencySet)
+        return;
+    m_lowLatencySet = false;
+    struct serial_struct serial {};
+    if (Sys().Ioctl(m_hCom, TIOCGSERIAL, &serial) != 0) {
+        Fail("ioctl(TIOCGSERIAL)");
+        return;
+    }
+    serial.flags &= ~ASYNC_LOW_LATENCY;
+    if (Sys().Ioctl(m_hCom, TIOCSSERIAL, &serial) != 0)
+        Fail("ioctl(TIOCSSERIAL)");
+}
+
+void CComPort::ReleaseExclusive(int fd)
+{
+    if (Sys().Ioctl(fd, TIOCNXCL, nullptr) != 0)
+        Fail("ioctl(TIOCNXCL)");
 }
 
 bool CComPort::SetTimeouts(unsigned ms)
@@ -316,15 +358,21 @@ bool CComPort::Close()
         return true;
     if (!m_gone)
         DrainOutput();
+    // What did not go out by now is dropped: close() would otherwise wait for
+    // it as long as the driver's closing time (30 s by default).
+    if (Sys().TcFlush(m_hCom, TCOFLUSH) != 0 && !m_gone)
+        Fail("tcflush");
     if (m_haveSavedSettings && Sys().TcSetAttr(m_hCom, TCSANOW, &m_savedSettings) != 0)
         Fail("tcsetattr(restore)");  // a vanished device refuses; closing goes on
+    RestoreModemLines();
+    RestoreLatency();
     // The exclusive flag would outlive us on a tty that someone else keeps open.
-    if (Sys().Ioctl(m_hCom, TIOCNXCL, nullptr) != 0)
-        Fail("ioctl(TIOCNXCL)");
+    ReleaseExclusive(m_hCom);
     CloseDescriptor(m_hCom);
     m_hCom = -1;
     m_gone = false;
     m_haveSavedSettings = false;
+    m_haveModemLines = false;
     return true;
 }
 

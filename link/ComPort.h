@@ -52,7 +52,10 @@ public:
     // arrive lies at the start of buffer.
     bool Write(const void* buffer, size_t n);
     bool Read(void* buffer, size_t n);
-    // Closes if open, restores the line settings found at Open; always true.
+    // Closes if open: waits up to CLOSE_DRAIN_MS for queued output, discards
+    // the rest (closing never waits on a stalled line), restores the line
+    // settings, DTR/RTS and the low-latency flag found at Open and clears
+    // the exclusive flag; always true.
     bool Close();
 
     bool IsOpen() const { return m_hCom != -1; }
@@ -69,7 +72,10 @@ private:
     bool Lock(int fd);
     bool ConfigureLine(int fd, speed_t speed);
     void ClearModemLines(int fd);
+    void RestoreModemLines();
     void RequestLowLatency(int fd);
+    void RestoreLatency();
+    void ReleaseExclusive(int fd);
     void DrainOutput();
     void CloseDescriptor(int fd);
     bool Fail(const char* operation);
@@ -81,6 +87,9 @@ private:
     std::atomic<uint64_t> m_bytesWritten{0};
     bool m_haveSavedSettings = false;
     struct termios m_savedSettings {};
+    bool m_haveModemLines = false;
+    int m_savedModemLines = 0;    // DTR and RTS as found at Open
+    bool m_lowLatencySet = false; // we set the driver's low-latency flag
     std::string m_lastError;
 };
 

@@ -18,6 +18,7 @@ int CSysCalls::TcSetAttr(int fd, int when, const struct termios* settings)
 {
     return ::tcsetattr(fd, when, settings);
 }
+int CSysCalls::TcFlush(int fd, int queue) { return ::tcflush(fd, queue); }
 ssize_t CSysCalls::ReadLink(const char* path, char* buffer, size_t size) { return ::readlink(path, buffer, size); }
 int CSysCalls::LStat(const char* path, struct stat* info) { return ::lstat(path, info); }
 CSysCalls::Clock::time_point CSysCalls::Now() { return Clock::now(); }

@@ -32,6 +32,7 @@ public:
     virtual int Ioctl(int fd, unsigned long request, void* argument);
     virtual int TcGetAttr(int fd, struct termios* settings);
     virtual int TcSetAttr(int fd, int when, const struct termios* settings);
+    virtual int TcFlush(int fd, int queue);
     virtual ssize_t ReadLink(const char* path, char* buffer, size_t size);
     virtual int LStat(const char* path, struct stat* info);
     // Monotonic: the base of every time-out in link/.

@@ -3,6 +3,9 @@
 #include "StringTable.h"
 #include "UpdateFileReader.h"
 
+#include <cerrno>
+#include <sys/types.h>
+
 const char* FileVersionToken(EFileVersion version)
 {
     return FILE_VERSIONS[static_cast<int>(version)].token;
@@ -32,6 +35,14 @@ bool SkipRecordData(FILE* file, EFileVersion version, uint32_t storedBytes)
 {
     // "V1.00" stores every byte as two characters.
     uint64_t left = uint64_t{storedBytes} * (version == EFileVersion::V1_00 ? 2 : 1);
+    // Nothing to pass over means no seek at all: a pipe cannot seek.
+    if (left == 0)
+        return true;
+    if (fseeko(file, static_cast<off_t>(left), SEEK_CUR) == 0)
+        return true;
+    if (errno != ESPIPE)
+        return false;
+    clearerr(file);
     char buffer[4096];
     while (left > 0) {
         const size_t want = left < sizeof buffer ? static_cast<size_t>(left) : sizeof buffer;

@@ -56,8 +56,8 @@ bool ReadRecordNumber(FILE* file, unsigned& number);
 // that cannot be read. `header.number` is left as it is.
 bool ReadRecordHeader(FILE* file, EFileVersion version, SRecordHeader& header);
 
-// Moves forward over `storedBytes` of a record's data by reading them, so
-// that a stream that cannot seek works too. False at the end of the file.
+// Moves forward over `storedBytes` of a record's data: seeks where the file
+// can, reads the bytes where it cannot (a pipe). False on failure.
 bool SkipRecordData(FILE* file, EFileVersion version, uint32_t storedBytes);
 
 // Firmware data are blocks of a 2-byte count (high byte first) and that

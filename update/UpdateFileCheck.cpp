@@ -6,6 +6,8 @@
 #include "UpdateRunState.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -58,6 +60,7 @@ std::string AcceptedVersionList()
 CUpdateRunState::SCheckResult CUpdateRunState::CheckUpdateFileHeader()
 {
     CloseUpdateFile();
+    m_readError.clear();
     const std::string& name = m_fileName;
     auto wrongFormat = [&] {
         CloseUpdateFile();
@@ -107,6 +110,13 @@ CUpdateRunState::SCheckResult CUpdateRunState::CheckUpdateFileHeader()
 void CUpdateRunState::CloseUpdateFile()
 {
     if (m_updateFile != nullptr) {
+        if (std::ferror(m_updateFile)) {
+            // The stream keeps no reason: one more read brings it back.
+            std::clearerr(m_updateFile);
+            errno = 0;
+            const bool again = std::getc(m_updateFile) == EOF && std::ferror(m_updateFile) && errno != 0;
+            m_readError = again ? std::strerror(errno) : "read error";
+        }
         std::fclose(m_updateFile);
         m_updateFile = nullptr;
     }

@@ -4,6 +4,8 @@
 #include "UpdateRunState.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <climits>
 
 namespace {

@@ -77,6 +77,8 @@ void CUpdateRunState::ResetRunResults()
     g_unexpectedAnswers = 0;
     m_deviceAnswered = 0;
     m_cancelRequested = 0;
+    m_cancelConfirmed = 0;
+    m_endedByCancel = 0;
     m_cancelReason = ECancelReason::User;
     m_recordOpen = false;
     m_bodyEndSeen = false;

@@ -75,10 +75,19 @@ std::string CUpdateRunState::TargetRowText(int index) const
 
 void CUpdateRunState::ConfirmCancel()
 {
+    // The confirmation first: the worker that sees the request must see it too.
+    m_cancelConfirmed = 1;
     m_cancelRequested = 1;
-    for (int i = m_currentTarget; i < static_cast<int>(m_targetCount); ++i)
-        SetTargetStatus(i, res::LoadString(res::IDS_CANCELLED));
-    SetMessage(res::LoadString(res::IDS_CANCELLED_BY_USER));
+}
+
+void CUpdateRunState::EndByCancel()
+{
+    if (m_cancelConfirmed != 0) {
+        for (int i = m_currentTarget; i < static_cast<int>(m_targetCount); ++i)
+            SetTargetStatus(i, res::LoadString(res::IDS_CANCELLED));
+        SetMessage(res::LoadString(res::IDS_CANCELLED_BY_USER));
+    }
+    m_endedByCancel = 1;
 }
 
 void CUpdateRunState::ShowMessageBox(const std::string& text)
@@ -86,8 +95,3 @@ void CUpdateRunState::ShowMessageBox(const std::string& text)
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-void CUpdateRunState::OnXsvfComment(const std::string& text)
-{
-    (void)std::fwrite(text.data(), 1, text.size(), stdout);
-    (void)std::fflush(stdout);
-}

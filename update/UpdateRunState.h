@@ -5,8 +5,9 @@
 // Hand-over rules: before the worker starts only the front end writes here.
 // While m_runState is RunActive the worker alone uses the port, the update
 // file and the record fields; the front end reads texts and numbers for
-// display and writes the cancel request (and, on a confirmed cancel, the
-// status texts and the message). The worker writes m_runState last; after
+// display and writes the cancel request. The worker alone decides how the
+// run ended: on a cancel it writes the cancelled texts itself, so that a
+// request that comes too late changes nothing. It writes m_runState last; after
 // that it touches nothing and the front end may close file and port.
 // Flags are atomics; the texts both threads write (m_message, the status
 // texts) are only reached through the accessors, under one mutex.
@@ -67,6 +68,8 @@ public:
     // stays open at the start of the body; on failure it is closed and
     // m_targetCount is 0 where the header was at fault.
     SCheckResult CheckUpdateFileHeader();
+    // Closes the update file; a read that failed on it (not the end of the
+    // file) is kept in m_readError until the next check.
     void CloseUpdateFile();
 
     // ---- the run's life: every front end goes through these -------------
@@ -101,17 +104,20 @@ public:
     void ResetRunResults();
 
     // ---- cancel ------------------------------------------------------------
+    // Both only ask: the worker ends at its next check point, and only a run
+    // that ended there (m_endedByCancel) counts as cancelled. A request after
+    // the worker sent the end byte, or ended otherwise, changes nothing.
     // Cancel without confirmation (before the device has answered).
-    // The worker alone decides whether the run ends by it: the outcome says
-    // cancelled (or wake-up time-out) only when the worker ended on the flag.
     void RequestCancel(ECancelReason reason = ECancelReason::User)
     {
         m_cancelReason = reason;
         m_cancelRequested = 1;
     }
-    // The confirmed cancel: flag, "cancelled" from the current target to the
-    // last, message 118.
+    // The confirmed cancel: the worker's cancel ending then also marks the
+    // targets from the current one to the last "cancelled" and sets message 118.
     void ConfirmCancel();
+    // The worker's side: the run ends here because of the cancel request.
+    void EndByCancel();
 
     // ---- the target's data, for the firmware download and the player ------
     // Reads the fields after a record's number into `header` and makes it the
@@ -124,7 +130,8 @@ public:
     void SetTargetPercent(int index, int percent);
     // Message 112 with the file name, m_runState = RunEndedWithMessage.
     void ReportFileFormatError();
-    // Reads over the unread rest of the current target; false on failure.
+    // Passes over the unread rest of the current target: seeks where the file
+    // can, reads the bytes where it cannot (a pipe). False on failure.
     bool SkipTargetRest();
 
     // ---- the worker's account of the run, for the outcome ------------------
@@ -143,18 +150,24 @@ public:
 
     // ---- CXsvfHost --------------------------------------------------------
     bool IsCancelRequested() const override { return m_cancelRequested != 0; }
-    void ShowComment(const std::string& text) override { OnXsvfComment(text); }
     CComPort& ComPort() override { return m_comPort; }
     // The front end's one message box. The default writes to stderr.
     void ShowMessageBox(const std::string& text) override;
+    // OnXsvfComment: the XSVF comment event, on the worker thread. The
+    // default (CXsvfHost) echoes to standard output, as the window does;
+    // update-cli takes the pieces to print them itself.
 
     // ---- the shared run state ---------------------------------------------
     std::string m_fileName;
     FILE* m_updateFile = nullptr;
+    std::string m_readError;  // why reading the update file failed; empty when it did not
     EFileVersion m_fileVersion = EFileVersion::V1_00;
     unsigned m_targetCount = 0;
     std::string m_targetName[MAX_TARGETS];
     std::atomic<int> m_cancelRequested{0};
+    std::atomic<int> m_cancelConfirmed{0};
+    // Written by the worker before its final m_runState: it ended on the cancel.
+    std::atomic<int> m_endedByCancel{0};
     std::atomic<uint8_t> m_deviceAnswered{0};
     std::atomic<int> m_refreshPending{0};
     CComPort m_comPort;
@@ -177,9 +190,6 @@ protected:
     // A row's percent or status changed; called on the thread that changed
     // it, often (after every XSVF command), so keep it cheap.
     virtual void OnRowChanged(int index) { (void)index; }
-    // An XSVF comment of the target being played, on the worker's thread.
-    // The default prints it on standard output.
-    virtual void OnXsvfComment(const std::string& text);
     // FinishRun's report, on the front end's thread.
     virtual void OnRunEnded(const SRunOutcome& outcome) { (void)outcome; }
     // The file check of PrepareRun. The window replaces it with its own,

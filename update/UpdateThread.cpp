@@ -36,6 +36,12 @@ private:
     }
     // The end after ReadAnswer gave ANS_STOP: it has said why.
     void EndOnStop() { EndWithMessage(m_run.m_stopEnding); }
+    // The run ends because the user asked to cancel.
+    void EndCancelled()
+    {
+        m_run.EndByCancel();
+        EndQuietly(ERunEnding::Cancelled);
+    }
     // A cancel check: ends the run quietly when the user asked to cancel.
     bool Cancelled();
     void WriteByte(uint8_t byte) { m_port.Write(&byte, 1); }
@@ -68,7 +74,7 @@ bool CUpdateWorker::Cancelled()
 {
     if (m_run.m_cancelRequested == 0)
         return false;
-    EndQuietly(ERunEnding::Cancelled);
+    EndCancelled();
     return true;
 }
 
@@ -259,7 +265,7 @@ bool CUpdateWorker::PlayXsvfTarget()
         return true;
     }
     if (result == XSVF_CANCELLED) {
-        EndQuietly(ERunEnding::Cancelled);
+        EndCancelled();
         return false;
     }
     m_run.SetMessage(res::Format("%s", XsvfErrorText(result).c_str()));

@@ -6,8 +6,19 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class CComPort;
+
+// A piece of an XSVF comment as the player reads it. A comment arrives as
+// one or more pieces in order; `starts` marks the first, `ends` the last
+// (an empty comment is one piece with both). The text is the comment's raw
+// bytes, without the terminating zero.
+struct SXsvfCommentPiece {
+    std::string_view text;
+    bool starts = false;
+    bool ends = false;
+};
 
 class CXsvfHost {
 public:
@@ -21,9 +32,9 @@ public:
     virtual CComPort& ComPort() = 0;
     // Shows a message to the user; called on the worker thread.
     virtual void ShowMessageBox(const std::string& text) = 0;
-    // An XCOMMENT's text (a blank before it, a line end after it), for
-    // whoever watches the run; the trace does not get it.
-    virtual void ShowComment(const std::string& text) = 0;
+    // A piece of an XSVF comment, on the worker thread. The default echoes
+    // the comment to standard output as the line " <comment>\n".
+    virtual void OnXsvfComment(const SXsvfCommentPiece& piece);
 
 protected:
     ~CXsvfHost() = default;

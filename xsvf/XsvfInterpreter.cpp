@@ -289,12 +289,30 @@ int CXsvfInterpreter::DoSir2()
 
 int CXsvfInterpreter::DoComment()
 {
-    std::string text = " ";
-    for (uint8_t byte = ReadByte(); byte != 0; byte = ReadByte())
-        text.push_back(static_cast<char>(byte));
-    text.push_back('\n');
-    if (CXsvfTrace::TRACE_LEVEL > 0)
-        m_host.ShowComment(text);
+    // Echoed for whoever watches the console; the trace does not get it.
+    // Passed on in pieces as it is read: a comment may be any length.
+    constexpr size_t PIECE_BYTES = 4096;
+    std::string piece;
+    bool started = false;
+    auto pass = [&](bool ends) {
+        if (CXsvfTrace::TRACE_LEVEL > 0)
+            m_host.OnXsvfComment({piece, !started, ends});
+        started = true;
+        piece.clear();
+    };
+    try {
+        for (uint8_t byte = ReadByte(); byte != 0; byte = ReadByte()) {
+            piece.push_back(static_cast<char>(byte));
+            if (piece.size() == PIECE_BYTES)
+                pass(false);
+        }
+    } catch (const CComErrException&) {
+        // A stream that ends inside a long comment still ends its line.
+        if (started)
+            pass(true);
+        throw;
+    }
+    pass(true);
     return 0;
 }
 
@@ -316,6 +334,18 @@ int CXsvfInterpreter::DoWait()
 }
 
 // ---- shift and verify -------------------------------------------------------
+
+namespace {
+
+// A quarter longer on each retry. Many retries would pass what the wait
+// field holds: the wait stays at its largest value instead of turning negative.
+int32_t LongerRetryWait(int32_t wait)
+{
+    const int64_t longer = static_cast<int64_t>(wait) + (wait >> 2);
+    return static_cast<int32_t>(std::min<int64_t>(longer, INT32_MAX));
+}
+
+}  // namespace
 
 void CXsvfInterpreter::TraceShiftEnd(const char* indent, const ShiftBuffer* captured,
                                      const ShiftBuffer* expected, const ShiftBuffer* mask,
@@ -359,7 +389,7 @@ int CXsvfInterpreter::ShiftAndVerify(uint8_t startState, long bitCount, const Sh
                 m_trace.Write(3, "   Retry #%d\n", retries + 1);
                 (void)Move(TAP_DRPAUSE);
                 (void)Move(TAP_DRSHIFT);
-                wait = static_cast<int32_t>(static_cast<int64_t>(wait) + (wait >> 2));  // a quarter longer each retry
+                wait = LongerRetryWait(wait);
             } else {
                 (void)Move(endState);
             }

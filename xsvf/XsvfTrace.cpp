@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 std::string DumpBuffer(const ShiftBuffer* buffer)
@@ -27,8 +30,23 @@ CXsvfTrace::~CXsvfTrace()
 bool CXsvfTrace::Open(const std::string& path)
 {
     Close();
+    // A link planted under the trace's name must not redirect the trace onto
+    // another file, and a FIFO must not hold the run in open() until someone
+    // reads it: only a regular file of our own is written.
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd == -1)
+        return false;
+    struct stat info {};
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags == -1 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        (void)close(fd);
+        return false;
+    }
     // Binary mode: the line-end conversion is done by Put.
-    m_file = std::fopen(path.c_str(), "wb");
+    m_file = fdopen(fd, "wb");
+    if (m_file == nullptr)
+        (void)close(fd);
     return m_file != nullptr;
 }
 

@@ -23,7 +23,9 @@ public:
     CXsvfTrace(const CXsvfTrace&) = delete;
     CXsvfTrace& operator=(const CXsvfTrace&) = delete;
 
-    // Creates (truncates) the file. False when it cannot be created.
+    // Creates (truncates) the file, mode 0644 before the umask. False when it
+    // cannot be created, or when the name is a symbolic link or anything but
+    // a regular file (directory, FIFO, device): those are left untouched.
     bool Open(const std::string& path);
     void Close();
     bool IsOpen() const { return m_file != nullptr; }

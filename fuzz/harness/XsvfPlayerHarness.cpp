@@ -36,7 +36,6 @@ public:
     bool IsCancelRequested() const override { return cancel; }
     CComPort& ComPort() override { return port; }
     void ShowMessageBox(const std::string&) override {}
-    void ShowComment(const std::string&) override {}
 
     CComPort port;
     std::atomic<bool> cancel{false};

@@ -152,6 +152,8 @@ TEST_F(StagedRunTest, YesMarksCurrentAndLaterTargetsCancelled)
     WarningButton(*dlg.WarningDlg(), res::IDC_YES)->click();
     EXPECT_EQ(dlg.WarningDlg(), nullptr);
     EXPECT_EQ(dlg.m_cancelRequested, 1);
+    // The worker, at its next check point, ends the run on the cancel.
+    dlg.EndByCancel();
     dlg.m_runState = RunEnded;
     dlg.OnTimer();
     EXPECT_TRUE(dlg.Messages().empty());
@@ -168,9 +170,12 @@ TEST_F(StagedRunTest, EnterInTheWarningConfirms)
     dlg.m_deviceAnswered = 1;
     dlg.OnCancelButton();
     ASSERT_NE(dlg.WarningDlg(), nullptr);
+    const std::string before = dlg.Message();
     QTest::keyClick(dlg.WarningDlg(), Qt::Key_Return);
     EXPECT_EQ(dlg.m_cancelRequested, 1);
-    EXPECT_EQ(dlg.Message(), "Update cancelled by user");
+    EXPECT_EQ(dlg.m_cancelConfirmed, 1);
+    // The texts are the worker's to write, once it really ends on the cancel.
+    EXPECT_EQ(dlg.Message(), before);
 }
 
 TEST_F(StagedRunTest, RunEndingWhileTheWarningIsOpenClosesIt)

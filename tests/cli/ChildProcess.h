@@ -1,14 +1,33 @@
 #pragma once
 // Runs a program of build/bin as a child process with its output captured,
-// for tests of the command-line programs.
+// for tests of the command-line programs. The setup can start it the way
+// hostile or careless callers do: standard output closed, on /dev/full, on a
+// pipe closed after its first line or not read until Wait, standard input
+// closed, SIGINT inherited as ignored, the update file on a pipe.
 
 #include <string>
 #include <vector>
 
+enum class EOut {
+    Pipe,        // read whenever the test reads
+    CloseEarly,  // the reader goes away after the first line
+    Stalled,     // nobody reads before Wait
+    DevFull,     // /dev/full: every write fails with ENOSPC
+    Closed,      // descriptor 1 closed
+};
+
+struct SChildSetup {
+    EOut out = EOut::Pipe;
+    bool stdinClosed = false;  // else /dev/null
+    bool sigintIgnored = false;
+    std::string fileOnPipe;    // when not empty: these bytes on descriptor 3
+    std::string folder;        // the child's current folder; empty: the test's
+};
+
 class CChildProcess {
 public:
     // Starts `program` (a name in the test program's folder) with `args`.
-    CChildProcess(const std::string& program, const std::vector<std::string>& args);
+    CChildProcess(const std::string& program, const std::vector<std::string>& args, const SChildSetup& setup = {});
     ~CChildProcess();
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
@@ -25,9 +44,13 @@ private:
     // Reads what is there within timeoutMs; false when nothing came.
     bool Pump(int timeoutMs);
 
+    EOut m_mode;
     int m_pid = -1;
     int m_out = -1;
     int m_err = -1;
     std::string m_stdout;
     std::string m_stderr;
 };
+
+// The last non-empty line of a program's output.
+std::string LastLine(const std::string& text);

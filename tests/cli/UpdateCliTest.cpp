@@ -106,6 +106,24 @@ TEST_F(UpdateCliTest, ListDescribesEveryRecordAndRefusesAMalformedBody)
     EXPECT_NE(m_stderr.find("record 1"), std::string::npos) << m_stderr;
 }
 
+// A pipe is read front to back, skips included; a read that fails is said.
+TEST_F(UpdateCliTest, ListReadsAPipeAndCheckReportsWhatItCouldNotRead)
+{
+    upd::SUpdateTarget unknown = Firmware(2, "Other");
+    unknown.type = 0x1234;  // not updated: its data are skipped
+    const std::vector<uint8_t> file =
+        upd::WriteUpdateFile({upd::FileVersion::V1_01, {unknown, Firmware(1, "Controller")}});
+    SChildSetup onPipe;
+    onPipe.fileOnPipe.assign(file.begin(), file.end());
+    CChildProcess list("update-cli", {"--list", "/dev/fd/3"}, onPipe);
+    EXPECT_EQ(list.Wait(10000), 0) << list.Stderr();
+    EXPECT_NE(list.Stdout().find("End of body: 2 records.\n"), std::string::npos) << list.Stdout();
+
+    EXPECT_EQ(Run({"--check", m_folder.Path()}), 2);
+    EXPECT_NE(m_stderr.find("Error: reading " + m_folder.Path() + " failed: Is a directory.\n"), std::string::npos)
+        << m_stderr;
+}
+
 TEST_F(UpdateCliTest, UsageErrorsExit2)
 {
     EXPECT_EQ(Run({}), 2);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/serial.h>
+
 #include <numeric>
 #include <sys/ioctl.h>
 #include <vector>
@@ -155,6 +157,9 @@ TEST_P(OpenStepTest, FailingStepLeavesPortClosedAndRetryable)
     ASSERT_EQ(tcgetattr(pty.SlaveFd(), &after), 0);
     EXPECT_EQ(after.c_cflag, before.c_cflag);
     EXPECT_EQ(after.c_lflag, before.c_lflag);
+    int exclusive = -1;
+    ASSERT_EQ(ioctl(pty.SlaveFd(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "the failed open left the line exclusive";
     EXPECT_TRUE(port.Open(pty.SlavePath(), 57600, 2000));
 }
 
@@ -165,6 +170,41 @@ INSTANTIATE_TEST_SUITE_P(
                       SOpenStepCase{"GetSettings", 0, 0, EIO, 0},
                       SOpenStepCase{"SetSettings", 0, 0, 0, EINVAL}),
     [](const ::testing::TestParamInfo<SOpenStepCase>& info) { return std::string(info.param.name); });
+
+// A driver with modem lines and the low-latency flag, over a pseudo-terminal.
+class CSerialDriver : public CFaultySysCalls {
+public:
+    int serialFlags = 0;
+    int modemLines = TIOCM_DTR | TIOCM_RTS;
+
+    int Ioctl(int fd, unsigned long request, void* argument) override
+    {
+        auto* value = static_cast<int*>(argument);
+        switch (request) {
+        case TIOCGSERIAL: static_cast<serial_struct*>(argument)->flags = serialFlags; return 0;
+        case TIOCSSERIAL: serialFlags = static_cast<serial_struct*>(argument)->flags; return 0;
+        case TIOCMGET: *value = modemLines; return 0;
+        case TIOCMBIC: modemLines &= ~*value; return 0;
+        case TIOCMBIS: modemLines |= *value; return 0;
+        default: return CFaultySysCalls::Ioctl(fd, request, argument);
+        }
+    }
+};
+
+// The next user of the port finds it as this one did.
+TEST(ComPortOpenTest, ModemLinesAndLowLatencyComeBackAtClose)
+{
+    CPtyPair pty;
+    CSerialDriver driver;
+    CScopedSysCalls inject(driver);
+    CComPort port;
+    ASSERT_TRUE(port.Open(pty.SlavePath(), 57600, 2000));
+    EXPECT_EQ(driver.modemLines, 0);
+    EXPECT_NE(driver.serialFlags & ASYNC_LOW_LATENCY, 0);
+    port.Close();
+    EXPECT_EQ(driver.modemLines, TIOCM_DTR | TIOCM_RTS);
+    EXPECT_EQ(driver.serialFlags & ASYNC_LOW_LATENCY, 0);
+}
 
 TEST(ComPortOpenTest, LineWithoutModemLinesOrLowLatencyStillOpens)
 {

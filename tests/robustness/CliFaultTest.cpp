@@ -61,15 +61,6 @@ protected:
     char m_previousDir[4096] = {};
 };
 
-std::string LastLine(const std::string& text)
-{
-    std::string trimmed = text;
-    while (!trimmed.empty() && trimmed.back() == '\n')
-        trimmed.pop_back();
-    const size_t start = trimmed.rfind('\n');
-    return start == std::string::npos ? trimmed : trimmed.substr(start + 1);
-}
-
 TEST_P(CliFaultTest, ExitStatusAndLastLineMatchTheOutcome)
 {
     const SCliCell& cell = GetParam();

@@ -31,7 +31,6 @@ public:
     bool IsCancelRequested() const override { return cancel; }
     CComPort& ComPort() override { return port; }
     void ShowMessageBox(const std::string& text) override { messages.push_back(text); }
-    void ShowComment(const std::string& text) override { comments.push_back(text); }
 
     size_t BytesRead() const { return m_position; }
 
@@ -40,7 +39,6 @@ public:
     int progressCalls = 0;
     int cancelAfterProgress = 0;  // 0: never
     std::vector<std::string> messages;
-    std::vector<std::string> comments;
 
 private:
     std::vector<uint8_t> m_stream;

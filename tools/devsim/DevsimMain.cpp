@@ -4,6 +4,7 @@
 // SIGINT/SIGTERM arrived.
 
 #include "Devsim.h"
+#include "ProgramStart.h"
 
 #include <cerrno>
 #include <csignal>
@@ -201,6 +202,7 @@ bool WriteImages(const CDevsim& device, const std::string& folder)
 
 int main(int argc, char** argv)
 {
+    (void)PrepareProgramStart();
     SOptions o;
     const int parsed = ParseOptions(argc, argv, o);
     if (parsed == -1) {

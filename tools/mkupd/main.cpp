@@ -1,6 +1,7 @@
 // mkupd: writes update files from target descriptions, so that nobody has to
 // hand-edit hexadecimal text.
 
+#include "ProgramStart.h"
 #include "SampleUpdateFile.h"
 #include "SvfToXsvf.h"
 #include "UpdateFileWriter.h"
@@ -171,6 +172,7 @@ upd::SUpdateTarget BuildTarget(const STargetOptions& options, const SSvfOptions&
 
 int main(int argc, char** argv)
 {
+    (void)PrepareProgramStart();
     upd::SUpdateFile file;
     std::string outPath;
     std::vector<STargetOptions> targets;

@@ -1,0 +1,14 @@
+#pragma once
+// What every program of the product does first, before it opens anything.
+
+// Descriptors 0, 1 and 2 that were found closed are opened on /dev/null, so
+// that the next open (a serial port, the update file) cannot become standard
+// output and receive the program's texts. SIGPIPE is ignored: a reader that
+// goes away makes a write fail with EPIPE instead of killing a run half-way.
+// False (with errno set) when /dev/null cannot be opened or SIGPIPE not set;
+// the program may go on, it is only less protected.
+bool PrepareProgramStart();
+
+// True when the program was started with `signal` set to "ignore" (a
+// background job of a script, nohup): such a signal must stay ignored.
+bool SignalInheritedAsIgnored(int signal);

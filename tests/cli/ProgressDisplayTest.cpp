@@ -1,0 +1,86 @@
+// What a terminal shows of update-cli's display: message and comment lines
+// stay, bars are redrawn below them and gone at the end.
+
+#include "OutputStream.h"
+#include "ProgressDisplay.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// The lines a terminal holds after `bytes`: "ESC[nA ESC[J" (cursor up n,
+// clear to the end) takes the last n lines away; other bytes are text.
+std::vector<std::string> Screen(const std::string& bytes)
+{
+    std::vector<std::string> lines{""};
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\x1b') {
+            const size_t up = bytes.find("A\x1b[J", i);
+            const int n = std::stoi(bytes.substr(i + 2, up - i - 2));
+            lines.resize(lines.size() - static_cast<size_t>(n) - 1);
+            lines.push_back("");
+            i = up + 4 - 1;
+        } else if (bytes[i] == '\n') {
+            lines.push_back("");
+        } else {
+            lines.back() += bytes[i];
+        }
+    }
+    lines.pop_back();
+    return lines;
+}
+
+class ProgressDisplayTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(pipe2(m_pipe, O_NONBLOCK | O_CLOEXEC), 0); }
+    void TearDown() override
+    {
+        close(m_pipe[0]);
+        close(m_pipe[1]);
+    }
+    std::string Written()
+    {
+        std::string bytes;
+        char buffer[4096];
+        for (ssize_t n; (n = read(m_pipe[0], buffer, sizeof buffer)) > 0;)
+            bytes.append(buffer, static_cast<size_t>(n));
+        return bytes;
+    }
+
+    int m_pipe[2] = {-1, -1};
+};
+
+TEST_F(ProgressDisplayTest, CommentLinesStayAboveTheBarsAndNoBarIsLeftBehind)
+{
+    COutputStream out(m_pipe[1]);
+    CProgressDisplay display(out, true, false);
+    display.ShowMessage("running update");
+    display.ShowRows({{"Logic", 10, ""}});
+    // A comment in pieces, cut inside "é" (C3 A9), with an escape sequence.
+    display.ShowComment("caf\xC3", true, false);
+    display.ShowRows({{"Logic", 20, ""}});  // not drawn into the open comment line
+    display.ShowComment("\xA9 \x1b[2J", false, true);
+    display.ShowRows({{"Logic", 60, ""}});
+    display.Finish();
+    out.Queue("Logic: 100% \n");
+    const std::vector<std::string> expected{"running update", " caf\xC3\xA9 \\x1b[2J", "Logic: 100% "};
+    EXPECT_EQ(Screen(Written()), expected);
+}
+
+TEST_F(ProgressDisplayTest, QuietShowsNeitherMessagesNorComments)
+{
+    COutputStream out(m_pipe[1]);
+    CProgressDisplay display(out, true, true);
+    display.ShowMessage("running update");
+    display.ShowComment("erase", true, true);
+    display.ShowRows({{"Logic", 10, ""}});
+    display.Finish();
+    EXPECT_EQ(Written(), "");
+}
+
+}  // namespace
