@@ -5,17 +5,22 @@
 #include <strings.h>
 
 const char* const CLI_USAGE =
-    "usage: update-cli [--port PORT] [--wakeup-timeout SECONDS] [--quiet] FILE\n"
+    "usage: update-cli [--port PORT] [--wakeup-timeout SECONDS] [--quiet] [--json]\n"
+    "                  [--log LOG] [--trace TRACE] FILE\n"
     "       update-cli --check FILE\n"
     "       update-cli --list FILE [--out LISTING.txt]\n"
     "       update-cli --help | --version\n"
     "\n"
     "Updates the device on PORT with the update file FILE: switch the device off and\n"
     "on when asked. PORT is Com1..Com10 (default Com1; ComN is the link ports/comN\n"
-    "beside the program, else /dev/ttyS(N-1)) or a device path beginning with '/'.\n"
+    "beside the program, else /dev/ttyS(N-1)) or a device path beginning with '/';\n"
+    "the environment's UPDATE_PORT, when set, is the default.\n"
     "\n"
     "  --wakeup-timeout S  give up when the device has not answered after S seconds\n"
     "  --quiet             print only the result rows and the final message\n"
+    "  --json              print every event as one JSON object per line instead\n"
+    "  --log LOG           append one record of the run to the file LOG\n"
+    "  --trace TRACE       write the XSVF trace to TRACE, not ./xsvf_debug.txt\n"
     "  --check FILE        check the file's header and list its targets\n"
     "  --list FILE         also list every body record and XSVF command\n"
     "  --out LISTING.txt   with --list: write the listing to this file too\n"
@@ -39,6 +44,12 @@ int ComPortNumber(const std::string& port)
 bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& error)
 {
     bool haveMode = false;
+    if (const char* fromEnvironment = std::getenv("UPDATE_PORT"); fromEnvironment != nullptr && *fromEnvironment)
+        options.port = fromEnvironment;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--json")
+            options.json = true;
+    }
     auto setMode = [&](CliMode mode) {
         if (haveMode && options.mode != mode) {
             error = "conflicting options";
@@ -79,6 +90,14 @@ bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& e
             }
         } else if (arg == "--quiet" || arg == "-q") {
             options.quiet = true;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--log") {
+            if (!value(options.logFile))
+                return false;
+        } else if (arg == "--trace") {
+            if (!value(options.traceFile))
+                return false;
         } else if (arg == "--check") {
             if (!setMode(CliMode::Check))
                 return false;
@@ -107,7 +126,7 @@ bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& e
         return false;
     }
     if (options.port.empty() || (options.port[0] != '/' && ComPortNumber(options.port) == 0)) {
-        error = "PORT must be Com1..Com10 or a device path beginning with '/'";
+        error = "PORT must be Com1..Com10 or a device path beginning with '/' (" + options.port + ")";
         return false;
     }
     return true;

@@ -8,13 +8,18 @@ enum class CliMode { Update, Check, List, Help, Version };
 struct SCliOptions {
     CliMode mode = CliMode::Update;
     std::string file;
-    std::string port = "Com1";
+    std::string port = "Com1";        // UPDATE_PORT in the environment, else Com1; --port wins
     double wakeupTimeoutSeconds = 0;  // 0: wait for ever, as the window does
     bool quiet = false;
     std::string listingOut;           // --list ... --out FILE
+    bool json = false;                // --json: JSON Lines on standard output
+    std::string logFile;              // --log FILE: one record appended per run
+    std::string traceFile;            // --trace FILE: the XSVF trace instead of ./xsvf_debug.txt
 };
 
-// Parses argv; false with `error` set on a usage error.
+// Parses argv (the port's default from UPDATE_PORT); false with `error` set
+// on a usage error. `options.json` is set as soon as --json is seen, so that
+// even a usage error can be reported as JSON.
 bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& error);
 
 // "Com1".."Com10" (any case) give the port number; 0 for anything else.

@@ -2,6 +2,8 @@
 
 #include "CliSignals.h"
 #include "CommentQueue.h"
+#include "JsonRunView.h"
+#include "RunLog.h"
 #include "OutputStream.h"
 #include "PrintableText.h"
 #include "ProgressDisplay.h"
@@ -10,7 +12,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <utility>
 #include <unistd.h>
@@ -44,6 +48,7 @@ struct SCliOutput {
 
 class CCliRunState : public CUpdateRunState {
 public:
+    // quiet: XSVF comments are not wanted.
     explicit CCliRunState(bool quiet) : m_quiet(quiet) {}
 
     // The command line's message box: the text on standard error, written
@@ -101,9 +106,10 @@ std::vector<SProgressRow> CollectRows(const CUpdateRunState& run)
 // Follows a running update until the worker has ended.
 class CRunMonitor {
 public:
-    CRunMonitor(CCliRunState& run, const SCliOptions& options, const sigset_t& signals, SCliOutput& output)
-        : m_run(run), m_options(options), m_signals(signals), m_output(output),
-          m_display(output.out, output.out.IsTerminal(), options.quiet)
+    // json: the view is a CJsonRunView, which also takes the worker's boxes.
+    CRunMonitor(CCliRunState& run, const SCliOptions& options, const sigset_t& signals, SCliOutput& output,
+                CRunView& view, CJsonRunView* json)
+        : m_run(run), m_options(options), m_signals(signals), m_output(output), m_display(view), m_json(json)
     {
     }
 
@@ -125,7 +131,8 @@ private:
     const SCliOptions& m_options;
     const sigset_t& m_signals;
     SCliOutput& m_output;
-    CProgressDisplay m_display;
+    CRunView& m_display;
+    CJsonRunView* m_json;
     Clock::time_point m_start = Clock::now();
     Clock::time_point m_lastRedraw{};
     std::deque<SMessageChange> m_pending;
@@ -158,6 +165,10 @@ void CRunMonitor::Follow()
     }
     ShowWorkerOutput();
     FlushChanges();
+    // Programs get every row's last state as progress; people get the rows
+    // printed with the outcome.
+    if (m_json != nullptr)
+        m_json->ShowRows(CollectRows(m_run));
     m_display.Finish();
 }
 
@@ -170,8 +181,12 @@ void CRunMonitor::ShowWorkerOutput()
         ShowChangesSoFar(m_run.m_runState == RunActive);
     for (const SCommentPiece& piece : comments)
         m_display.ShowComment(piece.text, piece.starts, piece.ends);
-    for (const std::string& box : m_run.TakeMessageBoxes())
-        m_output.err.Queue(box);
+    for (const std::string& box : m_run.TakeMessageBoxes()) {
+        if (m_json != nullptr)
+            m_json->ShowBox(box);
+        else
+            m_output.err.Queue(box);
+    }
 }
 
 void CRunMonitor::FlushChanges()
@@ -239,7 +254,9 @@ void CRunMonitor::Refresh()
     const Clock::time_point now = Clock::now();
     while (!m_pending.empty()) {
         const bool newest = m_pending.size() == 1;
-        if (!active || (newest && now - m_pending.front().time < MESSAGE_SETTLE))
+        // Programs get every event at once, in order.
+        const auto settle = m_json != nullptr ? Clock::duration::zero() : Clock::duration(MESSAGE_SETTLE);
+        if (!active || (newest && now - m_pending.front().time < settle))
             break;
         m_display.ShowMessage(m_pending.front().text);
         m_pending.pop_front();
@@ -280,12 +297,16 @@ void DrainOutput(SCliOutput& output, const sigset_t& signals)
     output.out.Drain(giveUp);
 }
 
-// A run that could not start: why, at once.
-int FailBeforeRun(SCliOutput& output, const sigset_t& signals, const SRunOutcome& outcome)
+// The device a port name reached: the end of its links.
+std::string DeviceReached(const std::string& deviceName)
 {
-    output.err.Queue(AsLine(outcome.message));
-    DrainOutput(output, signals);
-    return ExitStatusOf(outcome);
+    const std::string resolved = ResolvePortName(deviceName);
+    char* real = realpath(resolved.c_str(), nullptr);
+    if (real == nullptr)
+        return resolved;
+    std::string device = real;
+    std::free(real);
+    return device;
 }
 
 }  // namespace
@@ -295,17 +316,44 @@ int RunUpdate(const SCliOptions& options)
     // Before the port is opened: a signal must never leave the line raw and locked.
     const sigset_t signals = BlockRunSignals();
     SCliOutput output;
-    CCliRunState run(options.quiet);
+    CCliRunState run(options.quiet && !options.json);
     run.m_fileName = options.file;
-    if (!run.PrepareRun(RunPortOf(options.port)) || !run.StartRun())
-        return FailBeforeRun(output, signals, run.FinishRun());
-    CRunMonitor monitor(run, options, signals, output);
-    monitor.Follow();
-    const SRunOutcome outcome = run.FinishRun();
-    if (outcome.ending == ERunEnding::WakeupTimeout)
-        output.err.Queue(
-            AsLine(res::Format("No answer from the device within %g seconds.", options.wakeupTimeoutSeconds)));
-    QueueOutcome(run, outcome, output.out);
+    run.m_tracePath = options.traceFile;
+    CRunLog log(options.logFile, options.file);
+    if (!log.OpenError().empty())
+        output.err.Queue(AsLine(log.OpenError()));
+    const CUpdateRunState::SRunPort port = RunPortOf(options.port);
+    const bool started = run.PrepareRun(port) && run.StartRun();
+    log.SetPort(options.port, run.m_comPort.IsOpen() ? DeviceReached(port.deviceName) : std::string());
+    SRunOutcome outcome;
+    if (started) {
+        std::unique_ptr<CRunView> view;
+        CJsonRunView* json = nullptr;
+        if (options.json) {
+            auto jsonView = std::make_unique<CJsonRunView>(output.out);
+            json = jsonView.get();
+            view = std::move(jsonView);
+        } else {
+            view = std::make_unique<CProgressDisplay>(output.out, output.out.IsTerminal(), options.quiet);
+        }
+        CRunMonitor monitor(run, options, signals, output, *view, json);
+        monitor.Follow();
+    }
+    outcome = run.FinishRun();
+    const int status = ExitStatusOf(outcome);
+    if (options.json) {
+        output.out.Queue(JsonEndLine(outcome, status));
+    } else if (!started) {
+        output.err.Queue(AsLine(outcome.message));
+    } else {
+        if (outcome.ending == ERunEnding::WakeupTimeout)
+            output.err.Queue(
+                AsLine(res::Format("No answer from the device within %g seconds.", options.wakeupTimeoutSeconds)));
+        QueueOutcome(run, outcome, output.out);
+    }
+    const std::string logProblem = log.Append(outcome, status);
+    if (!logProblem.empty())
+        output.err.Queue(AsLine(logProblem));
     DrainOutput(output, signals);
-    return ExitStatusOf(outcome);
+    return status;
 }

@@ -6,6 +6,7 @@
 // stays consistent with what was really written.
 
 #include "OutputStream.h"
+#include "RunView.h"
 
 #include "RunOutcome.h"
 
@@ -13,27 +14,19 @@
 #include <string_view>
 #include <vector>
 
-struct SProgressRow {
-    std::string name;  // trimmed
-    int percent = 0;
-    std::string status;
-
-    bool operator==(const SProgressRow&) const = default;
-};
-
-class CProgressDisplay {
+class CProgressDisplay : public CRunView {
 public:
     // live: draw bars (a terminal); quiet: show nothing at all while running.
     CProgressDisplay(COutputStream& out, bool live, bool quiet);
 
-    void ShowMessage(const std::string& text);
+    void ShowMessage(const std::string& text) override;
     // A piece of an XSVF comment line (raw bytes from the file): shown above
     // the bars with control characters made visible; the bars come back
     // once the line ends.
-    void ShowComment(std::string_view text, bool starts, bool ends);
-    void ShowRows(const std::vector<SProgressRow>& rows);
+    void ShowComment(std::string_view text, bool starts, bool ends) override;
+    void ShowRows(const std::vector<SProgressRow>& rows) override;
     // Removes the bars, so that the final rows print on a clean screen.
-    void Finish();
+    void Finish() override;
 
 private:
     std::string EraseBars() const;

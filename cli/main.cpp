@@ -4,6 +4,7 @@
 #include "ProgramStart.h"
 #include "CliOptions.h"
 #include "CliUpdateRun.h"
+#include "JsonRunView.h"
 #include "StringTable.h"
 #include "UpdateFileListing.h"
 
@@ -16,7 +17,10 @@ int main(int argc, char** argv)
     SCliOptions options;
     std::string error;
     if (!ParseCliOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "update-cli: %s\n%s", error.c_str(), CLI_USAGE);
+        if (options.json)
+            std::fputs(JsonErrorLine("usage_error", error, EXIT_USAGE_OR_SETUP).c_str(), stdout);
+        else
+            std::fprintf(stderr, "update-cli: %s\n%s", error.c_str(), CLI_USAGE);
         return EXIT_USAGE_OR_SETUP;
     }
     switch (options.mode) {

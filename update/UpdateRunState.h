@@ -151,6 +151,7 @@ public:
     // ---- CXsvfHost --------------------------------------------------------
     bool IsCancelRequested() const override { return m_cancelRequested != 0; }
     CComPort& ComPort() override { return m_comPort; }
+    std::string TracePath() const override { return m_tracePath; }
     // The front end's one message box. The default writes to stderr.
     void ShowMessageBox(const std::string& text) override;
     // OnXsvfComment: the XSVF comment event, on the worker thread. The
@@ -159,6 +160,7 @@ public:
 
     // ---- the shared run state ---------------------------------------------
     std::string m_fileName;
+    std::string m_tracePath;  // the XSVF trace; empty: xsvf_debug.txt in the current folder
     FILE* m_updateFile = nullptr;
     std::string m_readError;  // why reading the update file failed; empty when it did not
     EFileVersion m_fileVersion = EFileVersion::V1_00;

@@ -62,19 +62,27 @@ void TraceOutcome(CXsvfTrace& trace, const SXsvfInfo& info)
 int PlayXsvf(CXsvfHost& host)
 {
     CHostJtagLink link(host);
-    return PlayXsvf(host, CJtagTransport::Instance(), link, "");
+    const std::string tracePath = host.TracePath();
+    // The default trace keeps its plain name in the message; another names its path.
+    const std::string path = tracePath.empty() ? std::string(CXsvfTrace::FILE_NAME) : tracePath;
+    return PlayXsvfTracedTo(host, CJtagTransport::Instance(), link, path, path);
 }
 
 int PlayXsvf(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link,
              const std::string& traceDirectory)
 {
+    return PlayXsvfTracedTo(host, transport, link,
+                            traceDirectory.empty() ? std::string(CXsvfTrace::FILE_NAME)
+                                                   : traceDirectory + "/" + CXsvfTrace::FILE_NAME,
+                            CXsvfTrace::FILE_NAME);
+}
+
+int PlayXsvfTracedTo(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link, const std::string& tracePath,
+                     const std::string& shownName)
+{
     CXsvfTrace trace;
-    const std::string tracePath = traceDirectory.empty()
-                                      ? std::string(CXsvfTrace::FILE_NAME)
-                                      : traceDirectory + "/" + CXsvfTrace::FILE_NAME;
     if (!trace.Open(tracePath)) {
-        host.ShowMessageBox(res::Format("Debugdatei %s kann nicht geöffnet werden !",
-                                        CXsvfTrace::FILE_NAME));
+        host.ShowMessageBox(res::Format("Debugdatei %s kann nicht geöffnet werden !", shownName.c_str()));
         return XSVF_ERROR_DEBUGFILE;
     }
     trace.Write(0, "Start der Aufzeichnung\r\n\r\n");

@@ -35,6 +35,9 @@ public:
     // A piece of an XSVF comment, on the worker thread. The default echoes
     // the comment to standard output as the line " <comment>\n".
     virtual void OnXsvfComment(const SXsvfCommentPiece& piece);
+    // Where the trace of a run goes; empty: "xsvf_debug.txt" in the current
+    // directory.
+    virtual std::string TracePath() const { return {}; }
 
 protected:
     ~CXsvfHost() = default;

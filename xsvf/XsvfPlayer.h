@@ -27,8 +27,9 @@ enum XsvfResult : int {
 };
 
 // Plays one XSVF target: reads its stream through host.ReadDataByte, talks
-// to the device over host.ComPort(), writes "xsvf_debug.txt" in the current
-// directory. Returns 0..13.
+// to the device over host.ComPort(), writes the trace to host.TracePath()
+// ("xsvf_debug.txt" in the current directory when that is empty).
+// Returns 0..13.
 int PlayXsvf(CXsvfHost& host);
 
 // The same run over a given transport and link, with the trace file in
@@ -42,6 +43,11 @@ int PlayXsvf(CXsvfHost& host);
 //  10..13 link failures. No finish frame follows 7-from-busy and 9..13.
 int PlayXsvf(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link,
              const std::string& traceDirectory);
+
+// The same with the trace written to tracePath; shownName names it in the
+// message when it cannot be created.
+int PlayXsvfTracedTo(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link, const std::string& tracePath,
+                     const std::string& shownName);
 
 // The status text of a result code (shown in the message line).
 std::string XsvfErrorText(int code);

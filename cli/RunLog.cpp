@@ -1,0 +1,115 @@
+#include "RunLog.h"
+
+#include "JsonLine.h"
+#include "Sha256.h"
+#include "StringTable.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string UtcTime(std::chrono::system_clock::time_point time)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm utc{};
+    if (gmtime_r(&seconds, &utc) == nullptr)
+        return {};
+    char text[32];
+    if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
+        return {};
+    return text;
+}
+
+std::string ErrnoText(const char* operation, const std::string& path)
+{
+    return res::Format("update-cli: log %s: %s: %s", path.c_str(), operation, std::strerror(errno));
+}
+
+}  // namespace
+
+CRunLog::CRunLog(const std::string& path, const std::string& updateFile)
+    : m_path(path), m_updateFile(updateFile), m_start(std::chrono::system_clock::now())
+{
+    if (path.empty())
+        return;
+    m_fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    if (m_fd < 0) {
+        m_openError = ErrnoText("open", path);
+        return;
+    }
+    HashUpdateFile();
+}
+
+CRunLog::~CRunLog()
+{
+    if (m_fd >= 0)
+        (void)close(m_fd);  // nothing left to report: the record was written or reported
+}
+
+void CRunLog::HashUpdateFile()
+{
+    // A pipe could be read only once, by the run: only regular files are hashed.
+    const int fd = open(m_updateFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        CSha256 hash;
+        uint8_t buffer[65536];
+        long long total = 0;
+        ssize_t got = 0;
+        while ((got = read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+            if (got > 0) {
+                hash.Update(buffer, static_cast<size_t>(got));
+                total += got;
+            }
+        }
+        if (got == 0) {
+            m_fileSize = total;
+            m_sha256 = hash.HexDigest();
+        }
+    }
+    (void)close(fd);  // read-only: nothing can be lost
+}
+
+void CRunLog::SetPort(const std::string& port, const std::string& device)
+{
+    m_port = port;
+    m_device = device;
+}
+
+std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus)
+{
+    if (m_fd < 0)
+        return {};
+    CJsonLine line;
+    line.Text("start", UtcTime(m_start))
+        .Text("program", std::string("update-cli ") + res::PROGRAM_VERSION)
+        .Text("port", m_port)
+        .Text("device", m_device)
+        .Text("file", m_updateFile);
+    if (m_fileSize >= 0)
+        line.Number("size", m_fileSize).Text("sha256", m_sha256);
+    else
+        line.Raw("size", "null").Raw("sha256", "null");
+    const std::string text = line.Text("ending", EndingName(outcome.ending))
+                                 .Raw("records", JsonRecords(outcome))
+                                 .Text("message", outcome.message)
+                                 .Number("exit_status", exitStatus)
+                                 .Line();
+    // One write with O_APPEND: records of runs side by side never interleave.
+    ssize_t written = -1;
+    do {
+        written = write(m_fd, text.data(), text.size());
+    } while (written < 0 && errno == EINTR);
+    if (written < 0)
+        return ErrnoText("write", m_path);
+    if (static_cast<size_t>(written) != text.size())
+        return res::Format("update-cli: log %s: write: only %zd of %zu bytes", m_path.c_str(), written, text.size());
+    return {};
+}

@@ -1,0 +1,42 @@
+#pragma once
+// update-cli --log FILE: one JSON line appended per run, for production
+// records: when it started, which program, port and device, which file (size
+// and SHA-256), what became of every record, the final message and the exit
+// status. The log is opened before the run; a log that cannot be opened or
+// written is reported once on standard error and never stops the run.
+
+#include "RunOutcome.h"
+
+#include <chrono>
+#include <string>
+
+class CRunLog {
+public:
+    // Opens `path` for appending (nothing when empty) and notes the start
+    // time and the update file's size and SHA-256 (a regular file only).
+    CRunLog(const std::string& path, const std::string& updateFile);
+    ~CRunLog();
+    CRunLog(const CRunLog&) = delete;
+    CRunLog& operator=(const CRunLog&) = delete;
+
+    // The port as given and the device it reached (empty: none).
+    void SetPort(const std::string& port, const std::string& device);
+    // Appends the run's record with one write. Returns the problem to report
+    // (empty when written or when there is no log); reported once.
+    std::string Append(const SRunOutcome& outcome, int exitStatus);
+    // Why the log could not be opened (empty when it could or is not wanted).
+    std::string OpenError() const { return m_openError; }
+
+private:
+    void HashUpdateFile();
+
+    int m_fd = -1;
+    std::string m_path;
+    std::string m_openError;
+    std::string m_updateFile;
+    std::string m_port;
+    std::string m_device;
+    std::chrono::system_clock::time_point m_start;
+    long long m_fileSize = -1;
+    std::string m_sha256;
+};
