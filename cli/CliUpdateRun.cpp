@@ -4,6 +4,7 @@
 #include "CommentQueue.h"
 #include "JsonRunView.h"
 #include "RunLog.h"
+#include "RunTiming.h"
 #include "OutputStream.h"
 #include "PrintableText.h"
 #include "ProgressDisplay.h"
@@ -99,7 +100,7 @@ std::vector<SProgressRow> CollectRows(const CUpdateRunState& run)
     std::vector<SProgressRow> rows;
     for (unsigned i = 0; i < run.m_targetCount; ++i)
         rows.push_back({PrintableText(TrimName(run.m_targetName[i])), run.m_targetResult[i].percent.load(),
-                        run.TargetStatus(i)});
+                        run.TargetStatus(i), {}});
     return rows;
 }
 
@@ -121,6 +122,8 @@ private:
     void ShowWorkerOutput();
     void CheckWakeupTimeout();
     void Refresh();
+    // The rows' and the run's time figures as of now.
+    void TakeTimes(std::vector<SProgressRow>& rows, Clock::time_point now);
     // At the end: every change not shown yet, but the final message.
     void FlushChanges();
     // Every change not shown yet, in order; the newest one only when
@@ -133,6 +136,7 @@ private:
     SCliOutput& m_output;
     CRunView& m_display;
     CJsonRunView* m_json;
+    CRunTiming m_timing{m_run.m_targetCount};
     Clock::time_point m_start = Clock::now();
     Clock::time_point m_lastRedraw{};
     std::deque<SMessageChange> m_pending;
@@ -243,6 +247,19 @@ void CRunMonitor::CheckWakeupTimeout()
     }
 }
 
+void CRunMonitor::TakeTimes(std::vector<SProgressRow>& rows, Clock::time_point now)
+{
+    std::vector<int> percents;
+    for (const SProgressRow& row : rows)
+        percents.push_back(row.percent);
+    // Before the device answered no target is being worked on.
+    const int current = m_run.m_deviceAnswered != 0 ? m_run.m_currentTarget.load() : -1;
+    m_timing.Observe(current, percents, m_run.m_comPort.BytesWritten(), now);
+    for (size_t i = 0; i < rows.size(); ++i)
+        rows[i].timing = m_timing.RowText(i);
+    m_display.ShowRunTiming(m_timing.RunText());
+}
+
 void CRunMonitor::Refresh()
 {
     const bool active = m_run.m_runState == RunActive;
@@ -261,10 +278,14 @@ void CRunMonitor::Refresh()
         m_display.ShowMessage(m_pending.front().text);
         m_pending.pop_front();
     }
-    if (active && m_run.m_refreshPending != 0 && now - m_lastRedraw >= REDRAW_PERIOD) {
+    // The time figures change while nothing else does: redrawn every period,
+    // once the messages before them are out.
+    if (active && now - m_lastRedraw >= REDRAW_PERIOD && m_pending.empty()) {
         m_run.m_refreshPending = 0;
         m_lastRedraw = now;
-        m_display.ShowRows(CollectRows(m_run));
+        std::vector<SProgressRow> rows = CollectRows(m_run);
+        TakeTimes(rows, now);
+        m_display.ShowRows(rows);
     }
 }
 

@@ -20,7 +20,7 @@ void CJsonRunView::ShowComment(std::string_view text, bool starts, bool ends)
 void CJsonRunView::ShowRows(const std::vector<SProgressRow>& rows)
 {
     for (size_t i = 0; i < rows.size(); ++i) {
-        if (i < m_rows.size() && rows[i] == m_rows[i])
+        if (i < m_rows.size() && rows[i].percent == m_rows[i].percent && rows[i].status == m_rows[i].status)
             continue;
         m_out.Queue(CJsonLine()
                         .Text("event", "progress")

@@ -36,7 +36,7 @@ bool CProgressDisplay::Show(const std::string& text, bool barsDrawn)
 {
     if (!m_out.Offer(text))
         return false;
-    m_barLines = barsDrawn && m_live ? static_cast<int>(m_rows.size()) : 0;
+    m_barLines = barsDrawn && m_live ? BarLineCount() : 0;
     return true;
 }
 
@@ -85,8 +85,23 @@ void CProgressDisplay::ShowComment(std::string_view text, bool starts, bool ends
     }
 }
 
+void CProgressDisplay::ShowPlainProgress(const std::vector<SProgressRow>& rows)
+{
+    m_tenthsShown.resize(rows.size(), 0);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const int tenth = std::clamp(rows[i].percent, 0, 100) / 10;
+        if (tenth <= m_tenthsShown[i] || rows[i].timing.empty())
+            continue;
+        if (m_out.Offer(res::Format("%s: %d%% after %s\n", rows[i].name.c_str(), rows[i].percent,
+                                    rows[i].timing.c_str())))
+            m_tenthsShown[i] = tenth;
+    }
+}
+
 void CProgressDisplay::ShowRows(const std::vector<SProgressRow>& rows)
 {
+    if (!m_quiet && !m_live && !m_commentOpen)
+        ShowPlainProgress(rows);
     if (m_quiet || !m_live || (rows == m_rows && m_barLines > 0) || m_commentOpen)
         return;
     const std::vector<SProgressRow> shown = std::exchange(m_rows, rows);
@@ -112,6 +127,11 @@ std::string CProgressDisplay::EraseBars() const
     return m_barLines > 0 ? res::Format("\x1b[%dA\x1b[J", m_barLines) : std::string();
 }
 
+int CProgressDisplay::BarLineCount() const
+{
+    return static_cast<int>(m_rows.size()) + (m_runTiming.empty() || m_rows.empty() ? 0 : 1);
+}
+
 std::string CProgressDisplay::DrawBars() const
 {
     if (!m_live)
@@ -121,10 +141,12 @@ std::string CProgressDisplay::DrawBars() const
         const int percent = std::clamp(row.percent, 0, 100);
         const int filled = percent * BAR_WIDTH / 100;
         const std::string name = row.name.substr(0, NAME_WIDTH);
-        bars += res::Format("%-*s [%s%s] %d%% %s\n", static_cast<int>(NAME_WIDTH), name.c_str(),
+        bars += res::Format("%-*s [%s%s] %d%% %s%s%s\n", static_cast<int>(NAME_WIDTH), name.c_str(),
                             std::string(static_cast<size_t>(filled), '#').c_str(),
                             std::string(static_cast<size_t>(BAR_WIDTH - filled), '.').c_str(), percent,
-                            row.status.c_str());
+                            row.status.c_str(), row.timing.empty() ? "" : "  ", row.timing.c_str());
     }
+    if (!m_runTiming.empty() && !m_rows.empty())
+        bars += m_runTiming + "\n";
     return bars;
 }

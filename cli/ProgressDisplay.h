@@ -24,13 +24,18 @@ public:
     // the bars with control characters made visible; the bars come back
     // once the line ends.
     void ShowComment(std::string_view text, bool starts, bool ends) override;
+    // On a terminal: the bars with their time figures. Elsewhere: a plain
+    // line for a row each time it passes another tenth, so logs show progress.
     void ShowRows(const std::vector<SProgressRow>& rows) override;
+    void ShowRunTiming(const std::string& text) override { m_runTiming = text; }
     // Removes the bars, so that the final rows print on a clean screen.
     void Finish() override;
 
 private:
     std::string EraseBars() const;
     std::string DrawBars() const;
+    int BarLineCount() const;
+    void ShowPlainProgress(const std::vector<SProgressRow>& rows);
     // Offers text; on success the bars are as `barsDrawn` says.
     bool Show(const std::string& text, bool barsDrawn);
 
@@ -39,6 +44,8 @@ private:
     bool m_quiet;
     std::vector<SProgressRow> m_rows;
     int m_barLines = 0;
+    std::string m_runTiming;
+    std::vector<int> m_tenthsShown;  // plain lines: the last tenth shown per row
     bool m_commentOpen = false;
     std::string m_commentCarry;  // the start of a UTF-8 sequence cut by a piece
 };

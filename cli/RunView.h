@@ -10,6 +10,7 @@ struct SProgressRow {
     std::string name;  // trimmed
     int percent = 0;
     std::string status;
+    std::string timing;  // time spent, bytes per second, time left; empty before the row began
 
     bool operator==(const SProgressRow&) const = default;
 };
@@ -22,6 +23,8 @@ public:
     virtual void ShowComment(std::string_view text, bool starts, bool ends) = 0;
     // Every row, as it stands now.
     virtual void ShowRows(const std::vector<SProgressRow>& rows) = 0;
+    // The run's own time figures, shown with the rows where there is room.
+    virtual void ShowRunTiming(const std::string& text) { (void)text; }
     // The run has ended; nothing more is shown while it runs.
     virtual void Finish() = 0;
 };

@@ -60,12 +60,12 @@ TEST_F(ProgressDisplayTest, CommentLinesStayAboveTheBarsAndNoBarIsLeftBehind)
     COutputStream out(m_pipe[1]);
     CProgressDisplay display(out, true, false);
     display.ShowMessage("running update");
-    display.ShowRows({{"Logic", 10, ""}});
+    display.ShowRows({{"Logic", 10, "", ""}});
     // A comment in pieces, cut inside "é" (C3 A9), with an escape sequence.
     display.ShowComment("caf\xC3", true, false);
-    display.ShowRows({{"Logic", 20, ""}});  // not drawn into the open comment line
+    display.ShowRows({{"Logic", 20, "", ""}});  // not drawn into the open comment line
     display.ShowComment("\xA9 \x1b[2J", false, true);
-    display.ShowRows({{"Logic", 60, ""}});
+    display.ShowRows({{"Logic", 60, "", ""}});
     display.Finish();
     out.Queue("Logic: 100% \n");
     const std::vector<std::string> expected{"running update", " caf\xC3\xA9 \\x1b[2J", "Logic: 100% "};
@@ -78,7 +78,7 @@ TEST_F(ProgressDisplayTest, QuietShowsNeitherMessagesNorComments)
     CProgressDisplay display(out, true, true);
     display.ShowMessage("running update");
     display.ShowComment("erase", true, true);
-    display.ShowRows({{"Logic", 10, ""}});
+    display.ShowRows({{"Logic", 10, "", ""}});
     display.Finish();
     EXPECT_EQ(Written(), "");
 }
