@@ -71,6 +71,30 @@ void CBenchRunner::KeepLog(const CDevsim& device, const std::string& name) const
         std::fprintf(stderr, "update-bench: cannot write %s\n", path.c_str());
 }
 
+namespace {
+
+// The --json end object of a run's output.
+std::string EndLine(const std::string& output)
+{
+    const size_t start = output.find("{\"event\":\"end\"");
+    return start == std::string::npos ? std::string() : output.substr(start, output.find('\n', start) - start);
+}
+
+// The sum of every number `format` (a literal text, then %lf) finds in text.
+double SumOfFigures(const std::string& text, const char* format)
+{
+    const std::string lead = std::string(format).substr(0, std::string(format).find('%'));
+    double sum = 0;
+    for (size_t at = text.find(lead); at != std::string::npos; at = text.find(lead, at + 1)) {
+        double value = 0;
+        if (std::sscanf(text.c_str() + at, format, &value) == 1)
+            sum += value;
+    }
+    return sum;
+}
+
+}  // namespace
+
 SRunFigures CBenchRunner::Run(const SWorkload& workload, unsigned runNumber)
 {
     const std::string file = WriteFile(workload.name + ".upd", workload.updateFile);
@@ -78,7 +102,7 @@ SRunFigures CBenchRunner::Run(const SWorkload& workload, unsigned runNumber)
     const std::map<pid_t, double> delaysBefore = RunDelays(0);
     device.Start();
     const SChildResult child =
-        RunChild(m_cliPath, {"--port", device.SlavePath(), file}, m_workDir, RUN_TIMEOUT);
+        RunChild(m_cliPath, {"--json", "--port", device.SlavePath(), file}, m_workDir, RUN_TIMEOUT);
     const double deviceRunDelay = RunDelayGrowth(delaysBefore, RunDelays(0));
     device.Stop();
     KeepLog(device, workload.name + "-" + std::to_string(runNumber));
@@ -114,6 +138,9 @@ SRunFigures CBenchRunner::Run(const SWorkload& workload, unsigned runNumber)
     f.cpuSeconds = Seconds(child.cpu).count();
     f.cpuShare = f.wallSeconds > 0 ? f.cpuSeconds / f.wallSeconds : 0;
     f.peakRssKiB = child.peakRssKiB;
+    f.recordSeconds = SumOfFigures(EndLine(child.output), "\"seconds\":%lf");
+    f.estimateSeconds =
+        SumOfFigures(RunChild(m_cliPath, {"--check", file}, m_workDir, RUN_TIMEOUT).output, "estimated %lf s");
     // Against an SVF target the run also has to have shifted every scan the file asks for.
     const bool scansMatched = !workload.device.svfScans || device.SvfCheck().Passed();
     f.succeeded = child.status == 0 && device.SessionsEnded() == 1 && scansMatched;

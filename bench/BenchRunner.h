@@ -39,6 +39,10 @@ struct SRunFigures {
     double cpuSeconds = 0;
     double cpuShare = 0;        // cpu / wall
     long peakRssKiB = 0;
+    // update-cli --check's estimate of the targets' time on the line, and the
+    // seconds the run's outcome gives its records (update-cli --json).
+    double estimateSeconds = 0;
+    double recordSeconds = 0;
 };
 
 class CBenchRunner {

@@ -3,6 +3,7 @@
 #include "BenchStats.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -26,6 +27,15 @@ std::vector<double> Column(const std::vector<SRunFigures>& runs, Field field)
 }
 
 const char* Mark(bool ok) { return ok ? "ok" : "MISSED"; }
+
+constexpr double MAX_FIRMWARE_ESTIMATE_ERROR = 0.03;
+constexpr double MAX_XSVF_ESTIMATE_ERROR = 0.10;
+
+// The estimate's error relative to the measured seconds.
+double EstimateError(const SWorkloadSummary& w)
+{
+    return w.recordSeconds > 0 ? w.estimateSeconds / w.recordSeconds - 1 : 0;
+}
 
 bool About(double value, double target) { return value >= target * (1 - ABOUT) && value <= target * (1 + ABOUT); }
 
@@ -58,7 +68,9 @@ SWorkloadSummary Summarise(const std::string& name, const std::string& descripti
     s.cpuShare = Median(Column(runs, &SRunFigures::cpuShare));
     s.cpuSeconds = Median(Column(runs, &SRunFigures::cpuSeconds));
     s.peakRssKiB = static_cast<long>(Maximum(Column(runs, &SRunFigures::peakRssKiB)));
+    s.recordSeconds = Median(Column(runs, &SRunFigures::recordSeconds));
     if (!runs.empty()) {
+        s.estimateSeconds = runs.front().estimateSeconds;
         s.lineBytes = runs.front().lineBytes;
         s.turnarounds = runs.front().turnarounds;
     }
@@ -88,6 +100,11 @@ int PrintReport(FILE* out, const std::vector<SWorkloadSummary>& workloads, const
         std::fprintf(out, "| %s | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f / %.3f |\n", w.name.c_str(),
                      w.wallSeconds - w.limitSeconds, w.turnSumSeconds, w.deviceLateSumSeconds, w.startSeconds,
                      w.endSeconds, w.toolRunDelaySeconds, w.deviceRunDelaySeconds);
+    std::fprintf(out, "\nThe estimate (update-cli --check) against the targets' own seconds in the run's outcome:\n\n"
+                      "| Workload | Estimate s | Measured s | Error |\n|---|---|---|---|\n");
+    for (const SWorkloadSummary& w : workloads)
+        std::fprintf(out, "| %s | %.2f | %.2f | %+.1f %% |\n", w.name.c_str(), w.estimateSeconds, w.recordSeconds,
+                     100 * EstimateError(w));
     if (timing.measured) {
         std::fprintf(out, "\n| Silent device | Median | Target |\n|---|---|---|\n");
         std::fprintf(out, "| wake-up byte interval | %.2f ms | about %.0f ms |\n", timing.wakeupIntervalMs, WAKEUP_MS);
@@ -107,6 +124,9 @@ int PrintReport(FILE* out, const std::vector<SWorkloadSummary>& workloads, const
         check(w.name + ": turnaround p95 <= 1 ms", w.turnP95Ms <= MAX_TURN_P95_MS);
         check(w.name + ": CPU <= 10 % of wall", w.cpuShare <= MAX_CPU_SHARE);
         check(w.name + ": peak RSS <= 10 MiB", w.peakRssKiB <= MAX_RSS_KIB);
+        const bool firmware = w.name == "firmware";
+        check(w.name + (firmware ? ": estimate within 3 %" : ": estimate within 10 %"),
+              std::abs(EstimateError(w)) <= (firmware ? MAX_FIRMWARE_ESTIMATE_ERROR : MAX_XSVF_ESTIMATE_ERROR));
     }
     if (timing.measured) {
         check("wake-up interval about 2 ms", About(timing.wakeupIntervalMs, WAKEUP_MS));

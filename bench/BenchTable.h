@@ -34,6 +34,8 @@ struct SWorkloadSummary {
     long peakRssKiB = 0;         // the largest of all runs
     size_t lineBytes = 0;
     size_t turnarounds = 0;
+    double estimateSeconds = 0;  // update-cli --check's estimate
+    double recordSeconds = 0;    // median of the runs' record seconds
 };
 
 SWorkloadSummary Summarise(const std::string& name, const std::string& description,

@@ -91,7 +91,10 @@ TEST_F(UpdateCliTest, CheckListsVersionAndTargets)
 {
     const std::string path = WriteFile({upd::FileVersion::V1_00, {Firmware(1, "  Controller "), Firmware(2, "Logic")}});
     EXPECT_EQ(Run({"--check", path}), 0);
-    EXPECT_EQ(m_stdout, "Version: V1.00\n1: Controller\n2: Logic\n");
+    // 13 bytes on the line each: the selection, its answer, one block and its answer.
+    EXPECT_EQ(m_stdout, "Version: V1.00\n"
+                        "1: Controller, stored 8 bytes, estimated 0.0 s at 57600 baud\n"
+                        "2: Logic, stored 8 bytes, estimated 0.0 s at 57600 baud\n");
 }
 
 TEST_F(UpdateCliTest, FailedCheckPrintsTheMessageAndExits2)
@@ -111,7 +114,7 @@ TEST_F(UpdateCliTest, ListDescribesEveryRecordAndRefusesAMalformedBody)
     const std::string listing = m_folder.Path() + "/listing.txt";
     EXPECT_EQ(Run({"--list", path, "--out", listing}), 0);
     EXPECT_NE(m_stdout.find("Record 1: target 01, flags 0001, type FEFF (firmware), stored 9 bytes, unpacked 8 bytes, "
-                            "1 block\n"),
+                            "1 block, estimated 0.0 s at 57600 baud\n"),
               std::string::npos)
         << m_stdout;
 
