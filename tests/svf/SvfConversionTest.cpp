@@ -148,6 +148,8 @@ const SRefusal REFUSALS[] = {
      "line 1: RUNTEST: the run state must be IDLE, DRPAUSE, IRPAUSE or RESET: DRSHIFT"},
     {"WaitTooLongForTheStream", "RUNTEST 3000 SEC;", "line 1: a wait longer than 2147483647 microseconds cannot be played"},
     {"SirTooLong", "SIR 56001 TDI (0);", "line 1: SIR of 56001 bits is longer than XSIR2 can shift (56000)"},
+    {"HeaderMakesSirTooLong", "HIR 56000 TDI (0);\nSIR 1 TDI (1);",
+     "line 2: SIR of 56001 bits is longer than XSIR2 can shift (56000)"},
     {"SplitPieceComparedInPart", "SDR 56001 TDI (0) TDO (0) MASK (FFFE);",
      "line 1: SDR of 56001 bits must be split, and a piece is compared in part only"},
     {"ValueWiderThanTheLength", "SDR 8 TDI (100);", "line 1: TDI has more bits than the length 8"},
