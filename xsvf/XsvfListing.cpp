@@ -54,16 +54,19 @@ public:
         if (n < 0)
             return std::nullopt;
         static const char digits[] = "0123456789abcdef";
-        std::string text = "0x";
-        text.reserve(2 + 2 * static_cast<size_t>(n));
+        std::string text(2 + 2 * static_cast<size_t>(n), '0');
+        text[1] = 'x';
+        char* out = text.data() + 2;
         for (long i = 0; i < n; ++i) {
-            const auto byte = Byte();
-            if (!byte)
+            uint8_t byte = 0;
+            if (m_ended || !m_source(byte)) {
+                m_ended = true;
                 return std::nullopt;
-            text.push_back(digits[*byte >> 4]);
-            text.push_back(digits[*byte & 0x0F]);
+            }
+            *out++ = digits[byte >> 4];
+            *out++ = digits[byte & 0x0F];
             if (ones != nullptr)
-                *ones += std::popcount(*byte);
+                *ones += std::popcount(byte);
         }
         return text;
     }

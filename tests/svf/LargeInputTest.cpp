@@ -4,6 +4,7 @@
 // terabytes of address space) the limits cannot apply, so the tests skip.
 
 #include "ChildProcess.h"
+#include "Devsim.h"
 #include "LargeInputs.h"
 #include "SvfToXsvf.h"
 #include "UpdateFileFixture.h"
@@ -12,9 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -143,6 +148,51 @@ TEST_F(LargeInputTest, ListsAHugeCommentInPiecesWithinTheMemoryLimit)
     ASSERT_EQ(Run("update-cli", {"--list", upd}, LISTING_LIMIT), 0) << m_stderr;
     const std::string line = "1: XCOMMENT \"" + comment + "\"\n2: XCOMPLETE\n";
     EXPECT_NE(m_stdout.find(line), std::string::npos);
+}
+
+// The trace grows about thirteen times faster than the stream; on a disk
+// that is full the run goes on as if nothing happened (the trace keeps what
+// fitted). A small tmpfs is the full disk; where mounting is not permitted
+// the test skips.
+TEST_F(LargeInputTest, TraceOnAFullDiskDoesNotStopTheRun)
+{
+    constexpr size_t DISK_BYTES = 16 * 1024;
+    const std::string disk = m_folder.Path() + "/disk";
+    ASSERT_EQ(mkdir(disk.c_str(), 0755), 0);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, ("size=" + std::to_string(DISK_BYTES)).c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    char previous[4096] = {};
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(disk.c_str()), 0);  // update-cli writes its trace into its current folder
+
+    CXsvfWriter writer;
+    writer.Repeat(0).SdrSize(32).TdoMask(0);
+    for (uint32_t i = 0; i < 2000; ++i)
+        writer.Sir(8, {static_cast<uint8_t>(i)}).Sdr(i);
+    writer.Complete();
+    upd::SUpdateFile file;
+    upd::SUpdateTarget target;
+    target.type = upd::TYPE_XSVF;
+    target.name = "Logic";
+    target.data = writer.Stream();
+    file.targets.push_back(target);
+    const std::vector<uint8_t> bytes = upd::WriteUpdateFile(file);
+    const std::string upd = m_folder.Write("trace.upd", std::string(bytes.begin(), bytes.end()));
+    CDevsim device(SDevsimConfig{});
+    device.Start();
+    const int status = Run("update-cli", {"--quiet", "--port", device.SlavePath(), upd}, 0);
+
+    EXPECT_EQ(chdir(previous), 0);
+    const std::string trace = disk + "/xsvf_debug.txt";
+    const bool traced = std::filesystem::exists(trace);
+    const uintmax_t traceBytes = traced ? std::filesystem::file_size(trace) : 0;
+    EXPECT_EQ(umount2(disk.c_str(), MNT_DETACH), 0) << std::strerror(errno);
+    EXPECT_EQ(status, 0) << m_stdout << m_stderr;
+    EXPECT_NE(m_stdout.find("1 of 1 targets updated successfully."), std::string::npos) << m_stdout;
+    EXPECT_TRUE(traced);
+    EXPECT_GT(traceBytes, 0u);
+    EXPECT_LE(traceBytes, DISK_BYTES) << traceBytes;
+    EXPECT_GT(traceBytes, DISK_BYTES / 2) << "the trace must have filled the disk";
 }
 
 }  // namespace
