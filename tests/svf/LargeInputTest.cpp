@@ -62,6 +62,19 @@ protected:
         return status;
     }
 
+    // An update file with one XSVF target holding `stream`.
+    std::string WriteXsvfUpdateFile(const std::string& name, const Bytes& stream) const
+    {
+        upd::SUpdateFile file;
+        upd::SUpdateTarget target;
+        target.type = upd::TYPE_XSVF;
+        target.name = "Logic";
+        target.data = stream;
+        file.targets.push_back(target);
+        const std::vector<uint8_t> bytes = upd::WriteUpdateFile(file);
+        return m_folder.Write(name, std::string(bytes.begin(), bytes.end()));
+    }
+
     // The files in the folder besides `keep` (a temporary file left behind shows up here).
     std::vector<std::string> Leftovers(const std::vector<std::string>& keep) const
     {
@@ -136,14 +149,7 @@ TEST_F(LargeInputTest, ListsAHugeCommentInPiecesWithinTheMemoryLimit)
     const std::string comment(48 * MiB, 'c');
     CXsvfWriter writer;
     writer.Comment(comment).Complete();
-    upd::SUpdateFile file;
-    upd::SUpdateTarget target;
-    target.type = upd::TYPE_XSVF;
-    target.name = "comment";
-    target.data = writer.Stream();
-    file.targets.push_back(target);
-    const std::vector<uint8_t> bytes = upd::WriteUpdateFile(file);
-    const std::string upd = m_folder.Write("comment.upd", std::string(bytes.begin(), bytes.end()));
+    const std::string upd = WriteXsvfUpdateFile("comment.upd", writer.Stream());
 
     ASSERT_EQ(Run("update-cli", {"--list", upd}, LISTING_LIMIT), 0) << m_stderr;
     const std::string line = "1: XCOMMENT \"" + comment + "\"\n2: XCOMPLETE\n";
@@ -170,14 +176,7 @@ TEST_F(LargeInputTest, TraceOnAFullDiskDoesNotStopTheRun)
     for (uint32_t i = 0; i < 2000; ++i)
         writer.Sir(8, {static_cast<uint8_t>(i)}).Sdr(i);
     writer.Complete();
-    upd::SUpdateFile file;
-    upd::SUpdateTarget target;
-    target.type = upd::TYPE_XSVF;
-    target.name = "Logic";
-    target.data = writer.Stream();
-    file.targets.push_back(target);
-    const std::vector<uint8_t> bytes = upd::WriteUpdateFile(file);
-    const std::string upd = m_folder.Write("trace.upd", std::string(bytes.begin(), bytes.end()));
+    const std::string upd = WriteXsvfUpdateFile("trace.upd", writer.Stream());
     CDevsim device(SDevsimConfig{});
     device.Start();
     const int status = Run("update-cli", {"--quiet", "--port", device.SlavePath(), upd}, 0);
