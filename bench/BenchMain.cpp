@@ -175,9 +175,11 @@ int main(int argc, char** argv)
             std::vector<SRunFigures> runs;
             for (unsigned i = 1; i <= o.runs; ++i) {
                 runs.push_back(runner.Run(w, i));
-                std::fprintf(stderr, "%s run %u: wall %.3f s, limit %.3f s, ratio %.4f, turnaround median %.3f ms\n",
+                std::fprintf(stderr,
+                             "%s run %u: wall %.3f s, limit %.3f s, ratio %.4f, turnaround median %.3f ms"
+                             " (floor %.3f ms)\n",
                              w.name.c_str(), i, runs.back().wallSeconds, runs.back().limitSeconds,
-                             runs.back().ratio, runs.back().turnMedianMs);
+                             runs.back().ratio, runs.back().turnMedianMs, runs.back().floorMedianMs);
             }
             summaries.push_back(Summarise(w.name, w.description, runs));
         }
