@@ -1,11 +1,13 @@
 #include "SvfReader.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <sstream>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -26,6 +28,15 @@ public:
     explicit CCharSource(std::istream& in) : m_in(in), m_buffer(64 * 1024) {}
 
     int Get() { return m_pos < m_end || Fill() ? static_cast<unsigned char>(m_buffer[m_pos++]) : EOF; }
+    // The characters buffered now (empty at the end of the text); Skip
+    // consumes some of them.
+    std::string_view Chunk()
+    {
+        if (m_pos == m_end && !Fill())
+            return {};
+        return std::string_view(m_buffer.data() + m_pos, m_end - m_pos);
+    }
+    void Skip(size_t n) { m_pos += n; }
     int Peek() { return m_pos < m_end || Fill() ? static_cast<unsigned char>(m_buffer[m_pos]) : EOF; }
     uint64_t Consumed() const { return m_before + m_pos; }
 
@@ -46,7 +57,7 @@ private:
     uint64_t m_before = 0;
 };
 
-char Upper(int c) { return static_cast<char>(std::toupper(c)); }
+char Upper(int c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c); }
 bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
 // Splits the text into statements ended by ';', one at a time. Comments run
@@ -83,16 +94,24 @@ void CStatementSplitter::Value(SStatement& statement)
         statement.line = m_line;
     const int start = m_line;
     SToken token{std::string(), true};
+    // A value can be megabytes of digits: taken a buffer at a time.
     for (;;) {
-        const int c = m_source.Get();
-        if (c == EOF)
+        const std::string_view chunk = m_source.Chunk();
+        if (chunk.empty())
             throw CSvfError(start, "a value in parentheses is not closed");
-        if (c == ')')
+        const size_t close = chunk.find(')');
+        const std::string_view part = chunk.substr(0, close);
+        for (const char c : part) {
+            if (c == '\n')
+                ++m_line;
+            else if (m_keepValues && !IsSpace(static_cast<unsigned char>(c)))
+                token.text.push_back(Upper(static_cast<unsigned char>(c)));
+        }
+        if (close != std::string_view::npos) {
+            m_source.Skip(close + 1);
             break;
-        if (c == '\n')
-            ++m_line;
-        else if (m_keepValues && !IsSpace(c))
-            token.text.push_back(Upper(c));
+        }
+        m_source.Skip(chunk.size());
     }
     statement.tokens.push_back(std::move(token));
 }
@@ -152,13 +171,19 @@ bool ParseState(const std::string& word, ESvfState& state)
 
 // A value for `bits` bits from hex digits: missing leading digits are zero,
 // surplus leading bits must be zero.
+// The value of an upper-case hex digit, or -1.
 int HexValue(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    static const auto TABLE = [] {
+        std::array<int8_t, 256> table{};
+        table.fill(-1);
+        for (int d = 0; d < 10; ++d)
+            table['0' + d] = static_cast<int8_t>(d);
+        for (int d = 0; d < 6; ++d)
+            table['A' + d] = static_cast<int8_t>(10 + d);
+        return table;
+    }();
+    return TABLE[static_cast<unsigned char>(c)];
 }
 
 SvfBits ParseHex(const std::string& digits, int bits, int line, const char* what)
