@@ -1,6 +1,7 @@
 #include "ReplacementFile.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +15,20 @@ std::string Failed(const char* operation, const std::string& path)
     return std::string(operation) + " " + path + ": " + std::strerror(errno);
 }
 
+// A destination that is a symbolic link stays one: its target is replaced.
+std::string FollowLink(const std::string& path)
+{
+    struct stat st{};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr)
+        return path;  // a dangling link is replaced itself
+    std::string target = resolved;
+    std::free(resolved);
+    return target;
+}
+
 }  // namespace
 
 CReplacementFile::CReplacementFile(std::string destination) : m_destination(std::move(destination)) {}
@@ -25,6 +40,7 @@ CReplacementFile::~CReplacementFile()
 
 bool CReplacementFile::Open(std::string& error)
 {
+    m_destination = FollowLink(m_destination);
     m_temporary = m_destination + ".XXXXXX";
     const int fd = mkstemp(m_temporary.data());
     if (fd < 0) {

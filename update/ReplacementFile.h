@@ -2,7 +2,8 @@
 // A file that replaces another only when it is complete: written beside its
 // destination under a temporary name and renamed over it by Commit(). Until
 // then the destination stays as it was; a replacement dropped without
-// Commit() (an error half-way, an exception) is removed again.
+// Commit() (an error half-way, an exception) is removed again. A destination
+// that is a symbolic link stays one: the file it points to is replaced.
 
 #include <cstddef>
 #include <cstdio>

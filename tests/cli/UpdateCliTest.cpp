@@ -145,12 +145,15 @@ TEST_F(UpdateCliTest, ListingFileIsReplacedOnlyByACompleteListing)
         EXPECT_EQ(ReadFile(path), original);
         EXPECT_EQ(ReadFile(important), "keep me\n");
     }
-    EXPECT_EQ(Run({"--list", path, "--out", important}), 0) << m_stderr;
+    // Through a link the file it points to is replaced; the link stays.
+    ASSERT_EQ(symlink("important.txt", (folder + "/listing-link.txt").c_str()), 0);
+    EXPECT_EQ(Run({"--list", path, "--out", folder + "/listing-link.txt"}), 0) << m_stderr;
     EXPECT_EQ(ReadFile(important), m_stdout);
+    EXPECT_TRUE(std::filesystem::is_symlink(folder + "/listing-link.txt"));
     size_t files = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
         ++files;
-    EXPECT_EQ(files, 5u) << "a temporary listing file was left behind";
+    EXPECT_EQ(files, 6u) << "a temporary listing file was left behind";
 }
 
 TEST_F(UpdateCliTest, TargetNamesAreShownWithoutTheirControlCharacters)
