@@ -81,10 +81,20 @@ private:
     std::string m_word;
 };
 
+// What a statement may hold, so that a malformed file cannot make memory
+// grow with its size: far more than any real statement (a STATE path has
+// at most a few dozen words, a value at most 16777215 bits).
+constexpr size_t MAX_TOKENS = 4096;
+constexpr size_t MAX_WORD = 4096;
+constexpr size_t MAX_DIGITS = (0xFFFFFF + 3) / 4;
+
 void CStatementSplitter::EndWord(SStatement& statement)
 {
-    if (!m_word.empty())
-        statement.tokens.push_back({m_word, false});
+    if (m_word.empty())
+        return;
+    if (statement.tokens.size() >= MAX_TOKENS)
+        throw CSvfError(statement.line, "a statement of more than " + std::to_string(MAX_TOKENS) + " words");
+    statement.tokens.push_back({m_word, false});
     m_word.clear();
 }
 
@@ -94,6 +104,7 @@ void CStatementSplitter::Value(SStatement& statement)
         statement.line = m_line;
     const int start = m_line;
     SToken token{std::string(), true};
+    bool onlyZeros = false;  // zeros seen before any other digit
     // A value can be megabytes of digits: taken a buffer at a time.
     for (;;) {
         const std::string_view chunk = m_source.Chunk();
@@ -104,11 +115,17 @@ void CStatementSplitter::Value(SStatement& statement)
         for (const char c : part) {
             if (c == '\n')
                 ++m_line;
-            else if (m_keepValues && !IsSpace(static_cast<unsigned char>(c)))
-                token.text.push_back(Upper(static_cast<unsigned char>(c)));
+            else if (m_keepValues && !IsSpace(static_cast<unsigned char>(c)) && !(c == '0' && token.text.empty()))
+                token.text.push_back(Upper(static_cast<unsigned char>(c)));  // leading zeros add nothing
+            else if (c == '0')
+                onlyZeros = true;
         }
+        if (token.text.size() > MAX_DIGITS)
+            throw CSvfError(start, "a value of more than " + std::to_string(0xFFFFFF) + " bits");
         if (close != std::string_view::npos) {
             m_source.Skip(close + 1);
+            if (onlyZeros && token.text.empty())
+                token.text.push_back('0');
             break;
         }
         m_source.Skip(chunk.size());
@@ -144,6 +161,8 @@ bool CStatementSplitter::Next(SStatement& statement)
         } else {
             if (statement.tokens.empty() && m_word.empty())
                 statement.line = m_line;
+            if (m_word.size() >= MAX_WORD)
+                throw CSvfError(statement.line, "a word of more than " + std::to_string(MAX_WORD) + " characters");
             m_word.push_back(Upper(c));
         }
     }
