@@ -134,6 +134,14 @@ TEST_P(SvfRefusalTest, NamesTheLine)
     }
 }
 
+std::string Repeated(const std::string& piece, size_t times)
+{
+    std::string text;
+    for (size_t i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
 const SRefusal REFUSALS[] = {
     {"Pio", "STATE IDLE;\nPIO (HL);", "line 2: PIO is not supported"},
     {"PioMap", "PIOMAP (IN A);", "line 1: PIOMAP is not supported"},
@@ -159,6 +167,11 @@ const SRefusal REFUSALS[] = {
     {"UnclosedValue", "SDR 8 TDI (1;\n", "line 1: a value in parentheses is not closed"},
     {"NotHex", "SDR 8 TDI (G1);", "line 1: TDI is not hexadecimal"},
     {"UnknownKeyword", "SDR 8 TDX (1);", "line 1: SDR: unexpected TDX"},
+    // Bounds that keep a malformed file from making memory grow with its size.
+    {"EndlessValue", "SDR 8 TDI (" + Repeated("F", 4 * 1024 * 1024 + 1) + ");",
+     "line 1: a value of more than 16777215 bits"},
+    {"EndlessStatement", "STATE" + Repeated(" IDLE", 4097) + ";",
+     "line 1: a statement of more than 4096 words"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Statements, SvfRefusalTest, ::testing::ValuesIn(REFUSALS),
