@@ -2,11 +2,13 @@
 // construct, and the refusals with the line they name.
 
 #include "SvfToXsvf.h"
+#include "XsvfSizeCheck.h"
 #include "XsvfWriter.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
 
 namespace {
 
@@ -176,5 +178,39 @@ const SRefusal REFUSALS[] = {
 
 INSTANTIATE_TEST_SUITE_P(Statements, SvfRefusalTest, ::testing::ValuesIn(REFUSALS),
                          [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// The first pass names the statement that makes the stream too large: the
+// header or trailer whose sticky length dominates the scan, else the scan.
+struct SSizeRefusal {
+    const char* svf;
+    const char* message;
+};
+
+TEST(XsvfSizeCheck, NamesTheStatementThatMakesTheStreamTooLarge)
+{
+    const SSizeRefusal cases[] = {
+        {"HDR 64 TDI (0);\nTDR 200 TDI (0);\nSDR 1 TDI (1);",
+         "line 2: TDR 200 makes every scan so long that the XSVF stream would exceed 100 bytes (at line 3)"},
+        {"HIR 300 TDI (0);\nSIR 8 TDI (1);", "line 1: HIR 300 makes every scan so long that the XSVF stream would "
+                                             "exceed 100 bytes (at line 2)"},
+        {"HDR 8 TDI (0);\nSDR 400 TDI (0);", "line 2: the XSVF stream would exceed 100 bytes, more than an update "
+                                             "file holds"},
+    };
+    for (const SSizeRefusal& c : cases) {
+        std::istringstream in(c.svf);
+        try {
+            CheckXsvfSize(in, 100);
+            ADD_FAILURE() << "accepted: " << c.svf;
+        } catch (const CSvfError& error) {
+            EXPECT_EQ(std::string(error.what()), c.message);
+        }
+        std::istringstream small("HDR 64 TDI (0);\nSDR 8 TDI (1);");
+        EXPECT_NO_THROW(CheckXsvfSize(small, 100));
+    }
+}
 
 }  // namespace
