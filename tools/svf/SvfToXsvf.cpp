@@ -1,7 +1,7 @@
 #include "SvfToXsvf.h"
-#include "XsvfSizeCheck.h"
 
 #include "XsvfInfo.h"
+#include "XsvfSizeCheck.h"
 #include "XsvfWriter.h"
 
 #include <algorithm>
@@ -13,16 +13,6 @@
 namespace {
 
 constexpr size_t MAX_SCAN_BITS = static_cast<size_t>(MAX_SHIFT_BITS);
-
-Bytes ToBuffer(const SvfBits& bits, size_t from, size_t count)
-{
-    return bits.ToBuffer(from, count);
-}
-
-bool AllOf(const SvfBits& bits, size_t from, size_t count, bool value)
-{
-    return bits.All(from, count, value);
-}
 
 class CConverter {
 public:
@@ -224,7 +214,7 @@ void CConverter::InstructionScan(const SSvfScan& scan, uint32_t wait)
     }
     SetEndState(true, scan.endState);
     SetRunTest(wait);
-    const Bytes tdi = ToBuffer(scan.tdi, 0, bits);
+    const Bytes tdi = scan.tdi.ToBuffer(0, bits);
     if (bits <= 0xFF)
         m_writer.Sir(static_cast<uint8_t>(bits), tdi);
     else
@@ -240,10 +230,10 @@ void CConverter::DataScan(const SSvfScan& scan, uint32_t wait)
     SetSdrSize(bits);
     SetEndState(false, scan.endState);
     SetRunTest(wait);
-    const Bytes tdi = ToBuffer(scan.tdi, 0, bits);
+    const Bytes tdi = scan.tdi.ToBuffer(0, bits);
     if (scan.Checked()) {
-        LoadMask(ToBuffer(scan.mask, 0, bits));
-        const Bytes expected = ToBuffer(scan.tdo, 0, bits);
+        LoadMask(scan.mask.ToBuffer(0, bits));
+        const Bytes expected = scan.tdo.ToBuffer(0, bits);
         if (m_expected == expected) {
             m_writer.Sdr(tdi);
         } else {
@@ -269,14 +259,14 @@ void CConverter::SplitDataScan(const SSvfScan& scan)
         const size_t count = std::min(MAX_SCAN_BITS, bits - from);
         const bool first = from == 0;
         const bool last = from + count == bits;
-        const bool checked = !AllOf(scan.mask, from, count, false);
-        if (checked && !AllOf(scan.mask, from, count, true))
+        const bool checked = !scan.mask.All(from, count, false);
+        if (checked && !scan.mask.All(from, count, true))
             throw CSvfError(scan.line, "SDR of " + std::to_string(bits) +
                                            " bits must be split, and a piece is compared in part only");
         SetSdrSize(count);
-        const Bytes tdi = ToBuffer(scan.tdi, from, count);
+        const Bytes tdi = scan.tdi.ToBuffer(from, count);
         if (checked) {
-            const Bytes expected = ToBuffer(scan.tdo, from, count);
+            const Bytes expected = scan.tdo.ToBuffer(from, count);
             first ? m_writer.SdrTdoB(tdi, expected) : last ? m_writer.SdrTdoE(tdi, expected)
                                                            : m_writer.SdrTdoC(tdi, expected);
             m_expected = expected;
