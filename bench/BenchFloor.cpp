@@ -11,6 +11,7 @@
 #include <pty.h>
 #include <stdexcept>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <termios.h>
@@ -184,9 +185,10 @@ SFloorFigures MeasureFloor(const std::vector<SExchangeSize>& all, unsigned baud,
     if (!failure.empty())
         kill(pid, SIGKILL);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
+    rusage usage{};
+    while (wait4(pid, &status, 0, &usage) < 0) {
         if (errno != EINTR)
-            ThrowErrno("waitpid(floor tool)");
+            ThrowErrno("wait4(floor tool)");
     }
     if (close(master) != 0)
         ThrowErrno("close(floor master)");
@@ -194,5 +196,7 @@ SFloorFigures MeasureFloor(const std::vector<SExchangeSize>& all, unsigned baud,
         throw std::runtime_error(failure);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error("floor: the minimal tool failed");
-    return {turns.size(), Median(turns), Percentile(turns, 95)};
+    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return {turns.size(), Median(turns), Percentile(turns, 95), sizes.empty() ? 0 : cpu / sizes.size() * 1e6};
 }

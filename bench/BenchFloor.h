@@ -27,6 +27,7 @@ struct SFloorFigures {
     size_t turnarounds = 0;
     double medianMs = 0;
     double p95Ms = 0;
+    double toolCpuMicroseconds = 0;  // CPU time of the minimal tool per exchange
 };
 
 // Replays the exchanges in order, as many as fit into `maxLineSeconds` of

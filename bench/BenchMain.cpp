@@ -177,9 +177,11 @@ int main(int argc, char** argv)
                 runs.push_back(runner.Run(w, i));
                 std::fprintf(stderr,
                              "%s run %u: wall %.3f s, limit %.3f s, ratio %.4f, turnaround median %.3f ms"
-                             " (floor %.3f ms)\n",
+                             " (floor %.3f ms), CPU per round trip %.1f us (floor's tool %.1f us)\n",
                              w.name.c_str(), i, runs.back().wallSeconds, runs.back().limitSeconds,
-                             runs.back().ratio, runs.back().turnMedianMs, runs.back().floorMedianMs);
+                             runs.back().ratio, runs.back().turnMedianMs, runs.back().floorMedianMs,
+                             runs.back().turnarounds ? runs.back().cpuSeconds / runs.back().turnarounds * 1e6 : 0,
+                             runs.back().floorToolCpuMicroseconds);
             }
             summaries.push_back(Summarise(w.name, w.description, runs));
         }

@@ -123,6 +123,7 @@ SRunFigures CBenchRunner::Run(const SWorkload& workload, unsigned runNumber)
     const SFloorFigures floor = MeasureFloor(ExchangeSizes(traffic, device.Exchanges()), LINE_BAUD, FLOOR_LINE_SECONDS);
     f.floorMedianMs = floor.medianMs;
     f.floorP95Ms = floor.p95Ms;
+    f.floorToolCpuMicroseconds = floor.toolCpuMicroseconds;
     // Against an SVF target the run also has to have shifted every scan the file asks for.
     const bool scansMatched = !workload.device.svfScans || device.SvfCheck().Passed();
     f.succeeded = child.status == 0 && device.SessionsEnded() == 1 && scansMatched;

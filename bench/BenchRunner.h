@@ -42,6 +42,7 @@ struct SRunFigures {
     // The floor of the turnaround for this run's exchanges (BenchFloor.h).
     double floorMedianMs = 0;
     double floorP95Ms = 0;
+    double floorToolCpuMicroseconds = 0;  // the minimal tool's CPU per exchange
 };
 
 class CBenchRunner {
