@@ -64,6 +64,9 @@ bool CReplacementFile::Open(std::string& error)
         Discard();
         return false;
     }
+    // Large outputs go out in large writes; without the buffer they still go out.
+    if (std::setvbuf(m_file, nullptr, _IOFBF, 1 << 20) != 0)
+        std::fprintf(stderr, "%s\n", Failed("setvbuf", m_temporary).c_str());
     return true;
 }
 
