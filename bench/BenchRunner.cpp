@@ -1,5 +1,7 @@
 #include "BenchRunner.h"
 
+#include "BenchFloor.h"
+
 #include "BenchSched.h"
 #include "BenchStats.h"
 #include "Devsim.h"
@@ -9,6 +11,9 @@
 #include <stdexcept>
 
 namespace {
+
+// Line time of the exchanges a floor replays: enough for stable percentiles.
+constexpr double FLOOR_LINE_SECONDS = 5.0;
 
 using std::chrono::duration;
 using Seconds = duration<double>;
@@ -141,6 +146,11 @@ SRunFigures CBenchRunner::Run(const SWorkload& workload, unsigned runNumber)
     f.recordSeconds = SumOfFigures(EndLine(child.output), "\"seconds\":%lf");
     f.estimateSeconds =
         SumOfFigures(RunChild(m_cliPath, {"--check", file}, m_workDir, RUN_TIMEOUT).output, "estimated %lf s");
+    // The floor right after the run, on the same machine under the same load.
+    const SFloorFigures floor = MeasureFloor(ExchangeSizes(traffic, device.Exchanges()), LINE_BAUD, FLOOR_LINE_SECONDS);
+    f.floorMedianMs = floor.medianMs;
+    f.floorP95Ms = floor.p95Ms;
+    f.floorToolCpuMicroseconds = floor.toolCpuMicroseconds;
     // Against an SVF target the run also has to have shifted every scan the file asks for.
     const bool scansMatched = !workload.device.svfScans || device.SvfCheck().Passed();
     f.succeeded = child.status == 0 && device.SessionsEnded() == 1 && scansMatched;

@@ -43,6 +43,10 @@ struct SRunFigures {
     // seconds the run's outcome gives its records (update-cli --json).
     double estimateSeconds = 0;
     double recordSeconds = 0;
+    // The floor of the turnaround for this run's exchanges (BenchFloor.h).
+    double floorMedianMs = 0;
+    double floorP95Ms = 0;
+    double floorToolCpuMicroseconds = 0;  // the minimal tool's CPU per exchange
 };
 
 class CBenchRunner {

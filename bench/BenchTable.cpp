@@ -12,6 +12,7 @@ constexpr double MAX_TURN_MEDIAN_MS = 0.2;
 constexpr double MAX_TURN_P95_MS = 1.0;
 constexpr double MAX_CPU_SHARE = 0.10;
 constexpr long MAX_RSS_KIB = 10 * 1024;
+constexpr double MAX_TURN_OVER_FLOOR = 1.3;
 // "About 2 ms" and "about 6 s": within a fifth.
 constexpr double WAKEUP_MS = 2.0;
 constexpr double GIVE_UP_S = 6.0;
@@ -36,6 +37,7 @@ double EstimateError(const SWorkloadSummary& w)
 {
     return w.recordSeconds > 0 ? w.estimateSeconds / w.recordSeconds - 1 : 0;
 }
+double OverFloor(double tool, double floor) { return floor > 0 ? tool / floor : 0; }
 
 bool About(double value, double target) { return value >= target * (1 - ABOUT) && value <= target * (1 + ABOUT); }
 
@@ -69,6 +71,8 @@ SWorkloadSummary Summarise(const std::string& name, const std::string& descripti
     s.cpuSeconds = Median(Column(runs, &SRunFigures::cpuSeconds));
     s.peakRssKiB = static_cast<long>(Maximum(Column(runs, &SRunFigures::peakRssKiB)));
     s.recordSeconds = Median(Column(runs, &SRunFigures::recordSeconds));
+    s.floorMedianMs = Median(Column(runs, &SRunFigures::floorMedianMs));
+    s.floorP95Ms = Median(Column(runs, &SRunFigures::floorP95Ms));
     if (!runs.empty()) {
         s.estimateSeconds = runs.front().estimateSeconds;
         s.lineBytes = runs.front().lineBytes;
@@ -105,6 +109,14 @@ int PrintReport(FILE* out, const std::vector<SWorkloadSummary>& workloads, const
     for (const SWorkloadSummary& w : workloads)
         std::fprintf(out, "| %s | %.2f | %.2f | %+.1f %% |\n", w.name.c_str(), w.estimateSeconds, w.recordSeconds,
                      100 * EstimateError(w));
+    std::fprintf(out, "\nTurnaround against the floor (a minimal request/answer exchange over a pseudo-terminal"
+                      " with the run's frame and answer sizes, paced the same way, measured after each run):\n\n"
+                      "| Workload | Floor ms median / p95 | Tool ms median / p95 | Tool / floor: median / p95 |\n"
+                      "|---|---|---|---|\n");
+    for (const SWorkloadSummary& w : workloads)
+        std::fprintf(out, "| %s | %.3f / %.3f | %.3f / %.3f | %.2f x / %.2f x |\n", w.name.c_str(), w.floorMedianMs,
+                     w.floorP95Ms, w.turnMedianMs, w.turnP95Ms, OverFloor(w.turnMedianMs, w.floorMedianMs),
+                     OverFloor(w.turnP95Ms, w.floorP95Ms));
     if (timing.measured) {
         std::fprintf(out, "\n| Silent device | Median | Target |\n|---|---|---|\n");
         std::fprintf(out, "| wake-up byte interval | %.2f ms | about %.0f ms |\n", timing.wakeupIntervalMs, WAKEUP_MS);
@@ -127,6 +139,7 @@ int PrintReport(FILE* out, const std::vector<SWorkloadSummary>& workloads, const
         const bool firmware = w.name == "firmware";
         check(w.name + (firmware ? ": estimate within 3 %" : ": estimate within 10 %"),
               std::abs(EstimateError(w)) <= (firmware ? MAX_FIRMWARE_ESTIMATE_ERROR : MAX_XSVF_ESTIMATE_ERROR));
+        check(w.name + ": turnaround median <= 1.3 x floor", OverFloor(w.turnMedianMs, w.floorMedianMs) <= MAX_TURN_OVER_FLOOR);
     }
     if (timing.measured) {
         check("wake-up interval about 2 ms", About(timing.wakeupIntervalMs, WAKEUP_MS));

@@ -21,14 +21,8 @@ constexpr uint64_t XSVF_TYPE_BYTES = 2;
 // The stream as the player reads it; nobody cancels, comments go nowhere.
 class CStreamHost final : public CXsvfHost {
 public:
-    explicit CStreamHost(const std::vector<uint8_t>& stream) : m_stream(stream) {}
-    bool ReadDataByte(uint8_t& out) override
-    {
-        if (m_next >= m_stream.size())
-            return false;
-        out = m_stream[m_next++];
-        return true;
-    }
+    explicit CStreamHost(const std::function<bool(uint8_t&)>& next) : m_next(next) {}
+    bool ReadDataByte(uint8_t& out) override { return m_next(out); }
     void UpdateProgress() override {}
     bool IsCancelRequested() const override { return false; }
     CComPort& ComPort() override { return m_port; }
@@ -36,8 +30,7 @@ public:
     void OnXsvfComment(const SXsvfCommentPiece&) override {}
 
 private:
-    const std::vector<uint8_t>& m_stream;
-    size_t m_next = 0;
+    const std::function<bool(uint8_t&)>& m_next;
     CComPort m_port;  // never opened: the link below carries the frames
 };
 
@@ -120,18 +113,35 @@ std::optional<SLineEstimate> EstimateFirmware(const std::vector<uint8_t>& blocks
     const int count = CountFirmwareBlocks(blocks);
     if (count < 0)
         return std::nullopt;
+    return EstimateFirmware(blocks.size(), static_cast<uint64_t>(count));
+}
+
+SLineEstimate EstimateFirmware(uint64_t dataBytes, uint64_t blocks)
+{
     SLineEstimate estimate;
-    estimate.roundTrips = 1 + static_cast<uint64_t>(count);
-    estimate.lineBytes = SELECT_BYTES + blocks.size() + estimate.roundTrips;
+    estimate.roundTrips = 1 + blocks;
+    estimate.lineBytes = SELECT_BYTES + dataBytes + estimate.roundTrips;
     return estimate;
 }
 
 std::optional<SLineEstimate> EstimateXsvf(const std::vector<uint8_t>& stream)
 {
+    size_t at = 0;
+    const std::function<bool(uint8_t&)> next = [&](uint8_t& byte) {
+        if (at >= stream.size())
+            return false;
+        byte = stream[at++];
+        return true;
+    };
+    return EstimateXsvf(next);
+}
+
+std::optional<SLineEstimate> EstimateXsvf(const std::function<bool(uint8_t&)>& next)
+{
     CScratchFolder folder;
     if (folder.Path().empty())
         return std::nullopt;
-    CStreamHost host(stream);
+    CStreamHost host(next);
     CCountingLink link;
     CJtagTransport transport;
     if (PlayXsvf(host, transport, link, folder.Path()) != XSVF_SUCCESS)

@@ -7,6 +7,7 @@
 // known and not counted.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -32,11 +33,16 @@ double LineSeconds(uint64_t bytes);
 // A firmware target: the selection (3 bytes, 1 answer), every block and its
 // answer. Nothing when the data are no blocks.
 std::optional<SLineEstimate> EstimateFirmware(const std::vector<uint8_t>& blocks);
+// The same from the data's size and its number of blocks, counted elsewhere.
+SLineEstimate EstimateFirmware(uint64_t dataBytes, uint64_t blocks);
 
 // An XSVF target: the selection with the type bytes (5 bytes, 2 answers),
 // then every frame and answer the player exchanges, and the waits of its
 // delay frames. Nothing when the stream does not play to its end.
 std::optional<SLineEstimate> EstimateXsvf(const std::vector<uint8_t>& stream);
+// The same from a stream read byte by byte (false at its end); the player
+// reads only up to XCOMPLETE.
+std::optional<SLineEstimate> EstimateXsvf(const std::function<bool(uint8_t&)>& next);
 
 // Either, by target type; nothing for a type that is not updated.
 std::optional<SLineEstimate> EstimateTarget(unsigned type, const std::vector<uint8_t>& data);

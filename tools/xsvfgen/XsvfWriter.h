@@ -59,6 +59,9 @@ public:
     CXsvfWriter& TdoMask(uint64_t mask) { return TdoMask(Value(mask, m_sdrBytes)); }
 
     const Bytes& Stream() const { return m_stream; }
+    // Drops the bytes written so far (a caller that passes them on as it
+    // goes); the XSDRSIZE and mask state stay.
+    void ClearStream() { m_stream.clear(); }
 
 private:
     CXsvfWriter& DataCommand(uint8_t command, const Bytes& data);
