@@ -109,6 +109,8 @@ TEST_F(DevsimRunTest, RunLocksWindowShowsProgressAndReportsOutcome)
         EXPECT_EQ(dlg.StatusLabel(row)->text().toStdString(), dlg.TargetRowText(row));
     }
     EXPECT_EQ(m_device->Images().size(), 3u);
+    EXPECT_EQ(dlg.LastOutcome().ending, ERunEnding::AllUpdated);
+    EXPECT_EQ(dlg.LastOutcome().targetsUpdated, 3);
 }
 
 TEST_F(DevsimRunTest, ConfirmedCancelEndsWithoutMessageBox)
@@ -126,6 +128,7 @@ TEST_F(DevsimRunTest, ConfirmedCancelEndsWithoutMessageBox)
     ASSERT_TRUE(WaitForIdle());
     EXPECT_TRUE(dlg.Messages().empty());
     EXPECT_EQ(MessageLine(dlg), "Update cancelled by user");
+    EXPECT_EQ(dlg.LastOutcome().ending, ERunEnding::Cancelled);
     for (int row = current; row < 3; ++row) {
         const std::string text = dlg.StatusLabel(row)->text().toStdString();
         EXPECT_NE(text.find("% cancelled"), std::string::npos) << row << ": " << text;
