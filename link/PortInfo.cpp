@@ -38,10 +38,19 @@ std::string ReadAttribute(const std::string& path)
     return line;
 }
 
-std::string LinkBaseName(const std::string& link)
+// The driver of the nearest device at or above the tty's device. Newer
+// kernels put generic serial-core devices ("port", "ctrl") between a UART's
+// tty and its driver; those say nothing to the user.
+std::string DriverOf(const std::string& classDir, const std::string& sysRoot)
 {
-    const std::string text = LinkText(link);
-    return text.substr(text.rfind('/') + 1);
+    const std::string root = CanonicalPath(sysRoot);
+    for (std::string dir = CanonicalPath(classDir + "/device"); dir.size() > root.size() && StartsWith(dir, root.c_str());
+         dir.erase(dir.rfind('/'))) {
+        const std::string driver = LinkText(dir + "/driver");
+        if (!driver.empty() && driver.find("/serial-base/") == std::string::npos)
+            return driver.substr(driver.rfind('/') + 1);
+    }
+    return {};
 }
 
 std::vector<std::string> DirectoryEntries(const std::string& dir)
@@ -135,7 +144,7 @@ SPortInfo ReadPort(const std::string& name, const std::string& classDir, const S
     SPortInfo port;
     port.name = name;
     port.device = places.devRoot + "/" + name;
-    port.driver = LinkBaseName(classDir + "/device/driver");
+    port.driver = DriverOf(classDir, places.sysRoot);
     ReadUsbAttributes(classDir, places.sysRoot, port);
     if (port.driver == LATENCY_TIMER_DRIVER)
         port.latencyTimerMs = ReadLatencyTimer(classDir);
@@ -230,4 +239,9 @@ std::string ComPortToolTip(unsigned number, const SPortPlaces& places)
     if (where != target.path || target.path != port->device)
         text += "\nvia " + where;
     return text;
+}
+
+std::string LatencyTimerFix(const SPortInfo& port)
+{
+    return "echo 1 | sudo tee /sys/bus/usb-serial/devices/" + port.name + "/latency_timer";
 }

@@ -50,5 +50,9 @@ std::string DescribeAdapter(const SPortInfo& port);
 // that nothing is there.
 std::string ComPortToolTip(unsigned number, const SPortPlaces& places);
 
+// The command that sets the adapter's latency timer to 1 ms until it is
+// plugged in again (the README shows the udev rule that makes it stay).
+std::string LatencyTimerFix(const SPortInfo& port);
+
 // The driver whose adapters have a latency timer in sysfs.
 constexpr char LATENCY_TIMER_DRIVER[] = "ftdi_sio";

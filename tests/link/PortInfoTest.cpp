@@ -23,7 +23,9 @@ protected:
         tree.AddUsbDevice("pci0/usb1/1-2", {{"idVendor", "1209"}, {"idProduct", "0001"},
                                             {"manufacturer", "Widget Works"}, {"product", "Board"}});
         tree.AddTty("ttyACM0", "pci0/usb1/1-2/1-2:1.0", "cdc_acm");
-        tree.AddTty("ttyS0", "platform/serial8250.0", "serial8250", {{"type", "4"}});
+        // Newer kernels: a serial-core "port" device between the tty and the UART's driver.
+        tree.AddTty("ttyS0", "platform/serial8250.0/serial8250:0.0", "serial-base/drivers/port", {{"type", "4"}});
+        tree.Link("sys/devices/platform/serial8250.0/driver", "../../bus/platform/drivers/serial8250");
         tree.AddTty("ttyS1", "platform/serial8250.1", "serial8250", {{"type", "0"}});
         tree.AddVirtualTty("tty0");
         tree.Link(BY_ID, "../../ttyUSB0");
