@@ -2,6 +2,7 @@
 
 #include "UpdateDlg.h"
 
+#include "PortOpenFailure.h"
 #include "StringTable.h"
 
 #include <QComboBox>
@@ -26,9 +27,11 @@ void CUpdateDlg::OnUpdateButton()
         return;
     }
     const int port = index + 1;
-    if (!OpenAndDrainPort(res::Format("\\\\.\\COM%d", port))) {
+    const std::string portName = res::Format("\\\\.\\COM%d", port);
+    if (!OpenAndDrainPort(portName)) {
         const std::string shortName = res::Format("COM%d", port);
-        ShowMessageBox(res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), shortName.c_str()));
+        ShowMessageBox(res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), shortName.c_str()) +
+                       ExplainPortOpenFailure(portName, m_comPort.LastErrno()));
         CloseUpdateFile();
         return;
     }

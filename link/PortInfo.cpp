@@ -229,14 +229,16 @@ std::string ComPortToolTip(unsigned number, const SPortPlaces& places)
 {
     const SPortTarget target = RoutePortName("Com" + std::to_string(number), places);
     const std::string where = ShownPortPath(target);
+    const std::string device = CanonicalPath(target.path);
     const std::optional<SPortInfo> port = FindSerialPort(target.path, places);
-    if (!port)
+    // A ttyS without a UART exists in /dev but leads nowhere.
+    if (device.empty() || (!port && target.route == EPortRoute::Default))
         return where + ": nothing there";
-    std::string text = port->device;
-    const std::string adapter = DescribeAdapter(*port);
+    std::string text = port ? port->device : device;
+    const std::string adapter = port ? DescribeAdapter(*port) : std::string();
     if (!adapter.empty())
         text += "\n" + adapter;
-    if (where != target.path || target.path != port->device)
+    if (where != target.path || target.path != text.substr(0, text.find('\n')))
         text += "\nvia " + where;
     return text;
 }
