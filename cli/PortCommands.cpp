@@ -30,20 +30,6 @@ std::string AccessText(const SPortInfo& port)
     return port.accessible ? "read/write" : "no access (group " + port.group + ")";
 }
 
-// Every folder of path that is missing, private to the user (the
-// configuration folder may hold more than port links).
-bool MakeFolders(const std::string& path, std::string& error)
-{
-    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-        const std::string folder = path.substr(0, slash);
-        if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-            error = "mkdir " + folder + ": " + std::strerror(errno);
-            return false;
-        }
-    }
-    return true;
-}
-
 // The name the link should hold: the by-id name survives re-plugging into
 // another socket and the order of plugging; the device as given otherwise.
 std::string LinkTargetFor(const std::string& device, const SPortPlaces& places)
@@ -150,7 +136,7 @@ int RunMapPort(const SCliOptions& options, const SPortPlaces& places)
             std::fprintf(stderr, "update-cli: %s: no such device\n", device.c_str());
             return EXIT_USAGE_OR_SETUP;
         }
-        if (!MakeFolders(places.userPortsDir, error) || !ReplaceLink(link, LinkTargetFor(device, places), error)) {
+        if (!MakePrivateFolders(places.userPortsDir, error) || !ReplaceLink(link, LinkTargetFor(device, places), error)) {
             std::fprintf(stderr, "update-cli: %s\n", error.c_str());
             return EXIT_USAGE_OR_SETUP;
         }

@@ -3,6 +3,8 @@
 #include "SysCalls.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <climits>
 #include <cstdlib>
 #include <pwd.h>
@@ -127,4 +129,20 @@ std::string UserConfigDirectory()
     if (home == nullptr || home[0] != '/')
         return {};
     return std::string(home) + "/.config/update/";
+}
+
+bool MakePrivateFolders(const std::string& path, std::string& error)
+{
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        const std::string folder = path.substr(0, slash);
+        if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+            error = "mkdir " + folder + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    if (path.size() > 1 && path.back() != '/' && mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = "mkdir " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }

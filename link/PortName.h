@@ -55,3 +55,7 @@ std::string ProgramDirectory();
 // when XDG_CONFIG_HOME is an absolute path, else $HOME/.config/update/ (HOME
 // from the password database when unset). Empty when neither is known.
 std::string UserConfigDirectory();
+
+// Creates every missing folder of path with mode 0700 (the user's
+// configuration is private). False with error set ("mkdir F: reason").
+bool MakePrivateFolders(const std::string& path, std::string& error);

@@ -13,7 +13,7 @@ namespace {
 
 TEST(PortToolTipsTest, NameWhereTheEntryLeadsWhenTheListOpens)
 {
-    CTempFolder folder;
+    CTempFolder folder;  // the user's folder of this test
     setenv("XDG_CONFIG_HOME", folder.Path().c_str(), 1);
     const std::string link = folder.Path() + "/update/ports/com6";
     std::filesystem::create_directories(folder.Path() + "/update/ports");
@@ -32,7 +32,6 @@ TEST(PortToolTipsTest, NameWhereTheEntryLeadsWhenTheListOpens)
     EXPECT_EQ(ports->itemData(5, Qt::ToolTipRole).toString().toStdString(),
               pty.SlavePath() + "\nvia " + link + " -> " + pty.SlavePath());
     ports->hidePopup();
-    unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace
