@@ -2,6 +2,7 @@
 
 #include "UpdateDlg.h"
 
+#include "LatencyWarning.h"
 #include "PortOpenFailure.h"
 #include "StringTable.h"
 
@@ -36,6 +37,10 @@ void CUpdateDlg::OnUpdateButton()
         return;
     }
     PrepareRun();
+    // Shown while the device is woken up; the run's own texts replace it.
+    const std::string latency = LatencyWarning(portName, CountRoundTrips(m_fileName));
+    if (!latency.empty())
+        SetMessage(Message() + " " + latency);
     UpdateData(false);
     SetRunControls(false);
     if (!LaunchWorker()) {

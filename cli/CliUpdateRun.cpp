@@ -1,5 +1,6 @@
 #include "CliUpdateRun.h"
 
+#include "LatencyWarning.h"
 #include "PortOpenFailure.h"
 #include "ProgressDisplay.h"
 #include "StringTable.h"
@@ -282,6 +283,9 @@ int RunUpdate(const SCliOptions& options)
                    ExplainPortOpenFailure(deviceName, run.m_comPort.LastErrno()));
         return EXIT_USAGE_OR_SETUP;
     }
+    const std::string latency = LatencyWarning(deviceName, CountRoundTrips(options.file));
+    if (!latency.empty())
+        PrintError(latency);
     run.PrepareRun();
     const sigset_t signals = BlockCancelSignals();
     if (!run.LaunchWorker()) {

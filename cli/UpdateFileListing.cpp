@@ -89,12 +89,7 @@ bool ListBody(CUpdateRunState& run, std::ostream& out)
             std::fprintf(stderr, "Error: record %d (target %02X): unreadable record header.\n", record, number);
             return false;
         }
-        run.m_targetFlags = flags;
-        run.m_targetType = type;
-        run.m_dataLength = length;
-        run.m_dataConsumed = 0;
-        run.m_runPending = 0;
-        run.m_dataEnd = false;
+        run.BeginRecordData(flags, type, length);
         std::vector<uint8_t> data;
         const bool known = type == TARGET_FIRMWARE || type == TARGET_XSVF;
         uint8_t byte = 0;
