@@ -38,7 +38,7 @@ void CUpdateDlg::OnUpdateButton()
     }
     PrepareRun();
     // Shown while the device is woken up; the run's own texts replace it.
-    const std::string latency = LatencyWarning(portName, CountRoundTrips(m_fileName));
+    const std::string latency = LatencyWarning(portName, m_fileName);
     if (!latency.empty())
         SetMessage(Message() + " " + latency);
     UpdateData(false);

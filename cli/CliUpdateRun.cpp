@@ -283,7 +283,7 @@ int RunUpdate(const SCliOptions& options)
                    ExplainPortOpenFailure(deviceName, run.m_comPort.LastErrno()));
         return EXIT_USAGE_OR_SETUP;
     }
-    const std::string latency = LatencyWarning(deviceName, CountRoundTrips(options.file));
+    const std::string latency = LatencyWarning(deviceName, options.file);
     if (!latency.empty())
         PrintError(latency);
     run.PrepareRun();

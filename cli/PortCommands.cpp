@@ -91,9 +91,12 @@ int RunListPorts(const SPortPlaces& places, std::FILE* out)
     const std::vector<SPortInfo> ports = ListSerialPorts(places);
     if (ports.empty())
         std::fprintf(out, "No serial devices found.\n");
-    size_t width = 0;
+    size_t width = std::string("DEVICE").size();
     for (const SPortInfo& port : ports)
         width = std::max(width, port.device.size());
+    if (!ports.empty())
+        std::fprintf(out, "%-*s  %-9s %-11s %-24s %s\n", static_cast<int>(width), "DEVICE", "COM", "DRIVER", "ACCESS",
+                     "ADAPTER");
     for (const SPortInfo& port : ports) {
         std::fprintf(out, "%-*s  %-9s %-11s %-24s %s\n", static_cast<int>(width), port.device.c_str(),
                      ComNames(port.comNumbers).c_str(), port.driver.c_str(), AccessText(port).c_str(),

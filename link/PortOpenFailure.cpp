@@ -9,6 +9,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,18 @@
 namespace {
 
 constexpr char MODEM_MANAGER[] = "ModemManager";
+
+// Listed in the group database: joined, though maybe not in this login.
+bool IsMemberOf(const std::string& user, const std::string& group)
+{
+    const struct group* entry = getgrnam(group.c_str());
+    if (entry == nullptr)
+        return false;
+    for (char** member = entry->gr_mem; *member != nullptr; ++member)
+        if (user == *member)
+            return true;
+    return false;
+}
 
 // Joining the group helps only where the group may read and write.
 std::string OctalMode(mode_t mode)
@@ -35,8 +48,12 @@ std::string PermissionAdvice(const std::string& shown, const std::string& device
     const std::string group = NodeGroup(device);
     if ((info.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP) || info.st_gid == 0)
         return text + " (mode " + OctalMode(info.st_mode) + ", group " + group + ").\n";
-    return text + "; the device belongs to group " + group + ": sudo usermod -aG " + group + " " +
-           CurrentUserName() + ", then log in again.\n";
+    const std::string user = CurrentUserName();
+    if (IsMemberOf(user, group))
+        return text + "; the device belongs to group " + group + ", which " + user +
+               " joined after this login: log in again.\n";
+    return text + "; the device belongs to group " + group + ": sudo usermod -aG " + group + " " + user +
+           ", then log in again.\n";
 }
 
 std::string ModemManagerAdvice(const std::optional<SPortInfo>& port)

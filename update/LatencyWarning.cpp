@@ -103,9 +103,11 @@ std::string LatencyWarning(const SPortInfo& port, std::optional<uint64_t> roundT
            ". Fix: " + LatencyTimerFix(port) + " (or a udev rule, see the README).";
 }
 
-std::string LatencyWarning(const std::string& portName, std::optional<uint64_t> roundTrips)
+std::string LatencyWarning(const std::string& portName, const std::string& fileName)
 {
     const SPortPlaces places = SPortPlaces::ForThisProcess();
     const std::optional<SPortInfo> port = FindSerialPort(ResolvePortName(portName, places), places);
-    return port ? LatencyWarning(*port, roundTrips) : std::string();
+    if (!port || LatencyWarning(*port, std::nullopt).empty())
+        return {};
+    return LatencyWarning(*port, CountRoundTrips(fileName));
 }

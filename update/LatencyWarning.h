@@ -20,5 +20,6 @@ std::optional<uint64_t> CountRoundTrips(const std::string& fileName);
 // with the time it costs roundTrips (when known) and the fix; empty for
 // every other port. Never writes sysfs.
 std::string LatencyWarning(const SPortInfo& port, std::optional<uint64_t> roundTrips);
-// The same for the port a name leads to.
-std::string LatencyWarning(const std::string& portName, std::optional<uint64_t> roundTrips);
+// The same for the port a name leads to and the update file of the run
+// (read through for its round trips only when there is something to warn).
+std::string LatencyWarning(const std::string& portName, const std::string& fileName);
