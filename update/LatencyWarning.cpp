@@ -1,13 +1,14 @@
 #include "LatencyWarning.h"
 
+#include "FirmwareBlockCounter.h"
 #include "StringTable.h"
 #include "UpdateFileReader.h"
 #include "UpdateRunState.h"
 #include "XsvfListing.h"
 
+#include <algorithm>
 #include <set>
-#include <sstream>
-#include <vector>
+#include <string_view>
 
 namespace {
 
@@ -21,30 +22,47 @@ bool SendsFrame(const std::string& command)
     return SENDING.count(command) != 0;
 }
 
-uint64_t XsvfFrames(const std::vector<uint8_t>& stream)
-{
-    // One command a line, "N: NAME args": the listing is the one reader of
-    // the command layout.
-    std::istringstream listing(ListXsvf(stream));
-    uint64_t frames = 0;
-    std::string line;
-    while (std::getline(listing, line)) {
-        const size_t colon = line.find(": ");
-        if (colon == std::string::npos || line.compare(0, 3, "-- ") == 0)
-            continue;
-        const size_t end = line.find(' ', colon + 2);
-        frames += SendsFrame(line.substr(colon + 2, end == std::string::npos ? end : end - colon - 2)) ? 1 : 0;
+// Reads the listing's text as it streams by and judges each line
+// ("N: NAME args") by its command name; only a line's head is kept, so a
+// long comment costs nothing.
+class CXsvfFrameCounter {
+public:
+    void Feed(std::string_view text)
+    {
+        for (char c : text) {
+            if (c == '\n') {
+                Judge();
+                m_head.clear();
+                m_judged = false;
+            } else if (!m_judged) {
+                m_head += c;
+                if (m_head.size() >= HEAD_CHARS)
+                    Judge();
+            }
+        }
     }
-    return frames;
-}
+    uint64_t Frames() const { return m_frames; }
 
-uint64_t FirmwareBlocks(const std::vector<uint8_t>& data)
-{
-    uint64_t blocks = 0;
-    for (size_t offset = 0; offset + 2 <= data.size(); ++blocks)
-        offset += 2 + ((size_t{data[offset]} << 8) | data[offset + 1]);
-    return blocks;
-}
+private:
+    // A line number and the longest command name fit well within this.
+    static constexpr size_t HEAD_CHARS = 40;
+
+    void Judge()
+    {
+        if (m_judged)
+            return;
+        m_judged = true;
+        const size_t colon = m_head.find(": ");
+        if (colon == std::string::npos || m_head.compare(0, 3, "-- ") == 0)
+            return;
+        const size_t end = m_head.find(' ', colon + 2);
+        m_frames += SendsFrame(m_head.substr(colon + 2, end == std::string::npos ? end : end - colon - 2)) ? 1 : 0;
+    }
+
+    std::string m_head;
+    bool m_judged = false;
+    uint64_t m_frames = 0;
+};
 
 }  // namespace
 
@@ -74,17 +92,23 @@ std::optional<uint64_t> CountRoundTrips(const std::string& fileName)
         }
         run.BeginRecordData(flags, type, length);
         ++trips;  // the selection
-        std::vector<uint8_t> data;
         uint8_t byte = 0;
-        const bool known = type == TARGET_FIRMWARE || type == TARGET_XSVF;
-        while (known && run.ReadDataByte(byte))
-            data.push_back(byte);
-        if (type == TARGET_FIRMWARE)
-            trips += FirmwareBlocks(data);
-        else if (type == TARGET_XSVF)
-            trips += 1 + XsvfFrames(data);
-        else if (!run.SkipTargetRest())
+        if (type == TARGET_FIRMWARE) {
+            CFirmwareBlockCounter blocks;
+            while (run.ReadDataByte(byte))
+                blocks.Add(byte);
+            trips += static_cast<uint64_t>(std::max(blocks.Blocks(), 0));
+        } else if (type == TARGET_XSVF) {
+            // The listing is the one reader of the command layout.
+            CXsvfFrameCounter frames;
+            ListXsvf([&run](uint8_t& next) { return run.ReadDataByte(next); },
+                     [&frames](std::string_view text) { frames.Feed(text); });
+            while (run.ReadDataByte(byte)) {  // what a listing that stopped early left
+            }
+            trips += 1 + frames.Frames();
+        } else if (!run.SkipTargetRest()) {
             break;
+        }
     }
     run.CloseUpdateFile();
     return trips;

@@ -48,8 +48,17 @@ TEST(LatencyWarningTest, CountsSelectionsBlocksAndFrameSendingXsvfCommands)
     logic.number = 2;
     logic.name = "Logic";
     logic.type = upd::TYPE_XSVF;
-    // XSIR, XSDR and XSTATE send frames; XSDRSIZE, XRUNTEST and XCOMPLETE do not.
-    logic.data = CXsvfBuilder().SdrSize(8).Sir(8, {0x01}).RunTest(0).Sdr({0x00}).State(1).Complete().Stream();
+    // XSIR, XSDR and XSTATE send frames; XSDRSIZE, XRUNTEST, a comment (long
+    // enough to reach the listing in pieces) and XCOMPLETE do not.
+    logic.data = CXsvfBuilder()
+                     .SdrSize(8)
+                     .Sir(8, {0x01})
+                     .Comment(std::string(5000, 'c'))
+                     .RunTest(0)
+                     .Sdr({0x00})
+                     .State(1)
+                     .Complete()
+                     .Stream();
     const std::string path = folder.Write("two.upd", upd::WriteUpdateFile({upd::FileVersion::V1_01, {firmware, logic}}));
     // start and end, selection + 3 blocks, selection + type + 3 frames
     EXPECT_EQ(CountRoundTrips(path), std::optional<uint64_t>(2 + 4 + 5));
