@@ -105,6 +105,7 @@ bool CComPort::Open(const std::string& name, unsigned baudRate, unsigned timeout
         return false;
     const std::optional<speed_t> speed = SpeedFor(baudRate);
     if (!speed) {
+        m_lastErrno = EINVAL;
         m_lastError = "open: unsupported baud rate " + std::to_string(baudRate);
         return false;
     }
