@@ -2,6 +2,8 @@
 
 #include "UpdateDlg.h"
 
+#include "LatencyWarning.h"
+#include "PortOpenFailure.h"
 #include "StringTable.h"
 
 #include <QApplication>
@@ -29,6 +31,10 @@ void CUpdateDlg::OnUpdateButton()
             ShowMessageBox(m_lastOutcome.message);
         return;
     }
+    // Shown while the device is woken up; the run's own texts replace it.
+    const std::string latency = LatencyWarning(port.deviceName, m_fileName);
+    if (!latency.empty())
+        SetMessage(Message() + " " + latency);
     UpdateData(false);
     SetRunControls(false);
     if (!StartRun()) {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-enum class CliMode { Update, Check, List, Help, Version };
+enum class CliMode { Update, Check, List, Help, Version, ListPorts, MapPort };
 
 struct SCliOptions {
     CliMode mode = CliMode::Update;
@@ -15,6 +15,10 @@ struct SCliOptions {
     bool json = false;                // --json: JSON Lines on standard output
     std::string logFile;              // --log FILE: one record appended per run
     std::string traceFile;            // --trace FILE: the XSVF trace instead of ./xsvf_debug.txt
+
+    bool portGiven = false;           // --port on the command line
+    std::string mapPortName;          // --map-port ComN DEVICE|-
+    std::string mapPortDevice;        // "-" removes the mapping
 };
 
 // Parses argv (the port's default from UPDATE_PORT); false with `error` set

@@ -3,10 +3,12 @@
 #include "CliSignals.h"
 #include "CommentQueue.h"
 #include "JsonRunView.h"
+#include "LatencyWarning.h"
+#include "OutputStream.h"
+#include "PortName.h"
+#include "PrintableText.h"
 #include "RunLog.h"
 #include "RunTiming.h"
-#include "OutputStream.h"
-#include "PrintableText.h"
 #include "ProgressDisplay.h"
 #include "StringTable.h"
 #include "UpdateRunState.h"
@@ -297,6 +299,13 @@ CUpdateRunState::SRunPort RunPortOf(const std::string& port)
     return {res::Format("\\\\.\\COM%d", number), res::Format("COM%d", number)};
 }
 
+// Without --port the user should see which device the default reaches.
+std::string DefaultPortLine(const std::string& port, const std::string& deviceName)
+{
+    const std::string where = ShownPortPath(RoutePortName(deviceName, SPortPlaces::ForThisProcess()));
+    return "Port " + port + ": " + where + "\n";
+}
+
 // The final rows and message are never dropped: they wait for the reader.
 void QueueOutcome(const CUpdateRunState& run, const SRunOutcome& outcome, COutputStream& out)
 {
@@ -344,7 +353,15 @@ int RunUpdate(const SCliOptions& options)
     if (!log.OpenError().empty())
         output.err.Queue(AsLine(log.OpenError()));
     const CUpdateRunState::SRunPort port = RunPortOf(options.port);
-    const bool started = run.PrepareRun(port) && run.StartRun();
+    if (!options.portGiven && !options.json)
+        output.out.Queue(DefaultPortLine(options.port, port.deviceName));
+    bool started = run.PrepareRun(port);
+    if (started) {
+        const std::string latency = LatencyWarning(port.deviceName, options.file);
+        if (!latency.empty())
+            output.err.Queue(AsLine(latency));
+        started = run.StartRun();
+    }
     log.SetPort(options.port, run.m_comPort.IsOpen() ? DeviceReached(port.deviceName) : std::string());
     SRunOutcome outcome;
     if (started) {

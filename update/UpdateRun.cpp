@@ -3,6 +3,7 @@
 
 #include "UpdateRunState.h"
 
+#include "PortOpenFailure.h"
 #include "StringTable.h"
 #include "UpdateThread.h"
 
@@ -58,7 +59,9 @@ bool CUpdateRunState::PrepareRun(const SRunPort& port)
         return false;
     }
     if (!OpenAndDrainPort(port.deviceName)) {
-        m_startFailure = res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), port.shortName.c_str());
+        // The message of the original, then why the port could not be opened.
+        m_startFailure = res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), port.shortName.c_str()) +
+                         ExplainPortOpenFailure(port.deviceName, m_comPort.LastErrno());
         CloseUpdateFile();
         return false;
     }
