@@ -1,4 +1,4 @@
-// The update tool's window program.
+// The update tool's window program: update [FILE].
 
 #include "UpdateApp.h"
 
@@ -8,6 +8,8 @@ int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     CUpdateApp updateApp;
+    if (!updateApp.ParseCommandLine(argc, argv))
+        return 2;
     updateApp.InitInstance();
     return 0;
 }
