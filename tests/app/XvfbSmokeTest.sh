@@ -23,33 +23,15 @@ for tool in Xvfb xwininfo xprop xdotool; do
   fi
 done
 
-# The main template's size in dialog units and the run display's row pitch.
-readonly dialog_du_width=341 dialog_du_height=222 row_pitch=25
-
+# shellcheck source=XvfbSession.sh
+source "$(dirname "$0")/XvfbSession.sh"
 work=$(mktemp -d)
-xvfb_pid=
-program_pid=
-cleanup() {
-  [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'end_session; rm -rf "$work"' EXIT
 
 fail() {
   echo "FAILED: $*"
   [ -s "$work/out.log" ] && { echo "the program printed:"; cat "$work/out.log"; }
   exit 1
-}
-
-# Polls a command every 0.1 s, for at most 10 s.
-wait_for() {
-  for _ in $(seq 100); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
 }
 
 # A copy in its own writable folder: the program keeps update.cfg beside
@@ -59,36 +41,16 @@ cp "$program" "$work/bin/update"
 mkdir -m 700 "$work/runtime"
 config=$work/bin/update.cfg
 
-# Xvfb picks a free display and writes its number to fd 3.
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  if ! kill -0 "$xvfb_pid" 2>/dev/null; then
-    cat "$work/xvfb.log"
-    echo "skipped: no X server could be started (Xvfb ended)"
-    exit 77
-  fi
-  sleep 0.1
-done
-[ -s "$work/display" ] || { echo "skipped: no X server could be started (Xvfb gave no display)"; exit 77; }
-export DISPLAY=":$(head -n1 "$work/display")"
+if ! start_xvfb; then
+  cat "$work/xvfb.log"
+  echo "skipped: no X server could be started"
+  exit 77
+fi
 
-main_window=
-main_window_shown() {
-  main_window=$(xdotool search --onlyvisible --name '^Update V1\.5$' 2>/dev/null | head -n1)
-  [ -n "$main_window" ]
-}
-
-start_program() {
-  (cd "$work" && exec env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" "$work/bin/update" "$@") \
-    >"$work/out.log" 2>&1 &
-  program_pid=$!
-  wait_for main_window_shown || fail "no window \"Update V1.5\" appeared"
+start_or_fail() {
+  start_program "$@" || fail "no window \"Update V1.5\" appeared"
   kill -0 "$program_pid" 2>/dev/null || fail "the program ended on its own"
 }
-
-program_ended() { ! kill -0 "$program_pid" 2>/dev/null; }
 
 # Waits for the program to end by itself; fails on a non-zero status.
 expect_program_end() {
@@ -98,25 +60,6 @@ expect_program_end() {
   program_pid=
   [ "$status" -eq 0 ] || fail "the program ended with status $status"
 }
-
-window_size() {
-  eval "$(xdotool getwindowgeometry --shell "$1")"
-  echo "$WIDTH $HEIGHT"
-}
-
-# Clicks at a point given in the template's dialog units.
-click_units() {
-  local x=$(($1 * base_width / dialog_du_width)) y=$(($2 * base_height / dialog_du_height))
-  xdotool mousemove --window "$main_window" "$x" "$y" click 1
-}
-
-# The program's other visible windows (dialogs, the open port list).
-other_window=
-other_window_shown() {
-  other_window=$(xdotool search --onlyvisible --class '^update$' 2>/dev/null | grep -vx "$main_window" | head -n1)
-  [ -n "$other_window" ]
-}
-other_window_gone() { ! other_window_shown; }
 
 check_setting() {
   local expected_file=$1 expected_port=$2
@@ -129,7 +72,7 @@ check_setting() {
 }
 
 # ---- 1: the window appears -------------------------------------------------
-start_program
+start_or_fail
 read -r base_width base_height < <(window_size "$main_window")
 echo "window $main_window on $DISPLAY, ${base_width}x${base_height}"
 
@@ -162,7 +105,7 @@ echo "typed name and Com3 remembered after \"Exit\""
 
 # ---- 4: update FILE --------------------------------------------------------
 "$mkupd" --sample "$work/sample.upd" >/dev/null
-start_program sample.upd
+start_or_fail sample.upd
 read -r width height < <(window_size "$main_window")
 [ "$height" -eq $((base_height + 2 * row_pitch)) ] ||
   fail "window height $height after \"update sample.upd\", expected $((base_height + 2 * row_pitch)) (two rows)"
