@@ -69,11 +69,12 @@ window_size() {
   echo "$WIDTH $HEIGHT"
 }
 
-# Clicks at a point of the main window given in the template's dialog units;
-# base_width and base_height are the window's size without target rows.
+# Clicks at a point of the main window given in the template's dialog units
+# (button 1 unless a third argument names another); base_width and
+# base_height are the window's size without target rows.
 click_units() {
   xdotool mousemove --window "$main_window" $(($1 * base_width / dialog_du_width)) \
-    $(($2 * base_height / dialog_du_height)) click 1
+    $(($2 * base_height / dialog_du_height)) click "${3:-1}"
 }
 
 # Clicks at a point of another dialog given in its template's units.

@@ -3,8 +3,8 @@
 # platform, used the way a user does: real pointer and key events from the
 # X server (xdotool, through the XTEST extension).
 #   1. The window "Update V1.5" appears and the program waits for the user.
-#   2. A click on "Browse..." opens a file dialog over the window; Escape
-#      closes it.
+#   2. The right button opens the window's menu; a click on "Browse..." opens
+#      a file dialog over the window; Escape closes either.
 #   3. A click into the file field and typing a name, a click on the port list
 #      and on its third entry, a click on "Exit": the program ends, and
 #      update.cfg beside it holds the typed name and Port=2.
@@ -76,6 +76,12 @@ start_or_fail
 read -r base_width base_height < <(window_size "$main_window")
 echo "window $main_window on $DISPLAY, ${base_width}x${base_height}"
 
+# The right button inside the "Update file" group box opens the window's menu.
+click_units 200 100 3
+wait_for other_window_shown || fail "no context menu on the right button"
+xdotool key Escape
+wait_for other_window_gone || fail "Escape did not close the context menu"
+
 # ---- 2: "Browse..." opens the file dialog ----------------------------------
 click_units 38 99
 wait_for other_window_shown || fail "no file dialog after a click on \"Browse...\""
@@ -84,6 +90,8 @@ xprop -id "$other_window" _NET_WM_WINDOW_TYPE | grep -q _NET_WM_WINDOW_TYPE_DIAL
 xprop -id "$other_window" WM_TRANSIENT_FOR | grep -qi "$(printf '0x%x' "$main_window")" ||
   fail "the file dialog does not belong to the main window"
 echo "file dialog \"$(xdotool getwindowname "$other_window")\" opened"
+# No window manager runs here to give a new dialog the input focus.
+xdotool windowfocus --sync "$other_window"
 xdotool key Escape
 wait_for other_window_gone || fail "Escape did not close the file dialog"
 
