@@ -95,6 +95,15 @@ inline QLineEdit* Edit(const CUpdateDlg& dlg, int id)
     return qobject_cast<QLineEdit*>(dlg.Control(id));
 }
 
+// The rows of the run display.
+inline int RowCount(const CUpdateDlg& dlg)
+{
+    int rows = 0;
+    while (rows < MAX_TARGETS && dlg.ProgressBar(rows) != nullptr)
+        ++rows;
+    return rows;
+}
+
 inline std::string MessageLine(const CUpdateDlg& dlg)
 {
     return Edit(dlg, res::IDC_MESSAGE)->text().toStdString();
