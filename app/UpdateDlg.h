@@ -31,11 +31,11 @@
 #include <string>
 
 class QComboBox;
-class QGroupBox;
-class QLabel;
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
+class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QMimeData;
 class QProgressBar;
