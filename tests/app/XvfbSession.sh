@@ -3,6 +3,8 @@
 # (xdotool, through the XTEST extension). Expects $work, a private folder
 # holding the program as bin/update and an empty runtime/ folder (mode 700).
 
+xvfb_session_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
 # The main template's size in dialog units and the run display's row pitch.
 readonly dialog_du_width=341 dialog_du_height=222 row_pitch=25
 
@@ -50,7 +52,9 @@ other_window_gone() { ! other_window_shown; }
 # $work/out.log; false when its window did not appear.
 program_pid=
 start_program() {
-  (cd "$work" && exec env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" "$work/bin/update" "$@") \
+  (cd "$work" && exec env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" \
+    LSAN_OPTIONS="suppressions=$xvfb_session_dir/XvfbLeaks.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}" \
+    "$work/bin/update" "$@") \
     >"$work/out.log" 2>&1 &
   program_pid=$!
   wait_for main_window_shown
