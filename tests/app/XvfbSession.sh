@@ -48,14 +48,26 @@ other_window_shown() {
 }
 other_window_gone() { ! other_window_shown; }
 
-# Starts bin/update ARGS... in $work with the xcb platform, output to
-# $work/out.log; false when its window did not appear.
+# The command that runs bin/update with the xcb platform. Sanitizer builds
+# ignore what happens inside the system's libraries (*.supp beside this file).
+program_command=()
+set_program_command() {
+  program_command=(env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime"
+    LSAN_OPTIONS="suppressions=$xvfb_session_dir/XvfbLeaks.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+    TSAN_OPTIONS="suppressions=$xvfb_session_dir/XvfbRaces.supp${TSAN_OPTIONS:+:$TSAN_OPTIONS}"
+    "$work/bin/update")
+}
+run_program() {
+  set_program_command
+  "${program_command[@]}" "$@"
+}
+
+# Starts the program in $work in the background, output to $work/out.log;
+# false when its window did not appear.
 program_pid=
 start_program() {
-  (cd "$work" && exec env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" \
-    LSAN_OPTIONS="suppressions=$xvfb_session_dir/XvfbLeaks.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}" \
-    "$work/bin/update" "$@") \
-    >"$work/out.log" 2>&1 &
+  set_program_command
+  (cd "$work" && exec "${program_command[@]}" "$@") >"$work/out.log" 2>&1 &
   program_pid=$!
   wait_for main_window_shown
 }

@@ -124,7 +124,7 @@ echo "update FILE: checked at start (two rows), remembered with the remembered p
 
 # More than one file is a usage error, not a silently ignored name.
 status=0
-QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" "$work/bin/update" a.upd b.upd 2>"$work/usage.log" || status=$?
+run_program a.upd b.upd 2>"$work/usage.log" || status=$?
 [ "$status" -eq 2 ] && grep -q "usage: .*update \[FILE\]" "$work/usage.log" ||
   fail "\"update a.upd b.upd\" ended with status $status: $(cat "$work/usage.log")"
 echo "two files: usage error"
