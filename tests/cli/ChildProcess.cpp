@@ -6,10 +6,12 @@
 #include <csignal>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-CChildProcess::CChildProcess(const std::string& program, const std::vector<std::string>& args)
+CChildProcess::CChildProcess(const std::string& program, const std::vector<std::string>& args,
+                             size_t addressSpaceLimit)
 {
     int out[2];
     int err[2];
@@ -33,6 +35,9 @@ CChildProcess::CChildProcess(const std::string& program, const std::vector<std::
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
+        const rlimit limit{addressSpaceLimit, addressSpaceLimit};
+        if (addressSpaceLimit != 0 && setrlimit(RLIMIT_AS, &limit) != 0)
+            _exit(126);
         execv(path.c_str(), argv.data());
         _exit(127);
     }

@@ -2,13 +2,15 @@
 // Runs a program of build/bin as a child process with its output captured,
 // for tests of the command-line programs.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 class CChildProcess {
 public:
-    // Starts `program` (a name in the test program's folder) with `args`.
-    CChildProcess(const std::string& program, const std::vector<std::string>& args);
+    // Starts `program` (a name in the test program's folder) with `args`;
+    // with `addressSpaceLimit` above 0 the child runs under that RLIMIT_AS.
+    CChildProcess(const std::string& program, const std::vector<std::string>& args, size_t addressSpaceLimit = 0);
     ~CChildProcess();
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
