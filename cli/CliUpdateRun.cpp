@@ -1,5 +1,7 @@
 #include "CliUpdateRun.h"
 
+#include "LatencyWarning.h"
+#include "PortOpenFailure.h"
 #include "ProgressDisplay.h"
 #include "StringTable.h"
 #include "UpdateRunState.h"
@@ -233,6 +235,14 @@ std::string PortDeviceName(const std::string& port, std::string& shortName)
     return res::Format("\\\\.\\COM%d", number);
 }
 
+// Without --port the user should see which device the default reaches.
+void PrintDefaultPort(const std::string& port, const std::string& deviceName)
+{
+    const std::string where = ShownPortPath(RoutePortName(deviceName, SPortPlaces::ForThisProcess()));
+    std::printf("Port %s: %s\n", port.c_str(), where.c_str());
+    std::fflush(stdout);
+}
+
 int ExitStatusOf(const CUpdateRunState& run, const CRunMonitor& monitor)
 {
     if (monitor.WakeupTimedOut())
@@ -265,11 +275,17 @@ int RunUpdate(const SCliOptions& options)
     }
     std::string shortName;
     const std::string deviceName = PortDeviceName(options.port, shortName);
+    if (!options.portGiven)
+        PrintDefaultPort(options.port, deviceName);
     if (!run.OpenAndDrainPort(deviceName)) {
         run.CloseUpdateFile();
-        PrintError(res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), shortName.c_str()));
+        PrintError(res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), shortName.c_str()) +
+                   ExplainPortOpenFailure(deviceName, run.m_comPort.LastErrno()));
         return EXIT_USAGE_OR_SETUP;
     }
+    const std::string latency = LatencyWarning(deviceName, options.file);
+    if (!latency.empty())
+        PrintError(latency);
     run.PrepareRun();
     const sigset_t signals = BlockCancelSignals();
     if (!run.LaunchWorker()) {

@@ -1,6 +1,7 @@
 #include "UpdateFileListing.h"
 
 #include "CliUpdateRun.h"
+#include "FirmwareBlockCounter.h"
 #include "PrintableText.h"
 #include "ProgressDisplay.h"
 #include "ReplacementFile.h"
@@ -51,43 +52,6 @@ const char* TypeName(unsigned type)
     }
 }
 
-// Firmware data are blocks of a 2-byte count and that many bytes; counts
-// the whole blocks as the bytes go by.
-class CFirmwareBlockCounter {
-public:
-    void Add(uint8_t byte)
-    {
-        if (m_header < 2) {
-            m_count = m_count << 8 | byte;
-            if (++m_header == 2)
-                BlockHeaderDone();
-            return;
-        }
-        if (--m_left == 0)
-            m_header = 0;
-    }
-    // The number of whole blocks, or -1 when the data do not divide into blocks.
-    int Blocks() const { return m_bad || m_header != 0 ? -1 : m_blocks; }
-
-private:
-    void BlockHeaderDone()
-    {
-        if (m_count > 998)
-            m_bad = true;
-        m_left = m_count;
-        m_count = 0;
-        ++m_blocks;
-        if (m_left == 0)
-            m_header = 0;
-    }
-
-    int m_header = 0;  // count bytes of the current block read so far
-    size_t m_count = 0;
-    size_t m_left = 0;
-    int m_blocks = 0;
-    bool m_bad = false;
-};
-
 std::string Hex(unsigned value, int digits)
 {
     return res::Format("%0*X", digits, value);
@@ -115,12 +79,7 @@ bool ListBody(CUpdateRunState& run, std::ostream& out)
             std::fprintf(stderr, "Error: record %d (target %02X): unreadable record header.\n", record, number);
             return false;
         }
-        run.m_targetFlags = flags;
-        run.m_targetType = type;
-        run.m_dataLength = length;
-        run.m_dataConsumed = 0;
-        run.m_runPending = 0;
-        run.m_dataEnd = false;
+        run.BeginRecordData(flags, type, length);
         const bool known = type == TARGET_FIRMWARE || type == TARGET_XSVF;
         // The data are read twice, to count them and then to list them, so
         // that a stream of any size is never held whole.

@@ -3,6 +3,7 @@
 
 #include "CliOptions.h"
 #include "CliUpdateRun.h"
+#include "PortCommands.h"
 #include "StringTable.h"
 #include "UpdateFileListing.h"
 
@@ -28,6 +29,10 @@ int main(int argc, char** argv)
         return RunCheck(options);
     case CliMode::List:
         return RunList(options);
+    case CliMode::ListPorts:
+        return RunListPorts(SPortPlaces::ForThisProcess(), stdout);
+    case CliMode::MapPort:
+        return RunMapPort(options, SPortPlaces::ForThisProcess());
     case CliMode::Update:
         break;
     }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 namespace {
@@ -81,6 +83,16 @@ TEST_F(UpdateDlgTest, RememberedValidFileShowsItsRowsAtStart)
         EXPECT_EQ(dlg.ProgressBar(row)->value(), 0);
     }
     EXPECT_EQ(dlg.m_updateFile, nullptr) << "the start-up check closes the file";
+}
+
+TEST_F(UpdateDlgTest, SettingInTheUsersFolderServesWhenNoneIsBesideTheProgram)
+{
+    const std::string userDir = std::getenv("XDG_CONFIG_HOME") + std::string("/update");
+    std::filesystem::create_directories(userDir);
+    std::ofstream(userDir + "/update.cfg") << "\nPort=6\n";
+    CTestUpdateDlg& dlg = Start();
+    EXPECT_EQ(PortList(dlg)->currentIndex(), 6);
+    std::filesystem::remove(userDir + "/update.cfg");
 }
 
 TEST_F(UpdateDlgTest, RememberedMissingFileShowsNotFoundAndKeepsName)

@@ -177,7 +177,7 @@ TEST_F(UpdateCliTest, PortThatCannotBeOpenedExits2)
 {
     const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
     EXPECT_EQ(Run({"--port", "/nonexistent/tty", path}), 2);
-    EXPECT_EQ(m_stderr, "Error: /nonexistent/tty in use or does not exist.\n");
+    EXPECT_EQ(m_stderr, "Error: /nonexistent/tty in use or does not exist.\n/nonexistent/tty: no such device.\n");
 }
 
 TEST_F(UpdateCliTest, SuccessfulRunPrintsMessagesRowsAndExits0)
