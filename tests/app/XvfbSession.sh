@@ -48,11 +48,13 @@ other_window_shown() {
 }
 other_window_gone() { ! other_window_shown; }
 
-# The command that runs bin/update with the xcb platform. Sanitizer builds
-# ignore what happens inside the system's libraries (*.supp beside this file).
+# The command that runs bin/update with the xcb platform and a private home,
+# so that no user setting is read. Sanitizer builds ignore what happens
+# inside the system's libraries (*.supp beside this file).
 program_command=()
 set_program_command() {
   program_command=(env QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime"
+    HOME="$work" XDG_CONFIG_HOME="$work/config"
     LSAN_OPTIONS="suppressions=$xvfb_session_dir/XvfbLeaks.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
     TSAN_OPTIONS="suppressions=$xvfb_session_dir/XvfbRaces.supp${TSAN_OPTIONS:+:$TSAN_OPTIONS}"
     "$work/bin/update")
