@@ -355,11 +355,9 @@ bool CComPort::Close()
 {
     if (!IsOpen())
         return true;
-    if (!m_gone)
-        DrainOutput();
-    // What did not go out by now is dropped: close() would otherwise wait for
-    // it as long as the driver's closing time (30 s by default).
-    if (Sys().TcFlush(m_hCom, TCOFLUSH) != 0 && !m_gone)
+    // What did not go out by the deadline is dropped: close() would otherwise
+    // wait for it as long as the driver's closing time (30 s by default).
+    if (!m_gone && !DrainOutput() && Sys().TcFlush(m_hCom, TCOFLUSH) != 0)
         Fail("tcflush");
     if (m_haveSavedSettings && Sys().TcSetAttr(m_hCom, TCSANOW, &m_savedSettings) != 0)
         Fail("tcsetattr(restore)");  // a vanished device refuses; closing goes on
@@ -376,18 +374,20 @@ bool CComPort::Close()
 }
 
 // Bytes still queued would go out at the restored speed; give them a bounded
-// time so that a stalled adapter cannot hang Close.
-void CComPort::DrainOutput()
+// time so that a stalled adapter cannot hang Close. False when bytes are
+// still queued at the deadline. (A pseudo-terminal reports nothing queued:
+// what its other side has not read yet is left to it.)
+bool CComPort::DrainOutput()
 {
     const auto deadline = Sys().Now() + milliseconds(CLOSE_DRAIN_MS);
     for (;;) {
         int queued = 0;
         if (Sys().Ioctl(m_hCom, TIOCOUTQ, &queued) != 0 || queued <= 0)
-            return;
+            return true;
         if (Sys().Now() >= deadline)
-            return;
+            return false;
         if (Sys().Poll(nullptr, 0, 1) < 0 && errno != EINTR)
-            return;
+            return false;
     }
 }
 

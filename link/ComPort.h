@@ -71,7 +71,7 @@ private:
     void RequestLowLatency(int fd);
     void RestoreLatency();
     void ReleaseExclusive(int fd);
-    void DrainOutput();
+    bool DrainOutput();
     void CloseDescriptor(int fd);
     bool Fail(const char* operation);
     bool FailGone(const char* operation);

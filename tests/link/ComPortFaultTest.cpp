@@ -206,6 +206,55 @@ TEST(ComPortOpenTest, ModemLinesAndLowLatencyComeBackAtClose)
     EXPECT_EQ(driver.serialFlags & ASYNC_LOW_LATENCY, 0);
 }
 
+// An adapter whose output is stalled: its queue never empties, and a close
+// with bytes queued would wait for the driver's closing time (30 s).
+class CStalledAdapter : public CFaultySysCalls {
+public:
+    int queued = 0;
+    bool closedWithQueuedOutput = false;
+
+    ssize_t Write(int, const void*, size_t n) override
+    {
+        queued += static_cast<int>(n);
+        return static_cast<ssize_t>(n);
+    }
+    int Ioctl(int fd, unsigned long request, void* argument) override
+    {
+        if (request != TIOCOUTQ)
+            return CFaultySysCalls::Ioctl(fd, request, argument);
+        *static_cast<int*>(argument) = queued;
+        return 0;
+    }
+    int TcFlush(int fd, int queue) override
+    {
+        if (queue == TCOFLUSH || queue == TCIOFLUSH)
+            queued = 0;
+        return CFaultySysCalls::TcFlush(fd, queue);
+    }
+    int Close(int fd) override
+    {
+        closedWithQueuedOutput = closedWithQueuedOutput || queued > 0;
+        return CFaultySysCalls::Close(fd);
+    }
+};
+
+TEST(ComPortCloseTest, StalledOutputIsDroppedAfterTheDrainTime)
+{
+    CPtyPair pty;
+    CStalledAdapter adapter;
+    CScopedSysCalls inject(adapter);
+    CComPort port;
+    ASSERT_TRUE(port.Open(pty.SlavePath(), 57600, 2000));
+    const uint8_t block[64] = {};
+    ASSERT_TRUE(port.Write(block, sizeof block));
+    const auto start = std::chrono::steady_clock::now();
+    port.Close();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(adapter.closedWithQueuedOutput) << "close() would wait for the driver's closing time";
+    EXPECT_GE(took, std::chrono::milliseconds(CComPort::CLOSE_DRAIN_MS));
+    EXPECT_LT(took, std::chrono::milliseconds(CComPort::CLOSE_DRAIN_MS + 1000));
+}
+
 TEST(ComPortOpenTest, LineWithoutModemLinesOrLowLatencyStillOpens)
 {
     CPtyPair pty;
