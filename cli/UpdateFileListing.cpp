@@ -1,6 +1,7 @@
 #include "UpdateFileListing.h"
 
 #include "CliUpdateRun.h"
+#include "PrintableText.h"
 #include "ProgressDisplay.h"
 #include "StringTable.h"
 #include "UpdateFileReader.h"
@@ -134,6 +135,20 @@ bool ListBody(CUpdateRunState& run, std::ostream& out)
     return true;
 }
 
+// Names and comments come from the file: shown with control characters
+// made visible, line by line.
+std::string PrintableLines(const std::string& text)
+{
+    std::string shown;
+    size_t start = 0;
+    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+        shown += PrintableText(std::string_view(text).substr(start, end - start));
+        shown += '\n';
+        start = end + 1;
+    }
+    return shown + PrintableText(std::string_view(text).substr(start));
+}
+
 // A read that failed is said as such, not only as the format error it caused.
 bool ReportedReadError(const CUpdateRunState& run)
 {
@@ -151,7 +166,7 @@ int RunCheck(const SCliOptions& options)
     std::ostringstream out;
     const bool ok = CheckAndDescribe(run, options, out);
     run.CloseUpdateFile();
-    std::fputs(out.str().c_str(), stdout);
+    std::fputs(PrintableLines(out.str()).c_str(), stdout);
     const bool readFailed = ReportedReadError(run);
     return ok && !readFailed ? EXIT_UPDATED : EXIT_USAGE_OR_SETUP;
 }
@@ -163,10 +178,10 @@ int RunList(const SCliOptions& options)
     bool ok = CheckAndDescribe(run, options, out) && ListBody(run, out);
     run.CloseUpdateFile();
     ok = !ReportedReadError(run) && ok;
-    std::fputs(out.str().c_str(), stdout);
+    std::fputs(PrintableLines(out.str()).c_str(), stdout);
     if (!options.listingOut.empty()) {
         std::ofstream listing(options.listingOut, std::ios::binary | std::ios::trunc);
-        listing << out.str();
+        listing << PrintableLines(out.str());
         listing.close();
         if (!listing) {
             std::fprintf(stderr, "Error: cannot write %s.\n", options.listingOut.c_str());

@@ -110,12 +110,13 @@ TEST_F(UpdateCliTest, ListReadsAPipeAndCheckReportsWhatItCouldNotRead)
     upd::SUpdateTarget unknown = Firmware(2, "Other");
     unknown.type = 0x1234;  // not updated: its data are skipped
     const std::vector<uint8_t> file =
-        upd::WriteUpdateFile({upd::FileVersion::V1_01, {unknown, Firmware(1, "Controller")}});
+        upd::WriteUpdateFile({upd::FileVersion::V1_01, {unknown, Firmware(1, "\x1b[2JController")}});
     SChildSetup onPipe;
     onPipe.fileOnPipe.assign(file.begin(), file.end());
     CChildProcess list("update-cli", {"--list", "/dev/fd/3"}, onPipe);
     EXPECT_EQ(list.Wait(10000), 0) << list.Stderr();
     EXPECT_NE(list.Stdout().find("End of body: 2 records.\n"), std::string::npos) << list.Stdout();
+    EXPECT_NE(list.Stdout().find("\n2: \\x1b[2JController\n"), std::string::npos) << list.Stdout();
 
     EXPECT_EQ(Run({"--check", m_folder.Path()}), 2);
     EXPECT_NE(m_stderr.find("Error: reading " + m_folder.Path() + " failed: Is a directory.\n"), std::string::npos)
