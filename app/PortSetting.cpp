@@ -1,5 +1,7 @@
 #include "PortSetting.h"
 
+#include "PortName.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +13,7 @@
 namespace {
 
 constexpr char kPortKey[] = "Port=";
+constexpr char kSettingFile[] = "update.cfg";
 
 // One line without its LF and a CR right before it; false when the stream
 // ends before the line begins.
@@ -84,4 +87,25 @@ bool WritePortSettingFile(const std::string& path, const SPortSetting& setting)
     if (!ok && unlink(temporary.c_str()) != 0 && errno != ENOENT)
         std::fprintf(stderr, "update.cfg: unlink %s: %s\n", temporary.c_str(), std::strerror(errno));
     return ok;
+}
+
+std::string PortSettingReadPath(const std::string& programDir, const std::string& userDir)
+{
+    const std::string beside = programDir + kSettingFile;
+    struct stat info {};
+    if (stat(beside.c_str(), &info) == 0 || userDir.empty())
+        return beside;
+    return userDir + kSettingFile;
+}
+
+std::string PortSettingWritePath(const std::string& programDir, const std::string& userDir)
+{
+    if (access(programDir.empty() ? "." : programDir.c_str(), W_OK) == 0 || userDir.empty())
+        return programDir + kSettingFile;
+    std::string error;
+    if (!MakePrivateFolders(userDir, error)) {
+        std::fprintf(stderr, "update.cfg: %s\n", error.c_str());
+        return {};
+    }
+    return userDir + kSettingFile;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The setting file "update.cfg" beside the program: line 1 the last update
+// The setting file "update.cfg": line 1 the last update
 // file (may be empty), line 2 "Port=<index>" with the port list's 0-based
 // selected index. Reading accepts LF or CR LF line ends and lines of any
 // length; anything after line 2 is ignored.
@@ -26,3 +26,12 @@ std::optional<SPortSetting> ReadPortSettingFile(const std::string& path);
 // point leaves the previous file as it was. False on any failure (nothing
 // is reported to the user; the caller just loses the setting).
 bool WritePortSettingFile(const std::string& path, const SPortSetting& setting);
+
+// Where update.cfg is read: beside the program when the file exists there
+// (portable use), else in the user's folder (userDir, ending in '/').
+std::string PortSettingReadPath(const std::string& programDir, const std::string& userDir);
+
+// Where it is written: beside the program when that folder is writable,
+// else in the user's folder, whose missing folders are created private
+// (0700). Empty when neither can take it.
+std::string PortSettingWritePath(const std::string& programDir, const std::string& userDir);

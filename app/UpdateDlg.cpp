@@ -2,6 +2,7 @@
 
 #include "AboutDlg.h"
 #include "DialogBuilder.h"
+#include "PortToolTips.h"
 #include "StringTable.h"
 
 #include <QAction>
@@ -90,6 +91,7 @@ bool CUpdateDlg::OnInitDialog()
     SetMessage(res::LoadString(res::IDS_IDLE_HINT));
     for (int n = 1; n <= kPortCount; ++n)
         m_portList->addItem(QString::fromStdString(res::Format("Com%d", n)));
+    new CPortToolTips(*m_portList);  // owned by the list
     SetRunControls(true);
     const bool haveSetting = ReadPortSetting();
     if (!haveSetting) {

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr char kSettingFile[] = "update.cfg";
 constexpr char kDefaultSuffix[] = "upd";
 
 }  // namespace
@@ -92,7 +91,8 @@ std::optional<std::string> CUpdateDlg::RunFileDialog(const std::string& initialN
 
 bool CUpdateDlg::ReadPortSetting()
 {
-    const std::optional<SPortSetting> setting = ReadPortSettingFile(m_programDir + kSettingFile);
+    const std::optional<SPortSetting> setting =
+        ReadPortSettingFile(PortSettingReadPath(m_programDir, UserConfigDirectory()));
     if (!setting)
         return false;
     m_fileName = setting->fileName;
@@ -104,5 +104,7 @@ bool CUpdateDlg::ReadPortSetting()
 void CUpdateDlg::WritePortSetting()
 {
     // A folder that cannot be written only loses the setting.
-    WritePortSettingFile(m_programDir + kSettingFile, {m_fileName, m_portList->currentIndex()});
+    const std::string path = PortSettingWritePath(m_programDir, UserConfigDirectory());
+    if (!path.empty())
+        WritePortSettingFile(path, {m_fileName, m_portList->currentIndex()});
 }

@@ -2,6 +2,8 @@
 
 #include "UpdateDlg.h"
 
+#include "LatencyWarning.h"
+#include "PortOpenFailure.h"
 #include "StringTable.h"
 
 #include <QApplication>
@@ -28,13 +30,19 @@ void CUpdateDlg::OnUpdateButton()
         return;
     }
     const int port = index + 1;
-    if (!OpenAndDrainPort(res::Format("\\\\.\\COM%d", port))) {
+    const std::string portName = res::Format("\\\\.\\COM%d", port);
+    if (!OpenAndDrainPort(portName)) {
         const std::string shortName = res::Format("COM%d", port);
-        ShowMessageBox(res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), shortName.c_str()));
+        ShowMessageBox(res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), shortName.c_str()) +
+                       ExplainPortOpenFailure(portName, m_comPort.LastErrno()));
         CloseUpdateFile();
         return;
     }
     PrepareRun();
+    // Shown while the device is woken up; the run's own texts replace it.
+    const std::string latency = LatencyWarning(portName, m_fileName);
+    if (!latency.empty())
+        SetMessage(Message() + " " + latency);
     UpdateData(false);
     SetRunControls(false);
     if (!LaunchWorker()) {

@@ -30,11 +30,13 @@ int MsLeft(BenchClock::time_point deadline)
 // Only async-signal-safe calls between fork and exec: the benchmark runs the
 // simulated device on a thread of its own.
 // A failure is reported as its errno on execFd (closed by a successful exec).
-[[noreturn]] void ExecChild(int outFd, int execFd, const char* workDir, char* const* argv)
+// stdoutPath, when not empty, takes standard output instead of the pipe.
+[[noreturn]] void ExecChild(int outFd, int execFd, const char* workDir, const char* stdoutPath, char* const* argv)
 {
     sigset_t none;
     sigemptyset(&none);
-    if (dup2(outFd, STDOUT_FILENO) >= 0 && dup2(outFd, STDERR_FILENO) >= 0 &&
+    const int stdoutFd = *stdoutPath != '\0' ? open(stdoutPath, O_WRONLY | O_CREAT | O_TRUNC, 0644) : outFd;
+    if (stdoutFd >= 0 && dup2(stdoutFd, STDOUT_FILENO) >= 0 && dup2(outFd, STDERR_FILENO) >= 0 &&
         sigprocmask(SIG_SETMASK, &none, nullptr) == 0 && chdir(workDir) == 0)
         execv(argv[0], argv);
     const int error = errno;
@@ -106,7 +108,7 @@ std::optional<BenchClock::time_point> SChildResult::FirstSeen(const std::string&
 }
 
 SChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& workDir, std::chrono::milliseconds timeout)
+                      const std::string& workDir, std::chrono::milliseconds timeout, const std::string& stdoutPath)
 {
     std::vector<std::string> words{program};
     words.insert(words.end(), args.begin(), args.end());
@@ -135,7 +137,7 @@ SChildResult RunChild(const std::string& program, const std::vector<std::string>
         throw std::system_error(error, std::generic_category(), "fork");
     }
     if (pid == 0)
-        ExecChild(pipeFds[1], execFds[1], workDir.c_str(), argv.data());
+        ExecChild(pipeFds[1], execFds[1], workDir.c_str(), stdoutPath.c_str(), argv.data());
     if (close(pipeFds[1]) != 0 || close(execFds[1]) != 0)
         ThrowErrno("close(pipe)");
     const int execError = AwaitExec(execFds[0]);

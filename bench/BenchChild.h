@@ -42,6 +42,9 @@ constexpr int SAMPLE_MS = 20;
 
 // Runs `program` (a path) with `args` in the folder `workDir` and waits for
 // its end, killing it after `timeout`. The child starts with no signal
-// blocked. Throws std::system_error when pipe, fork or wait4 fail.
+// blocked. With `stdoutPath` its standard output goes to that file (as a
+// shell's "> FILE" does) and only standard error to the pipe. Throws
+// std::system_error when pipe, fork or wait4 fail.
 SChildResult RunChild(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& workDir, std::chrono::milliseconds timeout);
+                      const std::string& workDir, std::chrono::milliseconds timeout,
+                      const std::string& stdoutPath = {});

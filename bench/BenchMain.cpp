@@ -3,6 +3,7 @@
 // paced at 57600 baud over a pseudo-terminal; the limit is the run's bytes in
 // both directions at 10 bits a byte plus the device's busy time.
 
+#include "BenchLarge.h"
 #include "BenchRunner.h"
 #include "BenchTable.h"
 #include "BenchStats.h"
@@ -31,7 +32,11 @@ const char USAGE[] =
     "  --runs N          runs per workload (default 3); the table shows medians\n"
     "  --firmware-kib N  size of the firmware target (default 256)\n"
     "  --tap-pairs N     XSIR/XSDR pairs of the TAP-move stream (default 400)\n"
-    "  --only NAME       only this workload: firmware, xsvf-flash, xsvf-tap, svf, silent\n"
+    "  --only NAME       only this workload: firmware, xsvf-flash, xsvf-tap, svf, silent,\n"
+    "                    large (the large-input section)\n"
+    "  --floor           only the XSVF workloads, each with its floor (about 2 minutes)\n"
+    "  --large           only the large-input section: SVF conversion of 100 MB,\n"
+    "                    --list of a 50 MB XSVF, --check of a 200 MB firmware file\n"
     "  --svf FILE        the SVF file of the svf workload (default: the largest\n"
     "                    real-world sample, " DEFAULT_SVF "; skipped when absent)\n"
     "  --cli PATH        the update-cli to measure (default: beside this program)\n"
@@ -66,12 +71,13 @@ bool ParsePositive(const char* text, unsigned& value)
 // 0 parsed, 2 usage error, -1 help.
 int ParseOptions(int argc, char** argv, SBenchOptions& o)
 {
-    enum { RUNS = 1, KIB, PAIRS, ONLY, CLI, LOGS, WORK, SVF, HELP };
+    enum { RUNS = 1, KIB, PAIRS, ONLY, CLI, LOGS, WORK, SVF, FLOOR, LARGE, HELP };
     static const option LONG[] = {
         {"runs", required_argument, nullptr, RUNS}, {"firmware-kib", required_argument, nullptr, KIB},
         {"tap-pairs", required_argument, nullptr, PAIRS}, {"only", required_argument, nullptr, ONLY},
         {"cli", required_argument, nullptr, CLI}, {"logs", required_argument, nullptr, LOGS},
         {"work", required_argument, nullptr, WORK}, {"svf", required_argument, nullptr, SVF},
+        {"floor", no_argument, nullptr, FLOOR}, {"large", no_argument, nullptr, LARGE},
         {"help", no_argument, nullptr, HELP}, {nullptr, 0, nullptr, 0},
     };
     int c;
@@ -86,6 +92,8 @@ int ParseOptions(int argc, char** argv, SBenchOptions& o)
         case LOGS: o.logs = optarg; break;
         case WORK: o.work = optarg; break;
         case SVF: o.svf = optarg; break;
+        case FLOOR: o.only = "xsvf"; break;
+        case LARGE: o.only = "large"; break;
         case HELP: return -1;
         default: return 2;
         }
@@ -111,9 +119,10 @@ void PrintMachine(FILE* out)
         std::fprintf(out, "Machine: %ld CPUs online, kernel %s %s\n\n", cpus, name.release, name.machine);
 }
 
+// "xsvf" (--floor) stands for both XSVF workloads.
 bool Wanted(const SBenchOptions& o, const std::string& name)
 {
-    return o.only.empty() || o.only == name;
+    return o.only.empty() || o.only == name || (o.only == "xsvf" && name.rfind("xsvf-", 0) == 0);
 }
 
 }  // namespace
@@ -168,9 +177,13 @@ int main(int argc, char** argv)
             std::vector<SRunFigures> runs;
             for (unsigned i = 1; i <= o.runs; ++i) {
                 runs.push_back(runner.Run(w, i));
-                std::fprintf(stderr, "%s run %u: wall %.3f s, limit %.3f s, ratio %.4f, turnaround median %.3f ms\n",
+                std::fprintf(stderr,
+                             "%s run %u: wall %.3f s, limit %.3f s, ratio %.4f, turnaround median %.3f ms"
+                             " (floor %.3f ms), CPU per round trip %.1f us (floor's tool %.1f us)\n",
                              w.name.c_str(), i, runs.back().wallSeconds, runs.back().limitSeconds,
-                             runs.back().ratio, runs.back().turnMedianMs);
+                             runs.back().ratio, runs.back().turnMedianMs, runs.back().floorMedianMs,
+                             runs.back().turnarounds ? runs.back().cpuSeconds / runs.back().turnarounds * 1e6 : 0,
+                             runs.back().floorToolCpuMicroseconds);
             }
             summaries.push_back(Summarise(w.name, w.description, runs));
         }
@@ -188,8 +201,16 @@ int main(int argc, char** argv)
             timing.wakeupIntervalMs = Median(wakeups);
             timing.giveUpSeconds = Median(giveUps);
         }
+        std::vector<SLargeFigures> large;
+        if (Wanted(o, "large"))
+            large = RunLargeInputs(ProgramDirectory(), workDir, o.runs);
         PrintMachine(stdout);
-        missed = PrintReport(stdout, summaries, timing);
+        if (!summaries.empty() || timing.measured)
+            missed = PrintReport(stdout, summaries, timing);
+        if (!large.empty()) {
+            std::fprintf(stdout, "\n");
+            missed += PrintLargeReport(stdout, large);
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "update-bench: %s\n", e.what());
         missed = -1;

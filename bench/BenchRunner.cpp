@@ -1,5 +1,7 @@
 #include "BenchRunner.h"
 
+#include "BenchFloor.h"
+
 #include "BenchSched.h"
 #include "BenchStats.h"
 #include "Devsim.h"
@@ -9,6 +11,9 @@
 #include <stdexcept>
 
 namespace {
+
+// Line time of the exchanges a floor replays: enough for stable percentiles.
+constexpr double FLOOR_LINE_SECONDS = 5.0;
 
 using std::chrono::duration;
 using Seconds = duration<double>;
@@ -114,6 +119,11 @@ SRunFigures CBenchRunner::Run(const SWorkload& workload, unsigned runNumber)
     f.cpuSeconds = Seconds(child.cpu).count();
     f.cpuShare = f.wallSeconds > 0 ? f.cpuSeconds / f.wallSeconds : 0;
     f.peakRssKiB = child.peakRssKiB;
+    // The floor right after the run, on the same machine under the same load.
+    const SFloorFigures floor = MeasureFloor(ExchangeSizes(traffic, device.Exchanges()), LINE_BAUD, FLOOR_LINE_SECONDS);
+    f.floorMedianMs = floor.medianMs;
+    f.floorP95Ms = floor.p95Ms;
+    f.floorToolCpuMicroseconds = floor.toolCpuMicroseconds;
     // Against an SVF target the run also has to have shifted every scan the file asks for.
     const bool scansMatched = !workload.device.svfScans || device.SvfCheck().Passed();
     f.succeeded = child.status == 0 && device.SessionsEnded() == 1 && scansMatched;

@@ -39,6 +39,10 @@ struct SRunFigures {
     double cpuSeconds = 0;
     double cpuShare = 0;        // cpu / wall
     long peakRssKiB = 0;
+    // The floor of the turnaround for this run's exchanges (BenchFloor.h).
+    double floorMedianMs = 0;
+    double floorP95Ms = 0;
+    double floorToolCpuMicroseconds = 0;  // the minimal tool's CPU per exchange
 };
 
 class CBenchRunner {

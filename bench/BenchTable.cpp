@@ -11,6 +11,7 @@ constexpr double MAX_TURN_MEDIAN_MS = 0.2;
 constexpr double MAX_TURN_P95_MS = 1.0;
 constexpr double MAX_CPU_SHARE = 0.10;
 constexpr long MAX_RSS_KIB = 10 * 1024;
+constexpr double MAX_TURN_OVER_FLOOR = 1.3;
 // "About 2 ms" and "about 6 s": within a fifth.
 constexpr double WAKEUP_MS = 2.0;
 constexpr double GIVE_UP_S = 6.0;
@@ -26,6 +27,8 @@ std::vector<double> Column(const std::vector<SRunFigures>& runs, Field field)
 }
 
 const char* Mark(bool ok) { return ok ? "ok" : "MISSED"; }
+
+double OverFloor(double tool, double floor) { return floor > 0 ? tool / floor : 0; }
 
 bool About(double value, double target) { return value >= target * (1 - ABOUT) && value <= target * (1 + ABOUT); }
 
@@ -58,6 +61,8 @@ SWorkloadSummary Summarise(const std::string& name, const std::string& descripti
     s.cpuShare = Median(Column(runs, &SRunFigures::cpuShare));
     s.cpuSeconds = Median(Column(runs, &SRunFigures::cpuSeconds));
     s.peakRssKiB = static_cast<long>(Maximum(Column(runs, &SRunFigures::peakRssKiB)));
+    s.floorMedianMs = Median(Column(runs, &SRunFigures::floorMedianMs));
+    s.floorP95Ms = Median(Column(runs, &SRunFigures::floorP95Ms));
     if (!runs.empty()) {
         s.lineBytes = runs.front().lineBytes;
         s.turnarounds = runs.front().turnarounds;
@@ -88,6 +93,14 @@ int PrintReport(FILE* out, const std::vector<SWorkloadSummary>& workloads, const
         std::fprintf(out, "| %s | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f / %.3f |\n", w.name.c_str(),
                      w.wallSeconds - w.limitSeconds, w.turnSumSeconds, w.deviceLateSumSeconds, w.startSeconds,
                      w.endSeconds, w.toolRunDelaySeconds, w.deviceRunDelaySeconds);
+    std::fprintf(out, "\nTurnaround against the floor (a minimal request/answer exchange over a pseudo-terminal"
+                      " with the run's frame and answer sizes, paced the same way, measured after each run):\n\n"
+                      "| Workload | Floor ms median / p95 | Tool ms median / p95 | Tool / floor: median / p95 |\n"
+                      "|---|---|---|---|\n");
+    for (const SWorkloadSummary& w : workloads)
+        std::fprintf(out, "| %s | %.3f / %.3f | %.3f / %.3f | %.2f x / %.2f x |\n", w.name.c_str(), w.floorMedianMs,
+                     w.floorP95Ms, w.turnMedianMs, w.turnP95Ms, OverFloor(w.turnMedianMs, w.floorMedianMs),
+                     OverFloor(w.turnP95Ms, w.floorP95Ms));
     if (timing.measured) {
         std::fprintf(out, "\n| Silent device | Median | Target |\n|---|---|---|\n");
         std::fprintf(out, "| wake-up byte interval | %.2f ms | about %.0f ms |\n", timing.wakeupIntervalMs, WAKEUP_MS);
@@ -107,6 +120,7 @@ int PrintReport(FILE* out, const std::vector<SWorkloadSummary>& workloads, const
         check(w.name + ": turnaround p95 <= 1 ms", w.turnP95Ms <= MAX_TURN_P95_MS);
         check(w.name + ": CPU <= 10 % of wall", w.cpuShare <= MAX_CPU_SHARE);
         check(w.name + ": peak RSS <= 10 MiB", w.peakRssKiB <= MAX_RSS_KIB);
+        check(w.name + ": turnaround median <= 1.3 x floor", OverFloor(w.turnMedianMs, w.floorMedianMs) <= MAX_TURN_OVER_FLOOR);
     }
     if (timing.measured) {
         check("wake-up interval about 2 ms", About(timing.wakeupIntervalMs, WAKEUP_MS));

@@ -32,6 +32,8 @@ struct SWorkloadSummary {
     double cpuShare = 0;         // median
     double cpuSeconds = 0;       // median
     long peakRssKiB = 0;         // the largest of all runs
+    double floorMedianMs = 0;    // median of the runs' floor medians
+    double floorP95Ms = 0;       // median of the runs' floor 95th percentiles
     size_t lineBytes = 0;
     size_t turnarounds = 0;
 };

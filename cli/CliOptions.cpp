@@ -9,16 +9,23 @@ const char* const CLI_USAGE =
     "       update-cli --check FILE\n"
     "       update-cli --list FILE [--out LISTING.txt]\n"
     "       update-cli --help | --version\n"
+    "       update-cli --list-ports\n"
+    "       update-cli --map-port ComN DEVICE|-\n"
     "\n"
     "Updates the device on PORT with the update file FILE: switch the device off and\n"
-    "on when asked. PORT is Com1..Com10 (default Com1; ComN is the link ports/comN\n"
-    "beside the program, else /dev/ttyS(N-1)) or a device path beginning with '/'.\n"
+    "on when asked. PORT is Com1..Com10 (default Com1) or a device path beginning\n"
+    "with '/'. ComN is the link ports/comN beside the program, else the user's link\n"
+    "$XDG_CONFIG_HOME/update/ports/comN (see --map-port), else /dev/ttyS(N-1).\n"
     "\n"
     "  --wakeup-timeout S  give up when the device has not answered after S seconds\n"
     "  --quiet             print only the result rows and the final message\n"
     "  --check FILE        check the file's header and list its targets\n"
     "  --list FILE         also list every body record and XSVF command\n"
     "  --out LISTING.txt   with --list: write the listing to this file too\n"
+    "  --list-ports        list the serial devices and where Com1..Com10 lead\n"
+    "  --map-port ComN DEVICE\n"
+    "                      make ComN lead to DEVICE for this user (the link\n"
+    "                      ~/.config/update/ports/comN); '-' removes it\n"
     "\n"
     "Ctrl-C before the device answered cancels at once; afterwards it asks first.\n"
     "SIGTERM cancels without asking. SIGHUP and SIGQUIT cancel only before the\n"
@@ -69,6 +76,7 @@ bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& e
         } else if (arg == "--port") {
             if (!value(options.port))
                 return false;
+            options.portGiven = true;
         } else if (arg == "--wakeup-timeout") {
             std::string text;
             if (!value(text))
@@ -90,6 +98,16 @@ bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& e
         } else if (arg == "--out") {
             if (!value(options.listingOut))
                 return false;
+        } else if (arg == "--list-ports") {
+            if (!setMode(CliMode::ListPorts))
+                return false;
+        } else if (arg == "--map-port") {
+            if (!setMode(CliMode::MapPort) || !value(options.mapPortName) || !value(options.mapPortDevice))
+                return false;
+            if (ComPortNumber(options.mapPortName) == 0) {
+                error = "--map-port needs Com1..Com10";
+                return false;
+            }
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             error = "unknown option " + arg;
             return false;
@@ -100,7 +118,12 @@ bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& e
             return false;
         }
     }
-    if (options.file.empty()) {
+    const bool portMode = options.mode == CliMode::ListPorts || options.mode == CliMode::MapPort;
+    if (portMode && !options.file.empty()) {
+        error = "--list-ports and --map-port take no update file";
+        return false;
+    }
+    if (options.file.empty() && !portMode) {
         error = "no update file given";
         return false;
     }

@@ -3,7 +3,7 @@
 
 #include <string>
 
-enum class CliMode { Update, Check, List, Help, Version };
+enum class CliMode { Update, Check, List, Help, Version, ListPorts, MapPort };
 
 struct SCliOptions {
     CliMode mode = CliMode::Update;
@@ -12,6 +12,10 @@ struct SCliOptions {
     double wakeupTimeoutSeconds = 0;  // 0: wait for ever, as the window does
     bool quiet = false;
     std::string listingOut;           // --list ... --out FILE
+
+    bool portGiven = false;           // --port on the command line
+    std::string mapPortName;          // --map-port ComN DEVICE|-
+    std::string mapPortDevice;        // "-" removes the mapping
 };
 
 // Parses argv; false with `error` set on a usage error.

@@ -2,7 +2,9 @@
 
 #include "CliSignals.h"
 #include "CommentQueue.h"
+#include "LatencyWarning.h"
 #include "OutputStream.h"
+#include "PortOpenFailure.h"
 #include "PrintableText.h"
 #include "ProgressDisplay.h"
 #include "StringTable.h"
@@ -263,6 +265,13 @@ std::string PortDeviceName(const std::string& port, std::string& shortName)
     return res::Format("\\\\.\\COM%d", number);
 }
 
+// Without --port the user should see which device the default reaches.
+void PrintDefaultPort(const std::string& port, const std::string& deviceName, COutputStream& out)
+{
+    const std::string where = ShownPortPath(RoutePortName(deviceName, SPortPlaces::ForThisProcess()));
+    out.Queue(res::Format("Port %s: %s\n", port.c_str(), where.c_str()));
+}
+
 int ExitStatusOf(const CUpdateRunState& run, const CRunMonitor& monitor)
 {
     if (run.m_endedByCancel != 0)
@@ -315,11 +324,17 @@ int RunUpdate(const SCliOptions& options)
         return FailBeforeRun(output, signals, check.message);
     std::string shortName;
     const std::string deviceName = PortDeviceName(options.port, shortName);
+    if (!options.portGiven)
+        PrintDefaultPort(options.port, deviceName, output.out);
     if (!run.OpenAndDrainPort(deviceName)) {
         run.CloseUpdateFile();
         return FailBeforeRun(output, signals,
-                             res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), shortName.c_str()));
+                             res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), shortName.c_str()) +
+                                 ExplainPortOpenFailure(deviceName, run.m_comPort.LastErrno()));
     }
+    const std::string latency = LatencyWarning(deviceName, options.file);
+    if (!latency.empty())
+        output.err.Queue(AsLine(latency));
     run.PrepareRun();
     if (!run.LaunchWorker()) {
         run.ReleaseRunResources();

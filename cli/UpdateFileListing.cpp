@@ -1,16 +1,23 @@
 #include "UpdateFileListing.h"
 
 #include "CliUpdateRun.h"
+#include "FirmwareBlockCounter.h"
 #include "PrintableText.h"
 #include "ProgressDisplay.h"
+#include "ReplacementFile.h"
 #include "StringTable.h"
 #include "UpdateFileReader.h"
 #include "UpdateRunState.h"
 #include "XsvfListing.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
+#include <memory>
 #include <sstream>
+#include <streambuf>
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <vector>
 
 
@@ -29,7 +36,7 @@ bool CheckAndDescribe(CUpdateRunState& run, const SCliOptions& options, std::ost
     }
     out << "Version: " << VERSION_TOKENS[run.m_fileVersion] << "\n";
     for (unsigned i = 0; i < run.m_targetCount; ++i)
-        out << (i + 1) << ": " << TrimName(run.m_targetName[i]) << "\n";
+        out << (i + 1) << ": " << PrintableText(TrimName(run.m_targetName[i])) << "\n";
     return true;
 }
 
@@ -43,24 +50,6 @@ const char* TypeName(unsigned type)
     default:
         return "unknown, not updated";
     }
-}
-
-// Firmware data are blocks of a 2-byte count and that many bytes; the
-// number of whole blocks, or -1 when the data do not divide into blocks.
-int CountFirmwareBlocks(const std::vector<uint8_t>& data)
-{
-    size_t offset = 0;
-    int blocks = 0;
-    while (offset < data.size()) {
-        if (offset + 2 > data.size())
-            return -1;
-        const size_t count = (size_t{data[offset]} << 8) | data[offset + 1];
-        if (count > 998 || offset + 2 + count > data.size())
-            return -1;
-        offset += 2 + count;
-        ++blocks;
-    }
-    return blocks;
 }
 
 std::string Hex(unsigned value, int digits)
@@ -90,42 +79,55 @@ bool ListBody(CUpdateRunState& run, std::ostream& out)
             std::fprintf(stderr, "Error: record %d (target %02X): unreadable record header.\n", record, number);
             return false;
         }
-        run.m_targetFlags = flags;
-        run.m_targetType = type;
-        run.m_dataLength = length;
-        run.m_dataConsumed = 0;
-        run.m_runPending = 0;
-        run.m_dataEnd = false;
-        std::vector<uint8_t> data;
+        run.BeginRecordData(flags, type, length);
         const bool known = type == TARGET_FIRMWARE || type == TARGET_XSVF;
+        // The data are read twice, to count them and then to list them, so
+        // that a stream of any size is never held whole.
+        const off_t dataStart = ftello(file);
+        size_t unpacked = 0;
+        CFirmwareBlockCounter blocks;
         uint8_t byte = 0;
-        while (known && run.ReadDataByte(byte))
-            data.push_back(byte);
+        while (known && run.ReadDataByte(byte)) {
+            ++unpacked;
+            blocks.Add(byte);
+        }
         out << "Record " << record << ": target " << Hex(number, 2) << ", flags " << Hex(flags, 4) << ", type "
             << Hex(type, 4) << " (" << TypeName(type) << "), stored " << length << " bytes";
         if (known && !run.m_dataEnd && length != 0) {
-            out << "\n";
+            out << std::endl;
             std::fprintf(stderr, "Error: record %d (target %02X): data end after %u of %u stored bytes or hold an "
                                  "invalid packed run.\n",
                          record, number, run.m_dataConsumed, length);
             return false;
         }
         if (known)
-            out << ", unpacked " << data.size() << " bytes";
+            out << ", unpacked " << unpacked << " bytes";
         if (type == TARGET_FIRMWARE) {
-            const int blocks = CountFirmwareBlocks(data);
-            if (blocks < 0) {
-                out << "\n";
+            if (blocks.Blocks() < 0) {
+                out << std::endl;
                 std::fprintf(stderr, "Error: record %d (target %02X): firmware data do not divide into blocks of "
                                      "at most 998 bytes.\n",
                              record, number);
                 return false;
             }
-            out << ", " << blocks << (blocks == 1 ? " block" : " blocks");
+            out << ", " << blocks.Blocks() << (blocks.Blocks() == 1 ? " block" : " blocks");
         }
         out << "\n";
-        if (type == TARGET_XSVF)
-            out << ListXsvf(data);
+        if (type == TARGET_XSVF) {
+            if (dataStart < 0 || fseeko(file, dataStart, SEEK_SET) != 0) {
+                std::fprintf(stderr, "Error: record %d (target %02X): cannot read its data again: %s.\n", record,
+                             number, std::strerror(errno));
+                return false;
+            }
+            run.m_dataConsumed = 0;
+            run.m_runPending = 0;
+            run.m_dataEnd = false;
+            ListXsvf([&](uint8_t& next) { return run.ReadDataByte(next); },
+                     [&](std::string_view text) { out.write(text.data(), static_cast<std::streamsize>(text.size())); });
+            // A listing that stopped early leaves bytes before the next record.
+            while (run.ReadDataByte(byte)) {
+            }
+        }
         if (!known && !run.SkipTargetRest()) {
             std::fprintf(stderr, "Error: record %d (target %02X): cannot skip its data.\n", record, number);
             return false;
@@ -133,20 +135,6 @@ bool ListBody(CUpdateRunState& run, std::ostream& out)
     }
     out << "End of body: " << record << (record == 1 ? " record" : " records") << ".\n";
     return true;
-}
-
-// Names and comments come from the file: shown with control characters
-// made visible, line by line.
-std::string PrintableLines(const std::string& text)
-{
-    std::string shown;
-    size_t start = 0;
-    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
-        shown += PrintableText(std::string_view(text).substr(start, end - start));
-        shown += '\n';
-        start = end + 1;
-    }
-    return shown + PrintableText(std::string_view(text).substr(start));
 }
 
 // A read that failed is said as such, not only as the format error it caused.
@@ -166,27 +154,100 @@ int RunCheck(const SCliOptions& options)
     std::ostringstream out;
     const bool ok = CheckAndDescribe(run, options, out);
     run.CloseUpdateFile();
-    std::fputs(PrintableLines(out.str()).c_str(), stdout);
+    std::fputs(out.str().c_str(), stdout);
     const bool readFailed = ReportedReadError(run);
     return ok && !readFailed ? EXIT_UPDATED : EXIT_USAGE_OR_SETUP;
 }
 
+// The listing's text to standard output and, with --out, to the file that
+// replaces the listing file once the listing is complete.
+class CListingBuffer : public std::streambuf {
+public:
+    explicit CListingBuffer(CReplacementFile* file) : m_file(file), m_buffer(64 * 1024)
+    {
+        setp(m_buffer.data(), m_buffer.data() + m_buffer.size());
+    }
+    ~CListingBuffer() override { Flush(); }
+    CListingBuffer(const CListingBuffer&) = delete;
+    CListingBuffer& operator=(const CListingBuffer&) = delete;
+
+    // The first error writing the file; empty when none.
+    const std::string& FileError() const { return m_fileError; }
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        Flush();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override
+    {
+        Flush();
+        return 0;
+    }
+
+private:
+    void Flush()
+    {
+        const size_t size = static_cast<size_t>(pptr() - pbase());
+        if (size == 0)
+            return;
+        // A closed standard output (a pager quit early) does not stop the listing file.
+        if (std::fwrite(pbase(), 1, size, stdout) != size)
+            std::clearerr(stdout);
+        std::fflush(stdout);
+        if (m_file != nullptr && m_fileError.empty())
+            m_file->Write(pbase(), size, m_fileError);
+        setp(m_buffer.data(), m_buffer.data() + m_buffer.size());
+    }
+
+    CReplacementFile* m_file;
+    std::vector<char> m_buffer;
+    std::string m_fileError;
+};
+
+// Whether both paths name one file (through a link or another path too).
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat first{}, second{};
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 int RunList(const SCliOptions& options)
 {
-    CUpdateRunState run;
-    std::ostringstream out;
-    bool ok = CheckAndDescribe(run, options, out) && ListBody(run, out);
-    run.CloseUpdateFile();
-    ok = !ReportedReadError(run) && ok;
-    std::fputs(PrintableLines(out.str()).c_str(), stdout);
+    if (!options.listingOut.empty() && SameFile(options.file, options.listingOut)) {
+        std::fprintf(stderr, "Error: --out %s is the update file itself.\n", options.listingOut.c_str());
+        return EXIT_USAGE_OR_SETUP;
+    }
+    std::unique_ptr<CReplacementFile> listingFile;
     if (!options.listingOut.empty()) {
-        std::ofstream listing(options.listingOut, std::ios::binary | std::ios::trunc);
-        listing << PrintableLines(out.str());
-        listing.close();
-        if (!listing) {
-            std::fprintf(stderr, "Error: cannot write %s.\n", options.listingOut.c_str());
+        listingFile = std::make_unique<CReplacementFile>(options.listingOut);
+        std::string error;
+        if (!listingFile->Open(error)) {
+            std::fprintf(stderr, "Error: cannot write %s: %s.\n", options.listingOut.c_str(), error.c_str());
             return EXIT_USAGE_OR_SETUP;
         }
     }
-    return ok ? EXIT_UPDATED : EXIT_USAGE_OR_SETUP;
+    CUpdateRunState run;
+    CListingBuffer buffer(listingFile.get());
+    std::ostream out(&buffer);
+    bool ok = CheckAndDescribe(run, options, out) && ListBody(run, out);
+    run.CloseUpdateFile();
+    out.flush();
+    ok = !ReportedReadError(run) && ok;
+    if (!ok)
+        return EXIT_USAGE_OR_SETUP;  // the listing file stays as it was
+    std::string error = buffer.FileError();
+    if (listingFile != nullptr && error.empty())
+        listingFile->Commit(error);
+    if (!error.empty()) {
+        std::fprintf(stderr, "Error: cannot write %s: %s.\n", options.listingOut.c_str(), error.c_str());
+        return EXIT_USAGE_OR_SETUP;
+    }
+    return EXIT_UPDATED;
 }

@@ -4,6 +4,7 @@
 #include "ProgramStart.h"
 #include "CliOptions.h"
 #include "CliUpdateRun.h"
+#include "PortCommands.h"
 #include "StringTable.h"
 #include "UpdateFileListing.h"
 
@@ -30,6 +31,10 @@ int main(int argc, char** argv)
         return RunCheck(options);
     case CliMode::List:
         return RunList(options);
+    case CliMode::ListPorts:
+        return RunListPorts(SPortPlaces::ForThisProcess(), stdout);
+    case CliMode::MapPort:
+        return RunMapPort(options, SPortPlaces::ForThisProcess());
     case CliMode::Update:
         break;
     }

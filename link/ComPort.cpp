@@ -95,27 +95,6 @@ int OpenRetrying(const std::string& path)
     }
 }
 
-// "\\.\COMn" or "COMn", any case, n without leading zeros; 0 when not a COM name.
-unsigned ComPortNumber(const std::string& name)
-{
-    static const std::string DEVICE_PREFIX = "\\\\.\\";
-    std::string rest = name.rfind(DEVICE_PREFIX, 0) == 0 ? name.substr(DEVICE_PREFIX.size()) : name;
-    if (rest.size() < 4 || rest.size() > 6)
-        return 0;
-    for (size_t i = 0; i < 3; ++i)
-        if (std::tolower(static_cast<unsigned char>(rest[i])) != "com"[i])
-            return 0;
-    if (rest[3] == '0')
-        return 0;
-    unsigned number = 0;
-    for (size_t i = 3; i < rest.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(rest[i])))
-            return 0;
-        number = number * 10 + static_cast<unsigned>(rest[i] - '0');
-    }
-    return number;
-}
-
 }  // namespace
 
 CComPort::~CComPort() { Close(); }
@@ -126,6 +105,7 @@ bool CComPort::Open(const std::string& name, unsigned baudRate, unsigned timeout
         return false;
     const std::optional<speed_t> speed = SpeedFor(baudRate);
     if (!speed) {
+        m_lastErrno = EINVAL;
         m_lastError = "open: unsupported baud rate " + std::to_string(baudRate);
         return false;
     }
@@ -137,8 +117,9 @@ bool CComPort::Open(const std::string& name, unsigned baudRate, unsigned timeout
         return false;
     }
     if (!ConfigureLine(fd, *speed)) {
-        // Our exclusive flag must not outlive the failed open.
-        ReleaseExclusive(fd);
+        // Our exclusive flag must not outlive the failed open; the reason
+        // reported stays the open's own failure.
+        (void)Sys().Ioctl(fd, TIOCNXCL, nullptr);
         CloseDescriptor(fd);
         return false;
     }
@@ -401,6 +382,7 @@ void CComPort::CloseDescriptor(int fd)
 
 bool CComPort::Fail(const char* operation)
 {
+    m_lastErrno = errno;
     m_lastError = std::string(operation) + ": " + std::strerror(errno);
     return false;
 }
@@ -409,34 +391,4 @@ bool CComPort::FailGone(const char* operation)
 {
     m_gone = true;
     return Fail(operation);
-}
-
-std::string ResolvePortName(const std::string& name)
-{
-    if (!name.empty() && name[0] == '/')
-        return name;
-    const unsigned number = ComPortNumber(name);
-    if (number == 0)
-        return name;
-    const std::string link = ProgramDirectory() + "ports/com" + std::to_string(number);
-    struct stat info {};
-    if (Sys().LStat(link.c_str(), &info) == 0)
-        return link;
-    return "/dev/ttyS" + std::to_string(number - 1);
-}
-
-std::string ProgramDirectory()
-{
-    std::vector<char> path(PATH_MAX);
-    for (;;) {
-        const ssize_t len = Sys().ReadLink("/proc/self/exe", path.data(), path.size());
-        if (len < 0)
-            return {};
-        if (static_cast<size_t>(len) < path.size()) {
-            const std::string exe(path.data(), static_cast<size_t>(len));
-            const size_t slash = exe.rfind('/');
-            return slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
-        }
-        path.resize(path.size() * 2);  // truncated: try a bigger buffer
-    }
 }

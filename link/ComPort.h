@@ -19,6 +19,8 @@
 // Write gives up after WRITE_SAFETY_MS without progress (stalled adapter).
 // EINTR is retried everywhere.
 
+#include "PortName.h"
+
 #include <cstddef>
 #include <string>
 #include <termios.h>
@@ -62,6 +64,8 @@ public:
     // The last failed system operation as "operation: reason", for
     // diagnostics only; empty when none failed since construction.
     const std::string& LastError() const { return m_lastError; }
+    // The errno of that failure (0 when none): why a port could not be opened.
+    int LastErrno() const { return m_lastErrno; }
 
 private:
     bool Lock(int fd);
@@ -85,16 +89,5 @@ private:
     int m_savedModemLines = 0;    // DTR and RTS as found at Open
     bool m_lowLatencySet = false; // we set the driver's low-latency flag
     std::string m_lastError;
+    int m_lastErrno = 0;
 };
-
-// Where a port name leads: "\\.\COMn" and "COMn" (any case, n = 1..999
-// without leading zeros) resolve to <program dir>/ports/comN when that
-// directory entry exists (a link such as ports/com3 -> /dev/ttyUSB0), else to
-// /dev/ttyS(n-1). An absolute path is returned as it is. Anything else is
-// returned unchanged (and will fail to open).
-std::string ResolvePortName(const std::string& name);
-
-// The directory of the running program, ending in '/': from /proc/self/exe.
-// Empty when it cannot be determined (names then resolve relative to the
-// current directory).
-std::string ProgramDirectory();

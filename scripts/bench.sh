@@ -6,6 +6,8 @@
 # plus the silent-device timings. Prints Markdown tables.
 #   scripts/bench.sh                 3 runs per workload (about 9 minutes)
 #   scripts/bench.sh --runs 5        more runs; see --help for the rest
+#   scripts/bench.sh --floor         only the XSVF workloads with their floor (about 2 minutes)
+#   scripts/bench.sh --large         only the large-input section (about 1 minute)
 # Exit status: 0 every target met, 1 a target missed, 2 setup error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,4 +19,7 @@ cmake --build build-bench -j 2 --target update-bench >/dev/null
 echo "nproc: $(nproc); load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 lscpu | head
 echo
-exec build-bench/bin/update-bench "$@"
+status=0
+build-bench/bin/update-bench "$@" || status=$?
+echo "load average after the run: $(cut -d' ' -f1-3 /proc/loadavg)"
+exit "$status"

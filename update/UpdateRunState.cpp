@@ -87,6 +87,16 @@ bool CUpdateRunState::OpenAndDrainPort(const std::string& deviceName)
     return true;
 }
 
+void CUpdateRunState::BeginRecordData(unsigned flags, unsigned type, uint32_t length)
+{
+    m_targetFlags = flags;
+    m_targetType = type;
+    m_dataLength = length;
+    m_dataConsumed = 0;
+    m_runPending = 0;
+    m_dataEnd = false;
+}
+
 void CUpdateRunState::PrepareRun()
 {
     SetMessage(res::LoadString(res::IDS_SWITCH_DEVICE));

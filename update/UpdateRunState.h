@@ -99,6 +99,9 @@ public:
 
 
     // ---- the target's data, for the firmware download and the player ------
+    // Makes the record whose header was just read the current one: its data
+    // are read next by ReadDataByte (for readers outside a run).
+    void BeginRecordData(unsigned flags, unsigned type, uint32_t length);
     bool ReadDataByte(uint8_t& out) override;
     void UpdateProgress() override;
     // Message 112 with the file name, m_runState = RunEndedWithMessage.

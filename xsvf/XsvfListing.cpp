@@ -14,39 +14,57 @@ namespace {
 // were there.
 class CStreamCursor {
 public:
-    explicit CStreamCursor(const std::vector<uint8_t>& stream) : m_stream(stream) {}
-
-    bool AtEnd() const { return m_pos >= m_stream.size(); }
-    size_t Left() const { return m_stream.size() - m_pos; }
+    explicit CStreamCursor(const XsvfByteSource& source) : m_source(source) {}
 
     std::optional<uint8_t> Byte()
     {
-        if (AtEnd())
+        uint8_t byte = 0;
+        if (m_ended || !m_source(byte)) {
+            m_ended = true;
             return std::nullopt;
-        return m_stream[m_pos++];
+        }
+        return byte;
+    }
+
+    // The bytes left, read to the end.
+    size_t DrainCount()
+    {
+        size_t count = 0;
+        while (Byte())
+            ++count;
+        return count;
     }
 
     std::optional<long> Value(int bytes)
     {
-        if (Left() < static_cast<size_t>(bytes))
-            return std::nullopt;
         uint32_t value = 0;
-        for (int i = 0; i < bytes; ++i)
-            value = value << 8 | m_stream[m_pos++];
+        for (int i = 0; i < bytes; ++i) {
+            const auto byte = Byte();
+            if (!byte)
+                return std::nullopt;
+            value = value << 8 | *byte;
+        }
         return bytes == 4 ? static_cast<long>(static_cast<int32_t>(value)) : static_cast<long>(value);
     }
 
-    // n bytes as "0x..." hex; nullopt when fewer are left.
+    // n bytes as "0x..." hex; nullopt when fewer are left. n is at most a
+    // player buffer, so the text stays small.
     std::optional<std::string> Hex(long n, int* ones = nullptr)
     {
-        if (n < 0 || Left() < static_cast<size_t>(n))
+        if (n < 0)
             return std::nullopt;
         static const char digits[] = "0123456789abcdef";
-        std::string text = "0x";
+        std::string text(2 + 2 * static_cast<size_t>(n), '0');
+        text[1] = 'x';
+        char* out = text.data() + 2;
         for (long i = 0; i < n; ++i) {
-            const uint8_t byte = m_stream[m_pos++];
-            text.push_back(digits[byte >> 4]);
-            text.push_back(digits[byte & 0x0F]);
+            uint8_t byte = 0;
+            if (m_ended || !m_source(byte)) {
+                m_ended = true;
+                return std::nullopt;
+            }
+            *out++ = digits[byte >> 4];
+            *out++ = digits[byte & 0x0F];
             if (ones != nullptr)
                 *ones += std::popcount(byte);
         }
@@ -54,8 +72,8 @@ public:
     }
 
 private:
-    const std::vector<uint8_t>& m_stream;
-    size_t m_pos = 0;
+    const XsvfByteSource& m_source;
+    bool m_ended = false;
 };
 
 std::string StateText(unsigned code)
@@ -70,45 +88,46 @@ std::string EndStateText(unsigned value, bool ir)
     return res::Format("%u (%s)", value, TapStateName(value == 0 ? TAP_IDLE : ir ? TAP_IRPAUSE : TAP_DRPAUSE));
 }
 
-std::string QuoteComment(const std::string& text)
+void AppendQuoted(std::string& quoted, uint8_t byte)
 {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\')
-            quoted += res::Format("\\x%02x", byte);
-        else
-            quoted.push_back(c);
-    }
-    return quoted + "\"";
+    if (byte < 0x20 || byte >= 0x7F || byte == '"' || byte == '\\')
+        quoted += res::Format("\\x%02x", byte);
+    else
+        quoted.push_back(static_cast<char>(byte));
 }
 
-// Lists one stream; `out` collects the lines.
+// A comment longer than this goes out in pieces of about this size.
+constexpr size_t COMMENT_PIECE = 64 * 1024;
+
+// Lists one stream; the lines go to `out` as they are made.
 class CXsvfLister {
 public:
-    explicit CXsvfLister(const std::vector<uint8_t>& stream) : m_in(stream) {}
+    CXsvfLister(const XsvfByteSource& source, const ListingSink& out) : m_in(source), m_out(out) {}
 
-    std::string Run()
+    void Run()
     {
         long count = 0;
-        while (!m_in.AtEnd()) {
-            const uint8_t code = *m_in.Byte();
+        for (;;) {
+            const auto code = m_in.Byte();
+            if (!code)
+                break;
             ++count;
-            m_line = res::Format("%ld: %s", count, XsvfCommandName(code));
-            const bool goOn = ListArguments(code);
-            m_out += m_line + "\n";
+            m_line = res::Format("%ld: %s", count, XsvfCommandName(*code));
+            const bool goOn = ListArguments(*code);
+            m_line += "\n";
+            m_out(m_line);
             if (!m_note.empty()) {
-                m_out += "-- " + m_note + "\n";
-                return m_out;
+                m_out("-- " + m_note + "\n");
+                return;
             }
             if (!goOn) {
-                if (!m_in.AtEnd())
-                    m_out += res::Format("-- %zu bytes after XCOMPLETE are not played\n", m_in.Left());
-                return m_out;
+                const size_t left = m_in.DrainCount();
+                if (left != 0)
+                    m_out(res::Format("-- %zu bytes after XCOMPLETE are not played\n", left));
+                return;
             }
         }
-        m_out += "-- the stream ends without XCOMPLETE\n";
-        return m_out;
+        m_out("-- the stream ends without XCOMPLETE\n");
     }
 
 private:
@@ -254,18 +273,31 @@ private:
         return true;
     }
 
+    // The comment goes out in pieces once it is long, so that a huge one is
+    // never held whole; a short one keeps its line together.
     bool Comment()
     {
-        std::string text;
+        std::string quoted = " \"";
+        bool inPieces = false;
         for (;;) {
             const auto byte = m_in.Byte();
-            if (!byte)
+            if (!byte) {
+                if (!inPieces)
+                    return Truncated();
+                m_line = quoted + "\"";
                 return Truncated();
+            }
             if (*byte == 0)
                 break;
-            text.push_back(static_cast<char>(*byte));
+            AppendQuoted(quoted, *byte);
+            if (quoted.size() >= COMMENT_PIECE) {
+                m_out(inPieces ? quoted : m_line + quoted);
+                m_line.clear();
+                quoted.clear();
+                inPieces = true;
+            }
         }
-        m_line += " " + QuoteComment(text);
+        m_line += quoted + "\"";
         return true;
     }
 
@@ -285,7 +317,7 @@ private:
     }
 
     CStreamCursor m_in;
-    std::string m_out;
+    const ListingSink& m_out;
     std::string m_line;
     std::string m_note;
     long m_shiftBytes = 0;
@@ -294,7 +326,21 @@ private:
 
 }  // namespace
 
+void ListXsvf(const XsvfByteSource& source, const ListingSink& out)
+{
+    CXsvfLister(source, out).Run();
+}
+
 std::string ListXsvf(const std::vector<uint8_t>& stream)
 {
-    return CXsvfLister(stream).Run();
+    size_t pos = 0;
+    const XsvfByteSource source = [&](uint8_t& byte) {
+        if (pos >= stream.size())
+            return false;
+        byte = stream[pos++];
+        return true;
+    };
+    std::string listing;
+    ListXsvf(source, [&](std::string_view piece) { listing += piece; });
+    return listing;
 }

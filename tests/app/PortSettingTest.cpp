@@ -2,6 +2,7 @@
 
 #include "PortSetting.h"
 #include "UpdateFileFixture.h"
+#include "Unprivileged.h"
 
 #include <gtest/gtest.h>
 
@@ -85,6 +86,55 @@ TEST(PortSettingFile, UnwritableFolderKeepsTheOldFile)
     const std::optional<SPortSetting> kept = ReadPortSettingFile(path);
     ASSERT_TRUE(kept.has_value());
     EXPECT_EQ(kept->fileName, "old");
+}
+
+// Beside the program wins when the file is there (portable use); the user's
+// folder is the fallback for reading, and for writing when the program's
+// folder is not writable (installed in /usr/bin).
+TEST(PortSettingLocation, ReadsBesideTheProgramFirstThenTheUsersFolder)
+{
+    const struct {
+        bool beside;
+        bool user;
+        std::optional<int> port;
+    } cases[] = {{true, true, 1}, {true, false, 1}, {false, true, 2}, {false, false, std::nullopt}};
+    for (const auto& c : cases) {
+        CTempFolder program;
+        CTempFolder user;
+        if (c.beside)
+            program.Write("update.cfg", "a.upd\nPort=1\n");
+        if (c.user)
+            user.Write("update.cfg", "b.upd\nPort=2\n");
+        const std::optional<SPortSetting> setting =
+            ReadPortSettingFile(PortSettingReadPath(program.Path() + "/", user.Path() + "/"));
+        EXPECT_EQ(setting ? std::optional<int>(setting->portIndex) : std::nullopt, c.port)
+            << "beside " << c.beside << ", user " << c.user;
+    }
+}
+
+TEST(PortSettingLocation, WritesBesideAWritableProgramElseInAPrivateUserFolder)
+{
+    CTempFolder program;
+    CTempFolder home;
+    const std::string userDir = home.Path() + "/config/update/";
+    ASSERT_EQ(PortSettingWritePath(program.Path() + "/", userDir), program.Path() + "/update.cfg");
+
+    // An installed program's folder: not writable for the user.
+    ASSERT_EQ(chmod(program.Path().c_str(), 0555), 0);
+    ASSERT_EQ(chmod(home.Path().c_str(), 0777), 0);
+    const std::optional<std::string> seen = RunUnprivileged([&]() {
+        const std::string path = PortSettingWritePath(program.Path() + "/", userDir);
+        return path + "|" + (WritePortSettingFile(path, {"/fw/dev.upd", 3}) ? "written" : "failed");
+    });
+    ASSERT_EQ(chmod(program.Path().c_str(), 0755), 0);
+    ASSERT_TRUE(seen) << "could not run as an ordinary user";
+    EXPECT_EQ(*seen, userDir + "update.cfg|written");
+    struct stat folder {};
+    ASSERT_EQ(stat(userDir.c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 0777, 0700u);
+    const std::optional<SPortSetting> setting = ReadPortSettingFile(PortSettingReadPath(program.Path() + "/", userDir));
+    ASSERT_TRUE(setting);
+    EXPECT_EQ(setting->portIndex, 3);
 }
 
 TEST(PortSettingFile, MissingFolderFailsQuietly)

@@ -107,7 +107,10 @@ TEST_F(SilentLineRunTest, PortInUseIsReportedAndFreePortOpensNextTime)
         ASSERT_TRUE(holder.Open(m_line.SlavePath(), 57600, 100));
         Button(dlg, res::IDC_UPDATE)->click();
         ASSERT_EQ(dlg.Messages().size(), 1u);
-        EXPECT_EQ(dlg.Messages()[0], "Error: COM10 in use or does not exist.\n");
+        // The original text, then which device and who holds it.
+        EXPECT_EQ(dlg.Messages()[0], "Error: COM10 in use or does not exist.\n" + ProgramDirectory() + "ports/com10 -> " +
+                                         m_line.SlavePath() + ": busy, held by process " + std::to_string(getpid()) +
+                                         " (app_tests).\n");
         EXPECT_FALSE(dlg.ControlsLocked());
         EXPECT_EQ(dlg.m_updateFile, nullptr);
         EXPECT_EQ(dlg.m_runState, RunIdle);

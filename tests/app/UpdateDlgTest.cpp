@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 namespace {
@@ -102,6 +104,16 @@ TEST_F(UpdateDlgTest, RowShowsControlCharactersOfANameAsEscapes)
     CTestUpdateDlg& dlg = Start();
     ASSERT_EQ(RowCount(dlg), 1);
     EXPECT_EQ(dlg.NameLabel(0)->text().toStdString(), " \\x1b]2;owned\\x07Board\n");
+}
+
+TEST_F(UpdateDlgTest, SettingInTheUsersFolderServesWhenNoneIsBesideTheProgram)
+{
+    const std::string userDir = std::getenv("XDG_CONFIG_HOME") + std::string("/update");
+    std::filesystem::create_directories(userDir);
+    std::ofstream(userDir + "/update.cfg") << "\nPort=6\n";
+    CTestUpdateDlg& dlg = Start();
+    EXPECT_EQ(PortList(dlg)->currentIndex(), 6);
+    std::filesystem::remove(userDir + "/update.cfg");
 }
 
 TEST_F(UpdateDlgTest, RememberedMissingFileShowsNotFoundAndKeepsName)

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +43,9 @@ void MakePipe(int fds[2])
     sigprocmask(SIG_SETMASK, &none, nullptr);
     signal(SIGINT, setup.sigintIgnored ? SIG_IGN : SIG_DFL);
     signal(SIGPIPE, SIG_DFL);
+    const rlimit limit{setup.addressSpaceLimit, setup.addressSpaceLimit};
+    if (setup.addressSpaceLimit != 0 && setrlimit(RLIMIT_AS, &limit) != 0)
+        _exit(126);
     execv(argv[0], argv);
     _exit(127);
 }

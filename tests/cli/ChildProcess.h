@@ -5,6 +5,7 @@
 // pipe closed after its first line or not read until Wait, standard input
 // closed, SIGINT inherited as ignored, the update file on a pipe.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -22,12 +23,18 @@ struct SChildSetup {
     bool sigintIgnored = false;
     std::string fileOnPipe;    // when not empty: these bytes on descriptor 3
     std::string folder;        // the child's current folder; empty: the test's
+    size_t addressSpaceLimit = 0;  // above 0: the child runs under that RLIMIT_AS
 };
 
 class CChildProcess {
 public:
     // Starts `program` (a name in the test program's folder) with `args`.
     CChildProcess(const std::string& program, const std::vector<std::string>& args, const SChildSetup& setup = {});
+    // The same under an address space limit (RLIMIT_AS) of that many bytes.
+    CChildProcess(const std::string& program, const std::vector<std::string>& args, size_t addressSpaceLimit)
+        : CChildProcess(program, args, LimitedSetup(addressSpaceLimit))
+    {
+    }
     ~CChildProcess();
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
@@ -41,6 +48,12 @@ public:
     const std::string& Stderr();
 
 private:
+    static SChildSetup LimitedSetup(size_t addressSpaceLimit)
+    {
+        SChildSetup setup;
+        setup.addressSpaceLimit = addressSpaceLimit;
+        return setup;
+    }
     // Reads what is there within timeoutMs; false when nothing came.
     bool Pump(int timeoutMs);
 

@@ -8,6 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
 #include <thread>
 
 namespace {
@@ -27,6 +31,12 @@ upd::SUpdateTarget Firmware(unsigned number, const std::string& name)
     target.name = name;
     target.data = kOneBlock;
     return target;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 class UpdateCliTest : public ::testing::Test {
@@ -110,17 +120,65 @@ TEST_F(UpdateCliTest, ListReadsAPipeAndCheckReportsWhatItCouldNotRead)
     upd::SUpdateTarget unknown = Firmware(2, "Other");
     unknown.type = 0x1234;  // not updated: its data are skipped
     const std::vector<uint8_t> file =
-        upd::WriteUpdateFile({upd::FileVersion::V1_01, {unknown, Firmware(1, "\x1b[2JController")}});
+        upd::WriteUpdateFile({upd::FileVersion::V1_01, {unknown, Firmware(1, "Controller")}});
     SChildSetup onPipe;
     onPipe.fileOnPipe.assign(file.begin(), file.end());
     CChildProcess list("update-cli", {"--list", "/dev/fd/3"}, onPipe);
     EXPECT_EQ(list.Wait(10000), 0) << list.Stderr();
     EXPECT_NE(list.Stdout().find("End of body: 2 records.\n"), std::string::npos) << list.Stdout();
-    EXPECT_NE(list.Stdout().find("\n2: \\x1b[2JController\n"), std::string::npos) << list.Stdout();
 
     EXPECT_EQ(Run({"--check", m_folder.Path()}), 2);
     EXPECT_NE(m_stderr.find("Error: reading " + m_folder.Path() + " failed: Is a directory.\n"), std::string::npos)
         << m_stderr;
+}
+
+// --out: the listing file is replaced only by a complete listing, and never
+// when it is the update file itself.
+TEST_F(UpdateCliTest, ListingFileIsReplacedOnlyByACompleteListing)
+{
+    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "Controller")}});
+    const std::string original = ReadFile(path);
+    const std::string cut = m_folder.Write("cut.upd", std::string("Firmwareupdate-Fileformat-V1.01\n01\n01 A\n"
+                                                                  "010000FEFF000000080006"));
+    const std::string folder = m_folder.Path();
+    ASSERT_EQ(symlink(path.c_str(), (folder + "/link.upd").c_str()), 0);
+    ASSERT_EQ(link(path.c_str(), (folder + "/hard.upd").c_str()), 0);
+    struct SCase {
+        std::string input;
+        std::string out;
+        const char* error;
+    };
+    const SCase cases[] = {
+        {path, path, "is the update file itself"},
+        {path, folder + "/link.upd", "is the update file itself"},
+        {folder + "/link.upd", folder + "/hard.upd", "is the update file itself"},
+        {path, folder + "/./cli.upd", "is the update file itself"},
+        {folder + "/typo.upd", folder + "/important.txt", "typo.upd"},
+        {cut, folder + "/important.txt", "record 1"},
+    };
+    const std::string important = m_folder.Write("important.txt", std::string("keep me\n"));
+    for (const SCase& c : cases) {
+        EXPECT_EQ(Run({"--list", c.input, "--out", c.out}), 2) << c.input << " " << c.out;
+        EXPECT_NE(m_stderr.find(c.error), std::string::npos) << m_stderr;
+        EXPECT_EQ(ReadFile(path), original);
+        EXPECT_EQ(ReadFile(important), "keep me\n");
+    }
+    // Through a link the file it points to is replaced; the link stays.
+    ASSERT_EQ(symlink("important.txt", (folder + "/listing-link.txt").c_str()), 0);
+    EXPECT_EQ(Run({"--list", path, "--out", folder + "/listing-link.txt"}), 0) << m_stderr;
+    EXPECT_EQ(ReadFile(important), m_stdout);
+    EXPECT_TRUE(std::filesystem::is_symlink(folder + "/listing-link.txt"));
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
+        ++files;
+    EXPECT_EQ(files, 6u) << "a temporary listing file was left behind";
+}
+
+TEST_F(UpdateCliTest, TargetNamesAreShownWithoutTheirControlCharacters)
+{
+    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "Logic\x1b]0;owned\x07")}});
+    EXPECT_EQ(Run({"--list", path}), 0);
+    EXPECT_NE(m_stdout.find("1: Logic\\x1b]0;owned\\x07\n"), std::string::npos) << m_stdout;
 }
 
 TEST_F(UpdateCliTest, UsageErrorsExit2)
@@ -137,7 +195,7 @@ TEST_F(UpdateCliTest, PortThatCannotBeOpenedExits2)
 {
     const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
     EXPECT_EQ(Run({"--port", "/nonexistent/tty", path}), 2);
-    EXPECT_EQ(m_stderr, "Error: /nonexistent/tty in use or does not exist.\n");
+    EXPECT_EQ(m_stderr, "Error: /nonexistent/tty in use or does not exist.\n/nonexistent/tty: no such device.\n");
 }
 
 TEST_F(UpdateCliTest, SuccessfulRunPrintsMessagesRowsAndExits0)

@@ -2,11 +2,13 @@
 // construct, and the refusals with the line they name.
 
 #include "SvfToXsvf.h"
+#include "XsvfSizeCheck.h"
 #include "XsvfWriter.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
 
 namespace {
 
@@ -134,6 +136,14 @@ TEST_P(SvfRefusalTest, NamesTheLine)
     }
 }
 
+std::string Repeated(const std::string& piece, size_t times)
+{
+    std::string text;
+    for (size_t i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
 const SRefusal REFUSALS[] = {
     {"Pio", "STATE IDLE;\nPIO (HL);", "line 2: PIO is not supported"},
     {"PioMap", "PIOMAP (IN A);", "line 1: PIOMAP is not supported"},
@@ -148,6 +158,8 @@ const SRefusal REFUSALS[] = {
      "line 1: RUNTEST: the run state must be IDLE, DRPAUSE, IRPAUSE or RESET: DRSHIFT"},
     {"WaitTooLongForTheStream", "RUNTEST 3000 SEC;", "line 1: a wait longer than 2147483647 microseconds cannot be played"},
     {"SirTooLong", "SIR 56001 TDI (0);", "line 1: SIR of 56001 bits is longer than XSIR2 can shift (56000)"},
+    {"HeaderMakesSirTooLong", "HIR 56000 TDI (0);\nSIR 1 TDI (1);",
+     "line 2: SIR of 56001 bits is longer than XSIR2 can shift (56000)"},
     {"SplitPieceComparedInPart", "SDR 56001 TDI (0) TDO (0) MASK (FFFE);",
      "line 1: SDR of 56001 bits must be split, and a piece is compared in part only"},
     {"ValueWiderThanTheLength", "SDR 8 TDI (100);", "line 1: TDI has more bits than the length 8"},
@@ -157,9 +169,48 @@ const SRefusal REFUSALS[] = {
     {"UnclosedValue", "SDR 8 TDI (1;\n", "line 1: a value in parentheses is not closed"},
     {"NotHex", "SDR 8 TDI (G1);", "line 1: TDI is not hexadecimal"},
     {"UnknownKeyword", "SDR 8 TDX (1);", "line 1: SDR: unexpected TDX"},
+    // Bounds that keep a malformed file from making memory grow with its size.
+    {"EndlessValue", "SDR 8 TDI (" + Repeated("F", 4 * 1024 * 1024 + 1) + ");",
+     "line 1: a value of more than 16777215 bits"},
+    {"EndlessStatement", "STATE" + Repeated(" IDLE", 4097) + ";",
+     "line 1: a statement of more than 4096 words"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Statements, SvfRefusalTest, ::testing::ValuesIn(REFUSALS),
                          [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// The first pass names the statement that makes the stream too large: the
+// header or trailer whose sticky length dominates the scan, else the scan.
+struct SSizeRefusal {
+    const char* svf;
+    const char* message;
+};
+
+TEST(XsvfSizeCheck, NamesTheStatementThatMakesTheStreamTooLarge)
+{
+    const SSizeRefusal cases[] = {
+        {"HDR 64 TDI (0);\nTDR 200 TDI (0);\nSDR 1 TDI (1);",
+         "line 2: TDR 200 makes every scan so long that the XSVF stream would exceed 100 bytes (at line 3)"},
+        {"HIR 300 TDI (0);\nSIR 8 TDI (1);", "line 1: HIR 300 makes every scan so long that the XSVF stream would "
+                                             "exceed 100 bytes (at line 2)"},
+        {"HDR 8 TDI (0);\nSDR 400 TDI (0);", "line 2: the XSVF stream would exceed 100 bytes, more than an update "
+                                             "file holds"},
+    };
+    for (const SSizeRefusal& c : cases) {
+        std::istringstream in(c.svf);
+        try {
+            CheckXsvfSize(in, 100);
+            ADD_FAILURE() << "accepted: " << c.svf;
+        } catch (const CSvfError& error) {
+            EXPECT_EQ(std::string(error.what()), c.message);
+        }
+        std::istringstream small("HDR 64 TDI (0);\nSDR 8 TDI (1);");
+        EXPECT_NO_THROW(CheckXsvfSize(small, 100));
+    }
+}
 
 }  // namespace

@@ -102,6 +102,74 @@ TEST_P(SvfSampleRunTest, ConvertsPacksAndPlaysEveryScanAsTheFileAsks)
                 conversion.statistics.waitMicroseconds / 1e6, check.expected, wall.count());
 }
 
+// FNV-1a, 64 bits: a fingerprint to compare outputs with those of an earlier build.
+uint64_t Fingerprint(const std::string& bytes)
+{
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char c : bytes)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    return hash;
+}
+
+// Size and fingerprint of each sample's XSVF stream as the converter wrote it
+// before it streamed, when it held the whole file: streaming changes nothing.
+struct SPinnedOutput {
+    const char* sample;
+    size_t size;
+    uint64_t fingerprint;
+};
+
+const SPinnedOutput PINNED_XSVF[] = {
+    {"sample-a", 56, 0x844aa5e78bf5e542ull},    {"sample-b", 29, 0x5c2edf4d852c2305ull},
+    {"sample-c", 33517, 0x545ffdac3d114a6bull}, {"sample-d", 28240, 0x9440a95874760f0aull},
+    {"sample-e", 21606, 0xa9c205743c6d9a64ull}, {"sample-f", 30168, 0xb32ff62b68f3bcc6ull},
+};
+
+// The same for update-cli --list of an update file holding all six samples
+// as targets 1 to 6 named "svf a" to "svf f", and of one holding sample-f packed.
+const SPinnedOutput PINNED_LISTINGS[] = {
+    {"all", 484043, 0x22f5d772a4a70ae5ull},
+    {"packed", 172620, 0x543240cb5e28fc93ull},
+};
+
+TEST(SvfSampleOutput, ConversionsAndListingsAreTheSameAsBeforeStreaming)
+{
+    if (!std::filesystem::exists(std::string(SVF_SAMPLES_DIR) + "/sample-a.svf"))
+        GTEST_SKIP() << "no samples in " << SVF_SAMPLES_DIR;
+    upd::SUpdateFile all, packed;
+    for (const SPinnedOutput& pinned : PINNED_XSVF) {
+        const std::string path = std::string(SVF_SAMPLES_DIR) + "/" + pinned.sample + ".svf";
+        const std::vector<uint8_t> xsvf = ConvertSvfToXsvf(ReadText(path)).xsvf;
+        EXPECT_EQ(xsvf.size(), pinned.size) << pinned.sample;
+        EXPECT_EQ(Fingerprint(std::string(xsvf.begin(), xsvf.end())), pinned.fingerprint) << pinned.sample;
+
+        upd::SUpdateTarget target;
+        target.number = static_cast<unsigned>(all.targets.size() + 1);
+        target.name = std::string("svf ") + pinned.sample[7];
+        target.type = upd::TYPE_XSVF;
+        target.data = xsvf;
+        all.targets.push_back(target);
+        if (std::string(pinned.sample) == "sample-f") {
+            target.number = 1;
+            target.name = "packed";
+            target.packed = true;
+            packed.targets.push_back(target);
+        }
+    }
+    CTempFolder folder;
+    const upd::SUpdateFile* files[] = {&all, &packed};
+    for (size_t i = 0; i < std::size(PINNED_LISTINGS); ++i) {
+        const std::vector<uint8_t> bytes = upd::WriteUpdateFile(*files[i]);
+        const std::string path = folder.Write(std::string(PINNED_LISTINGS[i].sample) + ".upd",
+                                              std::string(bytes.begin(), bytes.end()));
+        CChildProcess child("update-cli", {"--list", path});
+        EXPECT_EQ(child.Wait(60000), 0);
+        const std::string listing = child.Stdout() + child.Stderr();
+        EXPECT_EQ(listing.size(), PINNED_LISTINGS[i].size) << PINNED_LISTINGS[i].sample;
+        EXPECT_EQ(Fingerprint(listing), PINNED_LISTINGS[i].fingerprint) << PINNED_LISTINGS[i].sample;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Samples, SvfSampleRunTest,
                          ::testing::Values("sample-a", "sample-b", "sample-c", "sample-d", "sample-e", "sample-f"),
                          [](const auto& info) {

@@ -50,6 +50,6 @@ private:
     std::string m_firstMismatch;
     bool m_open = false;   // between Capture and Update
     bool m_ir = false;
-    SvfBits m_answer;      // TDO of the scan in progress, in shift order
-    SvfBits m_shifted;     // TDI bits shifted in so far
+    std::vector<bool> m_answer;     // TDO of the scan in progress, in shift order
+    std::vector<bool> m_shifted;    // TDI bits shifted in so far
 };

@@ -2,6 +2,7 @@
 // hand-edit hexadecimal text.
 
 #include "ProgramStart.h"
+#include "ReplacementFile.h"
 #include "SampleUpdateFile.h"
 #include "SvfToXsvf.h"
 #include "UpdateFileWriter.h"
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -87,22 +89,68 @@ unsigned ParseType(const std::string& text)
     return ParseNumber(text, 16, "type");
 }
 
-// Converts an SVF file and prints its statistics; exits on a refused file.
-std::vector<uint8_t> ConvertSvfFile(const std::string& path, const SSvfOptions& svfOptions)
+void PrintSvfStatistics(const std::string& path, const SSvfStatistics& statistics, const SSvfNotes& notes)
 {
-    const std::vector<uint8_t> text = ReadFileBytes(path);
+    std::cout << path << ": " << FormatSvfStatistics(statistics) << "\n";
+    for (const std::string& note : notes.first)
+        std::cout << path << ": " << note << "\n";
+    if (notes.count > notes.first.size())
+        std::cout << path << ": ... and " << notes.count - notes.first.size() << " more notes\n";
+}
+
+constexpr size_t SHOWN_NOTES = 5;
+
+// Converts an SVF file as it reads it, passing the stream to `out`, and
+// prints the statistics. The error text when the file is refused or cannot
+// be read, else empty.
+std::string ConvertSvfFile(const std::string& path, const SSvfOptions& svfOptions, const XsvfSink& out)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return "cannot open " + path + ": " + std::strerror(errno);
     try {
-        const SSvfConversion conversion = ConvertSvfToXsvf(std::string(text.begin(), text.end()), svfOptions);
-        std::cout << path << ": " << FormatSvfStatistics(conversion.statistics) << "\n";
-        constexpr size_t SHOWN_NOTES = 5;
-        for (size_t i = 0; i < conversion.notes.size() && i < SHOWN_NOTES; ++i)
-            std::cout << path << ": " << conversion.notes[i] << "\n";
-        if (conversion.notes.size() > SHOWN_NOTES)
-            std::cout << path << ": ... and " << conversion.notes.size() - SHOWN_NOTES << " more notes\n";
-        return conversion.xsvf;
-    } catch (const CSvfError& error) {
-        Fail(path + ": " + error.what());
+        SSvfNotes notes;
+        const SSvfStatistics statistics = ConvertSvfStream(in, out, svfOptions, notes, SHOWN_NOTES);
+        if (in.bad())
+            return "cannot read " + path;
+        PrintSvfStatistics(path, statistics, notes);
+        return {};
+    } catch (const std::runtime_error& error) {  // CSvfError names the line; a write error the file
+        return path + ": " + error.what();
     }
+}
+
+// The XSVF stream of an SVF target, held for the update file.
+std::vector<uint8_t> ConvertSvfTarget(const std::string& path, const SSvfOptions& svfOptions)
+{
+    std::vector<uint8_t> xsvf;
+    const std::string error = ConvertSvfFile(path, svfOptions, [&](const uint8_t* data, size_t size) {
+        xsvf.insert(xsvf.end(), data, data + size);
+    });
+    if (!error.empty())
+        Fail(error);
+    return xsvf;
+}
+
+// The XSVF stream written to `outPath` as it is converted; the file is
+// replaced only when the conversion is complete.
+void ConvertSvfToFile(const std::string& inPath, const std::string& outPath, const SSvfOptions& svfOptions)
+{
+    std::string error;
+    {
+        CReplacementFile out(outPath);
+        if (out.Open(error)) {
+            std::string writeError;
+            error = ConvertSvfFile(inPath, svfOptions, [&](const uint8_t* data, size_t size) {
+                if (!out.Write(data, size, writeError))
+                    throw std::runtime_error(writeError);
+            });
+            if (error.empty())
+                out.Commit(error);
+        }
+    }
+    if (!error.empty())
+        Fail(error);
 }
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
@@ -121,7 +169,7 @@ upd::SUpdateTarget BuildTarget(const STargetOptions& options, const SSvfOptions&
     upd::SUpdateTarget target = options.target;
     if (target.type == TYPE_SVF) {
         target.type = upd::TYPE_XSVF;
-        target.data = ConvertSvfFile(options.dataPath, svfOptions);
+        target.data = ConvertSvfTarget(options.dataPath, svfOptions);
         return target;
     }
     const std::vector<uint8_t> data = ReadFileBytes(options.dataPath);
@@ -209,7 +257,7 @@ int main(int argc, char** argv)
     if (!svfIn.empty()) {
         if (!outPath.empty() || !targets.empty())
             Fail("--svf-to-xsvf takes no other output or targets");
-        WriteFileBytes(xsvfOut, ConvertSvfFile(svfIn, svfOptions));
+        ConvertSvfToFile(svfIn, xsvfOut, svfOptions);
         return 0;
     }
     if (outPath.empty())

@@ -1,10 +1,14 @@
 #include "SvfReader.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <sstream>
+#include <string_view>
+#include <utility>
 
 namespace {
 
@@ -18,61 +22,154 @@ struct SStatement {
     std::vector<SToken> tokens;
 };
 
-// Splits the text into statements ended by ';'. Comments run from "!" or
-// "//" to the line end; a parenthesised value may span lines.
-std::vector<SStatement> SplitStatements(const std::string& text)
+// The text in blocks, so that a file of any size is read with a fixed buffer.
+class CCharSource {
+public:
+    explicit CCharSource(std::istream& in) : m_in(in), m_buffer(64 * 1024) {}
+
+    int Get() { return m_pos < m_end || Fill() ? static_cast<unsigned char>(m_buffer[m_pos++]) : EOF; }
+    // The characters buffered now (empty at the end of the text); Skip
+    // consumes some of them.
+    std::string_view Chunk()
+    {
+        if (m_pos == m_end && !Fill())
+            return {};
+        return std::string_view(m_buffer.data() + m_pos, m_end - m_pos);
+    }
+    void Skip(size_t n) { m_pos += n; }
+    int Peek() { return m_pos < m_end || Fill() ? static_cast<unsigned char>(m_buffer[m_pos]) : EOF; }
+    uint64_t Consumed() const { return m_before + m_pos; }
+
+private:
+    bool Fill()
+    {
+        m_before += m_end;
+        m_in.read(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
+        m_end = static_cast<size_t>(m_in.gcount());
+        m_pos = 0;
+        return m_end != 0;
+    }
+
+    std::istream& m_in;
+    std::vector<char> m_buffer;
+    size_t m_pos = 0;
+    size_t m_end = 0;
+    uint64_t m_before = 0;
+};
+
+char Upper(int c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c); }
+bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+// Splits the text into statements ended by ';', one at a time. Comments run
+// from "!" or "//" to the line end; a parenthesised value may span lines.
+// Without `keepValues` a value's digits are skipped (a first pass that only
+// needs lengths).
+class CStatementSplitter {
+public:
+    CStatementSplitter(std::istream& in, bool keepValues) : m_source(in), m_keepValues(keepValues) {}
+
+    bool Next(SStatement& statement);
+    uint64_t Consumed() const { return m_source.Consumed(); }
+
+private:
+    void EndWord(SStatement& statement);
+    void Value(SStatement& statement);
+
+    CCharSource m_source;
+    bool m_keepValues;
+    int m_line = 1;
+    std::string m_word;
+};
+
+// What a statement may hold, so that a malformed file cannot make memory
+// grow with its size: far more than any real statement (a STATE path has
+// at most a few dozen words, a value at most 16777215 bits).
+constexpr size_t MAX_TOKENS = 4096;
+constexpr size_t MAX_WORD = 4096;
+constexpr size_t MAX_DIGITS = (0xFFFFFF + 3) / 4;
+
+void CStatementSplitter::EndWord(SStatement& statement)
 {
-    std::vector<SStatement> statements;
-    SStatement current;
-    std::string word;
-    int line = 1;
-    auto endWord = [&]() {
-        if (!word.empty())
-            current.tokens.push_back({word, false});
-        word.clear();
-    };
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
+    if (m_word.empty())
+        return;
+    if (statement.tokens.size() >= MAX_TOKENS)
+        throw CSvfError(statement.line, "a statement of more than " + std::to_string(MAX_TOKENS) + " words");
+    statement.tokens.push_back({m_word, false});
+    m_word.clear();
+}
+
+void CStatementSplitter::Value(SStatement& statement)
+{
+    if (statement.tokens.empty())
+        statement.line = m_line;
+    const int start = m_line;
+    SToken token{std::string(), true};
+    bool onlyZeros = false;  // zeros seen before any other digit
+    // A value can be megabytes of digits: taken a buffer at a time.
+    for (;;) {
+        const std::string_view chunk = m_source.Chunk();
+        if (chunk.empty())
+            throw CSvfError(start, "a value in parentheses is not closed");
+        const size_t close = chunk.find(')');
+        const std::string_view part = chunk.substr(0, close);
+        for (const char c : part) {
+            if (c == '\n')
+                ++m_line;
+            else if (m_keepValues && !IsSpace(static_cast<unsigned char>(c)) && !(c == '0' && token.text.empty()))
+                token.text.push_back(Upper(static_cast<unsigned char>(c)));  // leading zeros add nothing
+            else if (c == '0')
+                onlyZeros = true;
+        }
+        if (token.text.size() > MAX_DIGITS)
+            throw CSvfError(start, "a value of more than " + std::to_string(0xFFFFFF) + " bits");
+        if (close != std::string_view::npos) {
+            m_source.Skip(close + 1);
+            if (onlyZeros && token.text.empty())
+                token.text.push_back('0');
+            break;
+        }
+        m_source.Skip(chunk.size());
+    }
+    statement.tokens.push_back(std::move(token));
+}
+
+bool CStatementSplitter::Next(SStatement& statement)
+{
+    statement.line = 0;
+    statement.tokens.clear();
+    for (;;) {
+        const int c = m_source.Get();
+        if (c == EOF)
+            break;
         if (c == '\n') {
-            endWord();
-            ++line;
-        } else if (c == '!' || (c == '/' && i + 1 < text.size() && text[i + 1] == '/')) {
-            endWord();
-            while (i + 1 < text.size() && text[i + 1] != '\n')
-                ++i;
+            EndWord(statement);
+            ++m_line;
+        } else if (c == '!' || (c == '/' && m_source.Peek() == '/')) {
+            EndWord(statement);
+            while (m_source.Peek() != '\n' && m_source.Peek() != EOF)
+                m_source.Get();
         } else if (c == '(') {
-            endWord();
-            if (current.tokens.empty())
-                current.line = line;
-            const int start = line;
-            std::string digits;
-            for (++i; i < text.size() && text[i] != ')'; ++i) {
-                if (text[i] == '\n')
-                    ++line;
-                else if (!std::isspace(static_cast<unsigned char>(text[i])))
-                    digits += static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
-            }
-            if (i >= text.size())
-                throw CSvfError(start, "a value in parentheses is not closed");
-            current.tokens.push_back({digits, true});
+            EndWord(statement);
+            Value(statement);
         } else if (c == ';') {
-            endWord();
-            if (current.tokens.empty())
-                throw CSvfError(line, "an empty statement");
-            statements.push_back(std::move(current));
-            current = SStatement{};
-        } else if (std::isspace(static_cast<unsigned char>(c))) {
-            endWord();
+            EndWord(statement);
+            if (statement.tokens.empty())
+                throw CSvfError(m_line, "an empty statement");
+            return true;
+        } else if (IsSpace(c)) {
+            EndWord(statement);
         } else {
-            if (current.tokens.empty() && word.empty())
-                current.line = line;
-            word += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (statement.tokens.empty() && m_word.empty())
+                statement.line = m_line;
+            if (m_word.size() >= MAX_WORD)
+                throw CSvfError(statement.line, "a word of more than " + std::to_string(MAX_WORD) + " characters");
+            m_word.push_back(Upper(c));
         }
     }
-    endWord();
-    if (!current.tokens.empty())
-        throw CSvfError(current.line, "the last statement has no ';'");
-    return statements;
+    EndWord(statement);
+    if (!statement.tokens.empty())
+        throw CSvfError(statement.line, "the last statement has no ';'");
+    return false;
 }
 
 const char* const STATE_NAMES[16] = {
@@ -93,25 +190,42 @@ bool ParseState(const std::string& word, ESvfState& state)
 
 // A value for `bits` bits from hex digits: missing leading digits are zero,
 // surplus leading bits must be zero.
+// The value of an upper-case hex digit, or -1.
+int HexValue(char c)
+{
+    static const auto TABLE = [] {
+        std::array<int8_t, 256> table{};
+        table.fill(-1);
+        for (int d = 0; d < 10; ++d)
+            table['0' + d] = static_cast<int8_t>(d);
+        for (int d = 0; d < 6; ++d)
+            table['A' + d] = static_cast<int8_t>(10 + d);
+        return table;
+    }();
+    return TABLE[static_cast<unsigned char>(c)];
+}
+
 SvfBits ParseHex(const std::string& digits, int bits, int line, const char* what)
 {
     if (digits.empty())
         throw CSvfError(line, std::string(what) + " has no digits");
-    SvfBits value(static_cast<size_t>(bits), false);
+    const size_t count = static_cast<size_t>(bits);
+    std::vector<uint8_t> bytes((digits.size() + 1) / 2, 0);
     for (size_t d = 0; d < digits.size(); ++d) {
-        const char c = digits[digits.size() - 1 - d];
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
+        const int nibble = HexValue(digits[digits.size() - 1 - d]);
+        if (nibble < 0)
             throw CSvfError(line, std::string(what) + " is not hexadecimal");
-        const int nibble = c <= '9' ? c - '0' : c - 'A' + 10;
-        for (int b = 0; b < 4; ++b) {
-            if ((nibble >> b & 1) == 0)
-                continue;
-            const size_t index = d * 4 + static_cast<size_t>(b);
-            if (index >= value.size())
-                throw CSvfError(line, std::string(what) + " has more bits than the length " + std::to_string(bits));
-            value[index] = true;
-        }
+        bytes[d / 2] |= static_cast<uint8_t>(nibble << (d % 2 * 4));
     }
+    // Surplus leading digits must hold no set bit.
+    for (size_t k = count / 8; k < bytes.size(); ++k) {
+        const unsigned allowed = k == count / 8 ? (1u << (count % 8)) - 1 : 0;
+        if ((bytes[k] & ~allowed) != 0)
+            throw CSvfError(line, std::string(what) + " has more bits than the length " + std::to_string(bits));
+    }
+    bytes.resize((count + 7) / 8);
+    SvfBits value;
+    value.AppendBytes(bytes.data(), count);
     return value;
 }
 
@@ -143,9 +257,19 @@ struct SRegister {
     bool hasTdo = false;
 };
 
+}  // namespace
+
+namespace svf_detail {
+
 class CReader {
 public:
-    SSvfProgram Read(const std::string& text);
+    explicit CReader(std::istream& in) : m_splitter(in, true) {}
+    bool Next(SSvfOp& op);
+
+    CStatementSplitter m_splitter;
+    unsigned m_statements = 0;
+    unsigned m_ignored = 0;
+    std::vector<std::string> m_notes;
 
 private:
     void Statement(const SStatement& s);
@@ -156,9 +280,12 @@ private:
     void EndState(const SStatement& s, bool ir);
     void Trst(const SStatement& s);
     void Frequency(const SStatement& s);
+    void Emit(SSvfOp&& op);
     static void Append(SSvfScan& scan, const SRegister& reg);
 
-    SSvfProgram m_program;
+    SStatement m_statement;
+    SSvfOp* m_out = nullptr;  // where the statement being read puts its operation
+    bool m_emitted = false;
     SRegister m_sir, m_sdr, m_hir, m_hdr, m_tir, m_tdr;
     ESvfState m_endIr = SVF_IDLE;
     ESvfState m_endDr = SVF_IDLE;
@@ -168,13 +295,21 @@ private:
     double m_frequency = 0;         // 0: not declared
 };
 
-SSvfProgram CReader::Read(const std::string& text)
+bool CReader::Next(SSvfOp& op)
 {
-    for (const SStatement& s : SplitStatements(text)) {
-        ++m_program.statements;
-        Statement(s);
+    m_out = &op;
+    m_emitted = false;
+    while (!m_emitted && m_splitter.Next(m_statement)) {
+        ++m_statements;
+        Statement(m_statement);
     }
-    return std::move(m_program);
+    return m_emitted;
+}
+
+void CReader::Emit(SSvfOp&& op)
+{
+    *m_out = std::move(op);
+    m_emitted = true;
 }
 
 void CReader::Statement(const SStatement& s)
@@ -256,11 +391,14 @@ void CReader::RegisterCommand(const SStatement& s, SRegister& reg)
 
 void CReader::Append(SSvfScan& scan, const SRegister& reg)
 {
-    scan.tdi.insert(scan.tdi.end(), reg.tdi.begin(), reg.tdi.end());
-    for (int i = 0; i < reg.bits; ++i) {
-        const bool care = reg.hasTdo && reg.mask[static_cast<size_t>(i)];
-        scan.mask.push_back(care);
-        scan.tdo.push_back(care && reg.tdo[static_cast<size_t>(i)]);
+    scan.tdi.Append(reg.tdi);
+    if (reg.hasTdo) {
+        scan.mask.Append(reg.mask);
+        scan.tdo.Append(reg.tdo.And(reg.mask));
+    } else {
+        const SvfBits none(static_cast<size_t>(reg.bits), false);
+        scan.mask.Append(none);
+        scan.tdo.Append(none);
     }
 }
 
@@ -279,7 +417,7 @@ void CReader::Scan(const SStatement& s, bool ir)
         throw CSvfError(s.line, std::string(ir ? "SIR" : "SDR") + " of 0 bits cannot be played");
     op.scan.endState = ir ? m_endIr : m_endDr;
     m_state = op.scan.endState;
-    m_program.ops.push_back(std::move(op));
+    Emit(std::move(op));
 }
 
 void CReader::RunTest(const SStatement& s)
@@ -344,7 +482,7 @@ void CReader::RunTest(const SStatement& s)
     op.kind = SSvfOp::Wait;
     op.wait = {s.line, m_runState, m_runEndState, std::max(byCount, byTime)};
     m_state = m_runEndState;
-    m_program.ops.push_back(op);
+    Emit(std::move(op));
 }
 
 void CReader::State(const SStatement& s)
@@ -369,7 +507,7 @@ void CReader::State(const SStatement& s)
     if (op.path.states.empty() || !IsStableSvfState(op.path.states.back()))
         throw CSvfError(s.line, "STATE must end in IDLE, DRPAUSE, IRPAUSE or RESET");
     m_state = op.path.states.back();
-    m_program.ops.push_back(std::move(op));
+    Emit(std::move(op));
 }
 
 void CReader::EndState(const SStatement& s, bool ir)
@@ -390,10 +528,10 @@ void CReader::Trst(const SStatement& s)
         op.kind = SSvfOp::State;
         op.path = {s.line, false, {SVF_RESET}};
         m_state = SVF_RESET;
-        m_program.ops.push_back(std::move(op));
-        m_program.notes.push_back("line " + std::to_string(s.line) + ": TRST ON played as a TAP reset");
+        Emit(std::move(op));
+        m_notes.push_back("line " + std::to_string(s.line) + ": TRST ON played as a TAP reset");
     } else if (mode == "OFF" || mode == "Z" || mode == "ABSENT") {
-        ++m_program.ignored;
+        ++m_ignored;
     } else {
         throw CSvfError(s.line, "TRST must be ON, OFF, Z or ABSENT");
     }
@@ -409,10 +547,12 @@ void CReader::Frequency(const SStatement& s)
     } else {
         throw CSvfError(s.line, "FREQUENCY needs a number and HZ");
     }
-    ++m_program.ignored;
+    ++m_ignored;
 }
 
-}  // namespace
+}  // namespace svf_detail
+
+using svf_detail::CReader;
 
 CSvfError::CSvfError(int line, const std::string& text)
     : std::runtime_error("line " + std::to_string(line) + ": " + text), m_line(line)
@@ -444,12 +584,50 @@ bool IsStableSvfState(ESvfState state)
 
 bool SSvfScan::Checked() const
 {
-    return std::find(mask.begin(), mask.end(), true) != mask.end();
+    return mask.Any();
+}
+
+CSvfReader::CSvfReader(std::istream& in) : m_reader(std::make_unique<CReader>(in)) {}
+
+CSvfReader::~CSvfReader() = default;
+
+bool CSvfReader::Next(SSvfOp& op)
+{
+    return m_reader->Next(op);
+}
+
+unsigned CSvfReader::Statements() const
+{
+    return m_reader->m_statements;
+}
+
+unsigned CSvfReader::Ignored() const
+{
+    return m_reader->m_ignored;
+}
+
+uint64_t CSvfReader::BytesRead() const
+{
+    return m_reader->m_splitter.Consumed();
+}
+
+std::vector<std::string> CSvfReader::TakeNotes()
+{
+    return std::exchange(m_reader->m_notes, {});
 }
 
 SSvfProgram ReadSvf(const std::string& text)
 {
-    return CReader().Read(text);
+    std::istringstream in(text);
+    CSvfReader reader(in);
+    SSvfProgram program;
+    SSvfOp op;
+    while (reader.Next(op))
+        program.ops.push_back(std::move(op));
+    program.statements = reader.Statements();
+    program.ignored = reader.Ignored();
+    program.notes = reader.TakeNotes();
+    return program;
 }
 
 std::vector<SSvfScan> SvfScans(const SSvfProgram& program)
@@ -460,4 +638,23 @@ std::vector<SSvfScan> SvfScans(const SSvfProgram& program)
             scans.push_back(op.scan);
     }
     return scans;
+}
+
+void ForEachSvfStatementSize(std::istream& in, const std::function<void(const SSvfStatementSize&)>& visit)
+{
+    CStatementSplitter splitter(in, false);
+    SStatement s;
+    while (splitter.Next(s)) {
+        SSvfStatementSize size;
+        size.line = s.line;
+        size.name = s.tokens[0].text;
+        size.tokens = s.tokens.size();
+        if (s.tokens.size() >= 2 && !s.tokens[1].value) {
+            char* end = nullptr;
+            const long bits = std::strtol(s.tokens[1].text.c_str(), &end, 10);
+            if (*end == '\0' && bits >= 0 && bits <= 0xFFFFFF)
+                size.length = bits;
+        }
+        visit(size);
+    }
 }

@@ -15,7 +15,12 @@
 // counts, minimum and maximum time, run state, ENDSTATE), STATE with a path or
 // a stable state, FREQUENCY and TRST. "!" and "//" start comments.
 
+#include "SvfBits.h"
+
 #include <cstdint>
+#include <functional>
+#include <istream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -34,7 +39,6 @@ ESvfState NextSvfState(ESvfState state, bool tms);
 const char* SvfStateName(ESvfState state);
 bool IsStableSvfState(ESvfState state);
 
-using SvfBits = std::vector<bool>;
 
 struct SSvfScan {
     int line = 0;           // where the SIR or SDR statement starts
@@ -88,14 +92,50 @@ private:
     int m_line;
 };
 
-// Reads a whole SVF file's text. Throws CSvfError on the first statement that
-// is malformed or unsupported.
+namespace svf_detail {
+class CReader;
+}
+
+// Reads SVF text from a stream one statement at a time, so that memory is
+// bounded by the longest statement, never by the file. Throws CSvfError on
+// the first statement that is malformed or unsupported.
 //
 // TCK counts become microseconds at 1 µs per clock, or at the declared
 // FREQUENCY when that is below 1 MHz, so a wait is never shorter than the
 // file asks for. TRST ON resets the TAP controller (it becomes a STATE RESET);
 // the other TRST values and FREQUENCY change nothing else.
+class CSvfReader {
+public:
+    explicit CSvfReader(std::istream& in);
+    ~CSvfReader();
+    CSvfReader(const CSvfReader&) = delete;
+    CSvfReader& operator=(const CSvfReader&) = delete;
+
+    // The next operation in file order; false at the end of the text.
+    bool Next(SSvfOp& op);
+    unsigned Statements() const;     // SVF commands read so far
+    unsigned Ignored() const;        // FREQUENCY, TRST OFF/Z/ABSENT so far
+    uint64_t BytesRead() const;
+    std::vector<std::string> TakeNotes();  // the notes since the last call
+
+private:
+    std::unique_ptr<svf_detail::CReader> m_reader;
+};
+
+// Reads a whole SVF file's text (small files, tests and the simulated device).
 SSvfProgram ReadSvf(const std::string& text);
 
 // Only the scans, in order (what the device must see).
 std::vector<SSvfScan> SvfScans(const SSvfProgram& program);
+
+// One statement as a cheap first pass sees it: without reading its values.
+struct SSvfStatementSize {
+    int line = 0;
+    std::string name;     // upper case: "SIR", "HDR", "RUNTEST", ...
+    size_t tokens = 0;    // words and values, the name included
+    long length = -1;     // the bit count of a register command; -1 when not a valid one
+};
+
+// Calls `visit` for every statement of the text. Throws CSvfError where the
+// text does not divide into statements (an unclosed value, no ';').
+void ForEachSvfStatementSize(std::istream& in, const std::function<void(const SSvfStatementSize&)>& visit);

@@ -1,38 +1,27 @@
 #include "SvfToXsvf.h"
 
 #include "XsvfInfo.h"
+#include "XsvfSizeCheck.h"
 #include "XsvfWriter.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
+#include <sstream>
+#include <stdexcept>
 
 namespace {
 
 constexpr size_t MAX_SCAN_BITS = static_cast<size_t>(MAX_SHIFT_BITS);
 
-// bits[from, from + count) as a player buffer: most significant byte first,
-// bit 0 of the last byte shifted first.
-Bytes ToBuffer(const SvfBits& bits, size_t from, size_t count)
-{
-    Bytes out((count + 7) / 8, 0);
-    for (size_t i = 0; i < count; ++i) {
-        if (bits[from + i])
-            out[out.size() - 1 - i / 8] |= static_cast<uint8_t>(1u << (i % 8));
-    }
-    return out;
-}
-
-bool AllOf(const SvfBits& bits, size_t from, size_t count, bool value)
-{
-    return std::all_of(bits.begin() + static_cast<std::ptrdiff_t>(from),
-                       bits.begin() + static_cast<std::ptrdiff_t>(from + count),
-                       [value](bool b) { return b == value; });
-}
-
 class CConverter {
 public:
-    CConverter(const SSvfProgram& program, const SSvfOptions& options) : m_program(program), m_options(options) {}
-    SSvfConversion Convert();
+    CConverter(const SSvfOptions& options, const XsvfSink& out, size_t keptNotes)
+        : m_options(options), m_out(out), m_keptNotes(keptNotes)
+    {
+    }
+    SSvfStatistics Convert(CSvfReader& reader);
+    SSvfNotes TakeNotes();
 
 private:
     void InstructionScan(const SSvfScan& scan, uint32_t wait);
@@ -41,19 +30,23 @@ private:
     void Wait(const SSvfWait& wait);
     void State(const SSvfStatePath& path);
 
-    // Whether the op after index i is a wait that the player can do right
-    // after a shift (XRUNTEST): in Run-Test/Idle, ending there.
-    uint32_t FoldableWait(size_t i) const;
+    void Operation(const SSvfOp& op, const SSvfOp* next, bool& nextDone);
+    void Note(std::string text);
+    void KeepReaderNotes(CSvfReader& reader);
+    void Flush();
     void SetEndState(bool ir, ESvfState state);
     void SetRunTest(uint32_t microseconds);
     void SetSdrSize(size_t bits);
     void LoadMask(const Bytes& mask);
     void MoveTo(ESvfState state);
-    void Count() { ++m_conversion.statistics.xsvfCommands; }
+    void Count() { ++m_statistics.xsvfCommands; }
 
-    const SSvfProgram& m_program;
     SSvfOptions m_options;
-    SSvfConversion m_conversion;
+    const XsvfSink& m_out;
+    size_t m_keptNotes;
+    SSvfStatistics m_statistics;
+    SSvfNotes m_readerNotes;     // the reader's notes come first, as they always did
+    SSvfNotes m_converterNotes;
     CXsvfWriter m_writer;
 
     // What the player holds at this point of the stream.
@@ -66,51 +59,106 @@ private:
     std::optional<Bytes> m_expected;
 };
 
-SSvfConversion CConverter::Convert()
+// Whether `next` is a wait that the player can do right after a shift
+// (XRUNTEST): in Run-Test/Idle, ending there.
+uint32_t FoldableWait(const SSvfOp* next)
+{
+    if (next == nullptr || next->kind != SSvfOp::Wait || next->wait.runState != SVF_IDLE ||
+        next->wait.endState != SVF_IDLE)
+        return 0;
+    return next->wait.microseconds;
+}
+
+SSvfStatistics CConverter::Convert(CSvfReader& reader)
 {
     m_writer.Repeat(m_options.repeat);
     Count();
-    const std::vector<SSvfOp>& ops = m_program.ops;
-    for (size_t i = 0; i < ops.size(); ++i) {
-        const SSvfOp& op = ops[i];
-        switch (op.kind) {
-        case SSvfOp::Scan: {
-            const bool split = !op.scan.ir && op.scan.tdi.size() > MAX_SCAN_BITS;
-            const uint32_t wait = split ? 0 : FoldableWait(i);
-            if (op.scan.ir)
-                InstructionScan(op.scan, wait);
-            else if (split)
-                SplitDataScan(op.scan);
-            else
-                DataScan(op.scan, wait);
-            if (wait != 0) {
-                m_conversion.statistics.waitMicroseconds += wait;
-                ++i;  // the wait is done by the scan
-            }
-            break;
-        }
-        case SSvfOp::Wait: Wait(op.wait); break;
-        case SSvfOp::State: State(op.path); break;
+    // One operation of look-ahead: a wait right after a scan may fold into it.
+    SSvfOp ops[2];
+    int current = 0;
+    bool have = reader.Next(ops[current]);
+    while (have) {
+        const bool haveNext = reader.Next(ops[1 - current]);
+        KeepReaderNotes(reader);
+        bool nextDone = false;
+        Operation(ops[current], haveNext ? &ops[1 - current] : nullptr, nextDone);
+        Flush();
+        if (nextDone) {
+            have = reader.Next(ops[current]);
+        } else {
+            current = 1 - current;
+            have = haveNext;
         }
     }
+    KeepReaderNotes(reader);
     m_writer.Complete();
     Count();
-    m_conversion.xsvf = m_writer.Stream();
-    m_conversion.notes.insert(m_conversion.notes.begin(), m_program.notes.begin(), m_program.notes.end());
-    SSvfStatistics& s = m_conversion.statistics;
-    s.svfCommands = m_program.statements;
-    s.xsvfBytes = m_conversion.xsvf.size();
-    return std::move(m_conversion);
+    Flush();
+    m_statistics.svfCommands = reader.Statements();
+    m_statistics.svfBytes = reader.BytesRead();
+    return m_statistics;
 }
 
-uint32_t CConverter::FoldableWait(size_t i) const
+void CConverter::Operation(const SSvfOp& op, const SSvfOp* next, bool& nextDone)
 {
-    if (i + 1 >= m_program.ops.size())
-        return 0;
-    const SSvfOp& next = m_program.ops[i + 1];
-    if (next.kind != SSvfOp::Wait || next.wait.runState != SVF_IDLE || next.wait.endState != SVF_IDLE)
-        return 0;
-    return next.wait.microseconds;
+    switch (op.kind) {
+    case SSvfOp::Scan: {
+        const bool split = !op.scan.ir && op.scan.tdi.size() > MAX_SCAN_BITS;
+        const uint32_t wait = split ? 0 : FoldableWait(next);
+        if (op.scan.ir)
+            InstructionScan(op.scan, wait);
+        else if (split)
+            SplitDataScan(op.scan);
+        else
+            DataScan(op.scan, wait);
+        if (wait != 0) {
+            m_statistics.waitMicroseconds += wait;
+            nextDone = true;  // the wait is done by the scan
+        }
+        break;
+    }
+    case SSvfOp::Wait: Wait(op.wait); break;
+    case SSvfOp::State: State(op.path); break;
+    }
+}
+
+void CConverter::Flush()
+{
+    const Bytes& bytes = m_writer.Stream();
+    if (bytes.empty())
+        return;
+    m_out(bytes.data(), bytes.size());
+    m_statistics.xsvfBytes += bytes.size();
+    m_writer.ClearStream();
+}
+
+void KeepNote(SSvfNotes& notes, std::string text, size_t kept)
+{
+    if (notes.first.size() < kept)
+        notes.first.push_back(std::move(text));
+    ++notes.count;
+}
+
+void CConverter::Note(std::string text)
+{
+    KeepNote(m_converterNotes, std::move(text), m_keptNotes);
+}
+
+void CConverter::KeepReaderNotes(CSvfReader& reader)
+{
+    for (std::string& note : reader.TakeNotes())
+        KeepNote(m_readerNotes, std::move(note), m_keptNotes);
+}
+
+SSvfNotes CConverter::TakeNotes()
+{
+    SSvfNotes notes = std::move(m_readerNotes);
+    for (std::string& note : m_converterNotes.first) {
+        if (notes.first.size() < m_keptNotes)
+            notes.first.push_back(std::move(note));
+    }
+    notes.count += m_converterNotes.count;
+    return notes;
 }
 
 void CConverter::SetEndState(bool ir, ESvfState state)
@@ -161,19 +209,18 @@ void CConverter::InstructionScan(const SSvfScan& scan, uint32_t wait)
         throw CSvfError(scan.line, "SIR of " + std::to_string(bits) + " bits is longer than XSIR2 can shift (" +
                                        std::to_string(MAX_SCAN_BITS) + ")");
     if (scan.Checked()) {
-        ++m_conversion.statistics.droppedIrChecks;
-        m_conversion.notes.push_back("line " + std::to_string(scan.line) +
-                                     ": SIR TDO is not checked (XSVF has no instruction-register check)");
+        ++m_statistics.droppedIrChecks;
+        Note("line " + std::to_string(scan.line) + ": SIR TDO is not checked (XSVF has no instruction-register check)");
     }
     SetEndState(true, scan.endState);
     SetRunTest(wait);
-    const Bytes tdi = ToBuffer(scan.tdi, 0, bits);
+    const Bytes tdi = scan.tdi.ToBuffer(0, bits);
     if (bits <= 0xFF)
         m_writer.Sir(static_cast<uint8_t>(bits), tdi);
     else
         m_writer.Sir2(static_cast<uint16_t>(bits), tdi);
     Count();
-    ++m_conversion.statistics.irScans;
+    ++m_statistics.irScans;
     m_state = wait != 0 ? SVF_IDLE : scan.endState;
 }
 
@@ -183,10 +230,10 @@ void CConverter::DataScan(const SSvfScan& scan, uint32_t wait)
     SetSdrSize(bits);
     SetEndState(false, scan.endState);
     SetRunTest(wait);
-    const Bytes tdi = ToBuffer(scan.tdi, 0, bits);
+    const Bytes tdi = scan.tdi.ToBuffer(0, bits);
     if (scan.Checked()) {
-        LoadMask(ToBuffer(scan.mask, 0, bits));
-        const Bytes expected = ToBuffer(scan.tdo, 0, bits);
+        LoadMask(scan.mask.ToBuffer(0, bits));
+        const Bytes expected = scan.tdo.ToBuffer(0, bits);
         if (m_expected == expected) {
             m_writer.Sdr(tdi);
         } else {
@@ -199,7 +246,7 @@ void CConverter::DataScan(const SSvfScan& scan, uint32_t wait)
         m_writer.Sdr(tdi);
     }
     Count();
-    ++m_conversion.statistics.drScans;
+    ++m_statistics.drScans;
     m_state = wait != 0 ? SVF_IDLE : scan.endState;
 }
 
@@ -212,14 +259,14 @@ void CConverter::SplitDataScan(const SSvfScan& scan)
         const size_t count = std::min(MAX_SCAN_BITS, bits - from);
         const bool first = from == 0;
         const bool last = from + count == bits;
-        const bool checked = !AllOf(scan.mask, from, count, false);
-        if (checked && !AllOf(scan.mask, from, count, true))
+        const bool checked = !scan.mask.All(from, count, false);
+        if (checked && !scan.mask.All(from, count, true))
             throw CSvfError(scan.line, "SDR of " + std::to_string(bits) +
                                            " bits must be split, and a piece is compared in part only");
         SetSdrSize(count);
-        const Bytes tdi = ToBuffer(scan.tdi, from, count);
+        const Bytes tdi = scan.tdi.ToBuffer(from, count);
         if (checked) {
-            const Bytes expected = ToBuffer(scan.tdo, from, count);
+            const Bytes expected = scan.tdo.ToBuffer(from, count);
             first ? m_writer.SdrTdoB(tdi, expected) : last ? m_writer.SdrTdoE(tdi, expected)
                                                            : m_writer.SdrTdoC(tdi, expected);
             m_expected = expected;
@@ -228,8 +275,8 @@ void CConverter::SplitDataScan(const SSvfScan& scan)
         }
         Count();
     }
-    ++m_conversion.statistics.drScans;
-    ++m_conversion.statistics.splitScans;
+    ++m_statistics.drScans;
+    ++m_statistics.splitScans;
     m_state = scan.endState;
 }
 
@@ -253,7 +300,7 @@ void CConverter::Wait(const SSvfWait& wait)
     }
     m_writer.Wait(wait.runState, wait.endState, wait.microseconds);
     Count();
-    m_conversion.statistics.waitMicroseconds += wait.microseconds;
+    m_statistics.waitMicroseconds += wait.microseconds;
     m_state = wait.endState;
 }
 
@@ -273,11 +320,30 @@ void CConverter::State(const SSvfStatePath& path)
 
 }  // namespace
 
+SSvfStatistics ConvertSvfStream(std::istream& in, const XsvfSink& out, const SSvfOptions& options,
+                                SSvfNotes& notes, size_t keptNotes)
+{
+    CheckXsvfSize(in);
+    in.clear();
+    if (!in.seekg(0))
+        throw std::runtime_error("cannot read the SVF text a second time");
+    CSvfReader reader(in);
+    CConverter converter(options, out, keptNotes);
+    const SSvfStatistics statistics = converter.Convert(reader);
+    notes = converter.TakeNotes();
+    return statistics;
+}
+
 SSvfConversion ConvertSvfToXsvf(const std::string& svfText, const SSvfOptions& options)
 {
-    const SSvfProgram program = ReadSvf(svfText);
-    SSvfConversion conversion = CConverter(program, options).Convert();
-    conversion.statistics.svfBytes = svfText.size();
+    std::istringstream in(svfText);
+    SSvfConversion conversion;
+    const XsvfSink append = [&](const uint8_t* data, size_t size) {
+        conversion.xsvf.insert(conversion.xsvf.end(), data, data + size);
+    };
+    SSvfNotes notes;
+    conversion.statistics = ConvertSvfStream(in, append, options, notes, SIZE_MAX);
+    conversion.notes = std::move(notes.first);
     return conversion;
 }
 

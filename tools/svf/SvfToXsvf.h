@@ -24,6 +24,8 @@
 #include "SvfReader.h"
 
 #include <cstdint>
+#include <functional>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -49,8 +51,27 @@ struct SSvfConversion {
     std::vector<std::string> notes;  // "line N: ..." for what was dropped or adapted
 };
 
-// Converts SVF text. Throws CSvfError (naming the line) for anything that
-// cannot be read or cannot be expressed in XSVF.
+// The first notes of a conversion and how many there were in all.
+struct SSvfNotes {
+    std::vector<std::string> first;
+    size_t count = 0;
+};
+
+// Receives the XSVF stream piece by piece as the conversion goes.
+using XsvfSink = std::function<void(const uint8_t* data, size_t size)>;
+
+// Converts SVF text from a seekable stream, writing the XSVF as it reads:
+// memory is bounded by the longest scan, not by the file. A first pass
+// (CheckXsvfSize) refuses a stream that could not be stored before `out`
+// sees a byte; a statement refused later throws after some of the stream
+// went out, so a caller writing a file writes it aside and keeps it only on
+// success. Keeps the first `keptNotes` notes in `notes`. Throws CSvfError
+// (naming the line) for anything that cannot be read or expressed in XSVF,
+// std::runtime_error when the text cannot be read again.
+SSvfStatistics ConvertSvfStream(std::istream& in, const XsvfSink& out, const SSvfOptions& options,
+                                SSvfNotes& notes, size_t keptNotes);
+
+// Converts SVF text held in memory.
 SSvfConversion ConvertSvfToXsvf(const std::string& svfText, const SSvfOptions& options = {});
 
 // "N SVF commands in, M XSVF commands out, A bytes in, B bytes out" and the

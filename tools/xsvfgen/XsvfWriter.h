@@ -65,6 +65,9 @@ public:
 
     size_t SdrBytes() const { return m_sdrBytes; }
     const Bytes& Stream() const { return m_stream; }
+    // Drops the bytes written so far (a caller that passes them on as it
+    // goes); the XSDRSIZE and mask state stay.
+    void ClearStream() { m_stream.clear(); }
 
 private:
     CXsvfWriter& DataCommand(uint8_t command, const Bytes& data);

@@ -1,0 +1,22 @@
+#pragma once
+// update-cli's port commands: list the serial devices and where ComN leads,
+// and make ComN lead to a device for this user without root.
+
+#include "CliOptions.h"
+#include "PortName.h"
+
+#include <cstdio>
+
+// --list-ports: every serial device with its adapter, access, by-id names
+// and latency timer, then where Com1..Com10 lead. Exit status 0.
+int RunListPorts(const SPortPlaces& places, std::FILE* out);
+
+// --map-port ComN DEVICE: the user's link ports/comN to DEVICE's by-id name
+// (DEVICE itself when it has none); "-" removes the link. Prints where ComN
+// leads afterwards. Exit status 0, or 2 when DEVICE does not exist or the
+// link cannot be made (the reason on standard error).
+int RunMapPort(const SCliOptions& options, const SPortPlaces& places);
+
+// "ComN -> where it leads", with the device at the end of the links, or
+// "(nothing there)".
+std::string ComPortMapping(unsigned number, const SPortPlaces& places);
