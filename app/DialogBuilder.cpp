@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -74,6 +75,30 @@ void PlaceControl(QWidget& widget, const res::SDialogControl& control, const CDi
     widget.setGeometry(rect);
 }
 
+bool FramesOrLabelsOnly(res::ControlKind kind)
+{
+    return kind == res::ControlKind::GroupBox || kind == res::ControlKind::StaticText ||
+           kind == res::ControlKind::Icon;
+}
+
+// Group boxes and static texts only frame and label the controls. A template
+// may list a group box after the controls inside it, which would put its
+// widget on top of them, taking every click, hover and wheel turn meant for
+// them. So they let the pointer through, and they are stacked below the
+// controls, group boxes lowest, so that they are drawn beneath them too.
+void LetPointerThrough(const std::vector<QWidget*>& passive)
+{
+    for (QWidget* widget : passive) {
+        widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+        if (qobject_cast<QGroupBox*>(widget) == nullptr)
+            widget->lower();
+    }
+    for (QWidget* widget : passive) {
+        if (qobject_cast<QGroupBox*>(widget) != nullptr)
+            widget->lower();
+    }
+}
+
 void ApplyStyle(QWidget& widget, const res::SDialogControl& control)
 {
     if (control.style & res::STYLE_HIDDEN)
@@ -132,17 +157,21 @@ std::map<int, QWidget*> BuildDialog(QDialog& dialog, const res::SDialogTemplate&
     dialog.setFixedSize(units.X(source.width), units.Y(source.height));
 
     std::map<int, QWidget*> byId;
+    std::vector<QWidget*> passive;
     for (std::size_t i = 0; i < source.controlCount; ++i) {
         const res::SDialogControl& control = source.controls[i];
         QWidget* widget = CreateControl(control, &dialog);
         PlaceControl(*widget, control, units);
         ApplyStyle(*widget, control);
+        if (FramesOrLabelsOnly(control.kind))
+            passive.push_back(widget);
         if (control.id != res::IDC_STATIC) {
             widget->setObjectName(QStringLiteral("ctl%1").arg(control.id));
             widget->setProperty("controlId", control.id);
             byId[control.id] = widget;
         }
     }
+    LetPointerThrough(passive);
     return byId;
 }
 

@@ -38,7 +38,8 @@ QFont DialogFont(const res::SDialogTemplate& dialog);
 
 // Sets caption, font, window flags and fixed client size of the dialog from
 // the template and creates its controls as children, in tab order. Returns
-// the controls that have an id, by id.
+// the controls that have an id, by id. Group boxes, static texts and icons
+// never take the pointer, whatever their place in the template.
 std::map<int, QWidget*> BuildDialog(QDialog& dialog, const res::SDialogTemplate& source);
 
 // The template with this id; aborts when the resource table lacks it (a

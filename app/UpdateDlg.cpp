@@ -78,6 +78,10 @@ void CUpdateDlg::ConnectControls()
     // offered in the context menu and on the entry's mnemonic key.
     auto* aboutKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_O), this);
     connect(aboutKey, &QShortcut::activated, this, [this] { OnSysCommand(ID_SYSMENU_INFO); });
+    // Update files dropped from a file manager, also onto the line edits.
+    setAcceptDrops(true);
+    m_fileEdit->installEventFilter(this);
+    m_messageEdit->installEventFilter(this);
 }
 
 bool CUpdateDlg::OnInitDialog()
@@ -98,9 +102,11 @@ bool CUpdateDlg::OnInitDialog()
         m_fileName.clear();
         m_portList->setCurrentIndex(0);
     }
+    if (m_startFile)
+        m_fileName = *m_startFile;
     UpdateData(false);
-    // A remembered file that no longer passes shows its message box now.
-    if (haveSetting && !m_fileName.empty()) {
+    // A remembered or given file that does not pass shows its message box now.
+    if (!m_fileName.empty()) {
         CheckUpdateFile();
         CloseUpdateFile();
     }

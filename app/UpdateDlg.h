@@ -31,9 +31,13 @@
 #include <string>
 
 class QComboBox;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMimeData;
 class QProgressBar;
 class QPushButton;
 
@@ -55,6 +59,11 @@ public:
     // initialisation (OnInitDialog) runs when it is first shown.
     explicit CUpdateDlg(std::string programDir = ProgramDirectory(), QWidget* parent = nullptr);
     ~CUpdateDlg() override;
+
+    // A file given on the command line: shown and checked at start instead
+    // of the remembered one (the port is still the remembered one). Call
+    // before the window is first shown.
+    void OpenAtStart(std::string fileName) { m_startFile = std::move(fileName); }
 
     // ---- the dialog's framework operations ---------------------------------
     // Title, icon, port list, setting file, the check of the remembered
@@ -93,6 +102,12 @@ public:
     bool BrowseForFile();
     void OnBrowseButton();
     void OnOpenButton();
+    // Shows fileName in the file field and checks it, as a file chosen in
+    // the file dialog.
+    void OpenUpdateFile(const std::string& fileName);
+    // An update file dragged from a file manager: one local file, while no
+    // run is active.
+    bool AcceptsFileDrop(const QMimeData& data) const;
 
     // ---- setting file ---------------------------------------------------------
     // Reads "update.cfg": the file name and the selected port. False when the
@@ -149,6 +164,11 @@ protected:
     virtual std::optional<std::string> RunFileDialog(const std::string& initialName);
 
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    // A file dragged over the line edits is the window's, not their text.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BindControls();
@@ -162,6 +182,7 @@ private:
     void ServeWorkerMessageBox();
 
     std::string m_programDir;
+    std::optional<std::string> m_startFile;
     QIcon m_icon;
     QTimer m_runTimer;
     int m_controlsLocked = 0;

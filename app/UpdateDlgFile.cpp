@@ -56,11 +56,16 @@ bool CUpdateDlg::BrowseForFile()
     const std::optional<std::string> chosen = RunFileDialog(start.initialName);
     if (!chosen)
         return true;  // cancelled: nothing is checked
-    m_fileName = *chosen;
+    OpenUpdateFile(*chosen);
+    return true;
+}
+
+void CUpdateDlg::OpenUpdateFile(const std::string& fileName)
+{
+    m_fileName = fileName;
     UpdateData(false);
     CheckUpdateFile();
     CloseUpdateFile();
-    return true;
 }
 
 std::optional<std::string> CUpdateDlg::RunFileDialog(const std::string& initialName)

@@ -1,4 +1,4 @@
-// The update tool's window program.
+// The update tool's window program: update [FILE].
 
 #include "ProgramStart.h"
 #include "UpdateApp.h"
@@ -10,6 +10,8 @@ int main(int argc, char* argv[])
     (void)PrepareProgramStart();
     QApplication application(argc, argv);
     CUpdateApp updateApp;
+    if (!updateApp.ParseCommandLine(argc, argv))
+        return 2;
     updateApp.InitInstance();
     return 0;
 }

@@ -3,7 +3,7 @@
 # only when one of them is missing. Run as root (or with sudo available).
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev xvfb x11-utils clang libclang-rt-14-dev
+packages=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev xvfb x11-utils xdotool clang libclang-rt-14-dev
           scdoc dpkg-dev file lintian)
 
 missing=()

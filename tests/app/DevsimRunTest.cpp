@@ -80,6 +80,8 @@ TEST_F(DevsimRunTest, RunLocksWindowShowsProgressAndReportsOutcome)
     EXPECT_EQ(dlg.focusWidget(), Button(dlg, res::IDC_CANCEL_RUN));
     dlg.reject();
     EXPECT_TRUE(dlg.isVisible()) << "closing is refused during a run";
+    const QString other = QString::fromStdString(WriteTargetsFile(m_folder, "other.upd", 1));
+    EXPECT_FALSE(DropUrls(dlg, dlg.rect().center(), {QUrl::fromLocalFile(other)})) << "no file opens during a run";
 
     // The timer carries the worker's progress into the window: some tick
     // shows a target part-way through.

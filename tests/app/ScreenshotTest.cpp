@@ -1,6 +1,7 @@
-// Pictures of the windows for people to look at: PNG files in the build
-// folder's screenshots/ (idle window, a run with three targets, the cancel
-// warning, the About box).
+// Pictures of the windows for a quick look at the layout: PNG files in the
+// build folder's screenshots/ (idle window, a staged run with three targets,
+// the cancel warning, the About box). The README's pictures come from real
+// runs instead (scripts/screenshots.sh).
 
 #include "AboutDlg.h"
 #include "TestUpdateDlg.h"

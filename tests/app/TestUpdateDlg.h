@@ -11,12 +11,16 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
+#include <QUrl>
 
 #include <deque>
 #include <functional>
@@ -91,6 +95,15 @@ inline QLineEdit* Edit(const CUpdateDlg& dlg, int id)
     return qobject_cast<QLineEdit*>(dlg.Control(id));
 }
 
+// The rows of the run display.
+inline int RowCount(const CUpdateDlg& dlg)
+{
+    int rows = 0;
+    while (rows < MAX_TARGETS && dlg.ProgressBar(rows) != nullptr)
+        ++rows;
+    return rows;
+}
+
 inline std::string MessageLine(const CUpdateDlg& dlg)
 {
     return Edit(dlg, res::IDC_MESSAGE)->text().toStdString();
@@ -119,4 +132,34 @@ inline std::string ReadWholeFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Drags urls onto the window at pos and drops them, as the window system
+// does: the events go to the widget there or its nearest ancestor that takes
+// drops. True when the drag was accepted and the drop taken.
+inline bool DropUrls(QWidget& window, const QPoint& pos, const QList<QUrl>& urls)
+{
+    QWidget* target = window.childAt(pos);
+    if (target == nullptr)
+        target = &window;
+    while (!target->acceptDrops() && target != &window)
+        target = target->parentWidget();
+    // File managers offer the URLs as plain text too.
+    QMimeData data;
+    data.setUrls(urls);
+    QStringList text;
+    for (const QUrl& url : urls)
+        text.append(url.toString());
+    data.setText(text.join(QLatin1Char('\n')));
+    const QPoint local = target->mapFrom(&window, pos);
+    QDragEnterEvent enter(local, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, &data, Qt::LeftButton,
+                          Qt::NoModifier);
+    enter.ignore();
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(local), enter.dropAction(), &data, Qt::LeftButton, Qt::NoModifier);
+    drop.ignore();
+    QApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
 }

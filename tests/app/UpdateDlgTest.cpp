@@ -44,14 +44,6 @@ bool HeadersHidden(const CUpdateDlg& dlg)
            dlg.Control(res::IDC_HEADER_APPLICATION)->isHidden();
 }
 
-int RowCount(const CUpdateDlg& dlg)
-{
-    int rows = 0;
-    while (rows < MAX_TARGETS && dlg.ProgressBar(rows) != nullptr)
-        ++rows;
-    return rows;
-}
-
 // ---- start-up ----------------------------------------------------------------
 
 TEST_F(UpdateDlgTest, FirstStartWithoutSettingFile)

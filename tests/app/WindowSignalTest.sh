@@ -47,7 +47,9 @@ export DISPLAY=":$(head -n1 "$work/display")"
 # that the leak checker of a sanitizer build reports at exit.
 echo 'leak:libdbus-1.so' >"$work/lsan.supp"
 export LSAN_OPTIONS="suppressions=$work/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" "$work/update" >"$work/program.log" 2>&1 &
+mkdir "$work/home"  # a private home: no setting of the user's reaches the program
+HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" \
+  "$work/update" >"$work/program.log" 2>&1 &
 program_pid=$!
 pids+=("$program_pid")
 window=
