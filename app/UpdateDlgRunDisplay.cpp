@@ -3,6 +3,7 @@
 #include "UpdateDlg.h"
 
 #include "DialogTemplates.h"
+#include "PrintableText.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -22,6 +23,14 @@ QLabel* CreateRowLabel(const QString& text, const QFont& font, QWidget* parent)
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setFont(font);
     return label;
+}
+
+// A target's name as its row shows it: control characters from the file made
+// visible, the header line's own end kept as it is.
+QString RowName(const std::string& name)
+{
+    const size_t end = name.find_last_not_of("\r\n") + 1;  // npos + 1 == 0: all line end
+    return QString::fromLocal8Bit((PrintableText(std::string_view(name).substr(0, end)) + name.substr(end)).c_str());
 }
 
 }  // namespace
@@ -64,8 +73,7 @@ void CUpdateDlg::BuildRunDisplay()
 void CUpdateDlg::CreateTargetRow(int row, int nameLeft, int nameWidth, int barLeft, int barWidth,
                                  int statusLeft, int statusWidth, int top)
 {
-    QLabel* name = CreateRowLabel(QString::fromLocal8Bit(m_targetName[row].c_str()), m_displayFont,
-                                  m_updateInfoBox);
+    QLabel* name = CreateRowLabel(RowName(m_targetName[row]), m_displayFont, m_updateInfoBox);
     name->setGeometry(nameLeft, top, nameWidth, ROW_HEIGHT);
     name->show();
     m_nameLabels[row] = name;

@@ -34,6 +34,8 @@ const char* const CLI_USAGE =
     "                      ~/.config/update/ports/comN); '-' removes it\n"
     "\n"
     "Ctrl-C before the device answered cancels at once; afterwards it asks first.\n"
+    "SIGTERM cancels without asking. SIGHUP and SIGQUIT cancel only before the\n"
+    "device answered; afterwards the run goes on to its end.\n"
     "Exit status: 0 all targets updated, 1 the run failed or fewer targets were\n"
     "updated, 2 usage, file or port error, 3 cancelled, 4 wake-up time-out.\n";
 

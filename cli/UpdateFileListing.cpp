@@ -320,6 +320,7 @@ int RunList(const SCliOptions& options)
     run.CloseUpdateFile();
     ok = !ReportedReadError(run) && ok;
     out.flush();
+    ok = !ReportedReadError(run) && ok;
     if (!ok)
         return EXIT_USAGE_OR_SETUP;  // the listing file stays as it was
     std::string error = buffer.FileError();

@@ -117,8 +117,9 @@ bool CComPort::Open(const std::string& name, unsigned baudRate, unsigned timeout
         return false;
     }
     if (!ConfigureLine(fd, *speed)) {
-        // Our exclusive flag must not outlive the failed open.
-        ReleaseExclusive(fd);
+        // Our exclusive flag must not outlive the failed open; the reason
+        // reported stays the open's own failure.
+        (void)Sys().Ioctl(fd, TIOCNXCL, nullptr);
         CloseDescriptor(fd);
         return false;
     }

@@ -19,9 +19,9 @@
 // Write gives up after WRITE_SAFETY_MS without progress (stalled adapter).
 // EINTR is retried everywhere.
 
-#include <atomic>
 #include "PortName.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>

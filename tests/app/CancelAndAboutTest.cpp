@@ -191,7 +191,9 @@ TEST_F(StagedRunTest, RunEndingWhileTheWarningIsOpenClosesIt)
     EXPECT_EQ(dlg.m_cancelRequested, 0);
 }
 
-TEST_F(StagedRunTest, EndWithMessageShowsOneBoxAfterStoppingTimerAndWarning)
+// The worker ended with its message; the warning's "Yes" comes before the
+// timer has seen the end, and changes nothing of the ending.
+TEST_F(StagedRunTest, EndWithMessageShowsOneBoxAndALateYesChangesNothing)
 {
     CTestUpdateDlg& dlg = StartRun(1);
     dlg.m_deviceAnswered = 1;
@@ -199,6 +201,8 @@ TEST_F(StagedRunTest, EndWithMessageShowsOneBoxAfterStoppingTimerAndWarning)
     dlg.SetMessage("1 of 1 targets updated successfully.");
     dlg.m_targetResult[0].percent = 100;
     dlg.m_runState = RunEndedWithMessage;
+    ASSERT_NE(dlg.WarningDlg(), nullptr);
+    WarningButton(*dlg.WarningDlg(), res::IDC_YES)->click();
     bool timerStopped = false;
     bool warningClosed = false;
     std::string lineDuringBox;

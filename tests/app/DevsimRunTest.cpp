@@ -124,10 +124,11 @@ TEST_F(DevsimRunTest, ConfirmedCancelEndsWithoutMessageBox)
     ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.ProgressBar(0)->value() > 0; }, kRunLimitMs));
     Button(dlg, res::IDC_CANCEL_RUN)->click();
     ASSERT_NE(dlg.WarningDlg(), nullptr);
-    const int current = dlg.m_currentTarget;
     QPushButton* yes = dlg.WarningDlg()->findChild<QPushButton*>(QStringLiteral("ctl%1").arg(res::IDC_YES));
     yes->click();
     ASSERT_TRUE(WaitForIdle());
+    // The target the worker was at when it saw the cancel, and every later one.
+    const int current = dlg.m_currentTarget;
     EXPECT_TRUE(dlg.Messages().empty());
     EXPECT_EQ(MessageLine(dlg), "Update cancelled by user");
     EXPECT_EQ(dlg.LastOutcome().ending, ERunEnding::Cancelled);

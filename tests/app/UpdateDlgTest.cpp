@@ -85,6 +85,19 @@ TEST_F(UpdateDlgTest, RememberedValidFileShowsItsRowsAtStart)
     EXPECT_EQ(dlg.m_updateFile, nullptr) << "the start-up check closes the file";
 }
 
+// A name from the file cannot smuggle control characters into the row.
+TEST_F(UpdateDlgTest, RowShowsControlCharactersOfANameAsEscapes)
+{
+    upd::SUpdateTarget target;
+    target.name = "\x1b]2;owned\x07" "Board";
+    target.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(4, 0), 4, false);
+    const std::string file = m_folder.Write("named.upd", upd::WriteUpdateFile({upd::FileVersion::V1_01, {target}}));
+    WriteSettingFile(m_folder, file + "\nPort=0\n");
+    CTestUpdateDlg& dlg = Start();
+    ASSERT_EQ(RowCount(dlg), 1);
+    EXPECT_EQ(dlg.NameLabel(0)->text().toStdString(), " \\x1b]2;owned\\x07Board\n");
+}
+
 TEST_F(UpdateDlgTest, SettingInTheUsersFolderServesWhenNoneIsBesideTheProgram)
 {
     const std::string userDir = std::getenv("XDG_CONFIG_HOME") + std::string("/update");

@@ -41,29 +41,16 @@ void MakePipe(int fds[2])
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGINT, setup.sigintIgnored ? SIG_IGN : SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
     const rlimit limit{setup.addressSpaceLimit, setup.addressSpaceLimit};
     if (setup.addressSpaceLimit != 0 && setrlimit(RLIMIT_AS, &limit) != 0)
         _exit(126);
-    signal(SIGINT, setup.sigintIgnored ? SIG_IGN : SIG_DFL);
-    signal(SIGPIPE, SIG_DFL);
     execv(argv[0], argv);
     _exit(127);
 }
 
-SChildSetup LimitedSetup(size_t addressSpaceLimit)
-{
-    SChildSetup setup;
-    setup.addressSpaceLimit = addressSpaceLimit;
-    return setup;
-}
-
 }  // namespace
-
-CChildProcess::CChildProcess(const std::string& program, const std::vector<std::string>& args,
-                             size_t addressSpaceLimit)
-    : CChildProcess(program, args, LimitedSetup(addressSpaceLimit))
-{
-}
 
 CChildProcess::CChildProcess(const std::string& program, const std::vector<std::string>& args,
                              const SChildSetup& setup)

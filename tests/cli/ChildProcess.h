@@ -30,8 +30,11 @@ class CChildProcess {
 public:
     // Starts `program` (a name in the test program's folder) with `args`.
     CChildProcess(const std::string& program, const std::vector<std::string>& args, const SChildSetup& setup = {});
-    // The same under an address-space limit (RLIMIT_AS).
-    CChildProcess(const std::string& program, const std::vector<std::string>& args, size_t addressSpaceLimit);
+    // The same under an address space limit (RLIMIT_AS) of that many bytes.
+    CChildProcess(const std::string& program, const std::vector<std::string>& args, size_t addressSpaceLimit)
+        : CChildProcess(program, args, LimitedSetup(addressSpaceLimit))
+    {
+    }
     ~CChildProcess();
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
@@ -45,6 +48,12 @@ public:
     const std::string& Stderr();
 
 private:
+    static SChildSetup LimitedSetup(size_t addressSpaceLimit)
+    {
+        SChildSetup setup;
+        setup.addressSpaceLimit = addressSpaceLimit;
+        return setup;
+    }
     // Reads what is there within timeoutMs; false when nothing came.
     bool Pump(int timeoutMs);
 

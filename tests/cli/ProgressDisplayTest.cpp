@@ -72,15 +72,4 @@ TEST_F(ProgressDisplayTest, CommentLinesStayAboveTheBarsAndNoBarIsLeftBehind)
     EXPECT_EQ(Screen(Written()), expected);
 }
 
-TEST_F(ProgressDisplayTest, QuietShowsNeitherMessagesNorComments)
-{
-    COutputStream out(m_pipe[1]);
-    CProgressDisplay display(out, true, true);
-    display.ShowMessage("running update");
-    display.ShowComment("erase", true, true);
-    display.ShowRows({{"Logic", 10, "", ""}});
-    display.Finish();
-    EXPECT_EQ(Written(), "");
-}
-
 }  // namespace
