@@ -7,9 +7,7 @@
 #include "XsvfHost.h"
 #include "XsvfPlayer.h"
 
-#include <cstdlib>
 #include <deque>
-#include <filesystem>
 #include <string>
 
 namespace {
@@ -75,27 +73,6 @@ private:
     uint64_t m_waitMicroseconds = 0;
 };
 
-// A folder of its own for the trace the player insists on writing.
-class CScratchFolder {
-public:
-    CScratchFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "update-estimate-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr)
-            m_path = pattern;
-    }
-    ~CScratchFolder()
-    {
-        std::error_code ignored;
-        if (!m_path.empty())
-            std::filesystem::remove_all(m_path, ignored);
-    }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 }  // namespace
 
 double LineSeconds(uint64_t bytes)
@@ -138,13 +115,10 @@ std::optional<SLineEstimate> EstimateXsvf(const std::vector<uint8_t>& stream)
 
 std::optional<SLineEstimate> EstimateXsvf(const std::function<bool(uint8_t&)>& next)
 {
-    CScratchFolder folder;
-    if (folder.Path().empty())
-        return std::nullopt;
     CStreamHost host(next);
     CCountingLink link;
     CJtagTransport transport;
-    if (PlayXsvf(host, transport, link, folder.Path()) != XSVF_SUCCESS)
+    if (PlayXsvfUntraced(host, transport, link) != XSVF_SUCCESS)
         return std::nullopt;
     SLineEstimate estimate;
     estimate.roundTrips = 2 + link.RoundTrips();

@@ -57,34 +57,10 @@ void TraceOutcome(CXsvfTrace& trace, const SXsvfInfo& info)
                 static_cast<long>(info.commandCount), static_cast<long>(info.commandCount));
 }
 
-}  // namespace
-
-int PlayXsvf(CXsvfHost& host)
+// Plays the stream with the given trace, open or not (a closed trace drops
+// every line).
+int PlayWithTrace(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link, CXsvfTrace& trace)
 {
-    CHostJtagLink link(host);
-    const std::string tracePath = host.TracePath();
-    // The default trace keeps its plain name in the message; another names its path.
-    const std::string path = tracePath.empty() ? std::string(CXsvfTrace::FILE_NAME) : tracePath;
-    return PlayXsvfTracedTo(host, CJtagTransport::Instance(), link, path, path);
-}
-
-int PlayXsvf(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link,
-             const std::string& traceDirectory)
-{
-    return PlayXsvfTracedTo(host, transport, link,
-                            traceDirectory.empty() ? std::string(CXsvfTrace::FILE_NAME)
-                                                   : traceDirectory + "/" + CXsvfTrace::FILE_NAME,
-                            CXsvfTrace::FILE_NAME);
-}
-
-int PlayXsvfTracedTo(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link, const std::string& tracePath,
-                     const std::string& shownName)
-{
-    CXsvfTrace trace;
-    if (!trace.Open(tracePath)) {
-        host.ShowMessageBox(res::Format("Debugdatei %s kann nicht geöffnet werden !", shownName.c_str()));
-        return XSVF_ERROR_DEBUGFILE;
-    }
     trace.Write(0, "Start der Aufzeichnung\r\n\r\n");
 
     // 49 kB: on the heap, not on the worker thread's stack.
@@ -116,6 +92,44 @@ int PlayXsvfTracedTo(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link
             // does not change it.
         }
     }
-    trace.Close();
     return info->errorCode;
+}
+
+}  // namespace
+
+int PlayXsvf(CXsvfHost& host)
+{
+    CHostJtagLink link(host);
+    const std::string tracePath = host.TracePath();
+    // The default trace keeps its plain name in the message; another names its path.
+    const std::string path = tracePath.empty() ? std::string(CXsvfTrace::FILE_NAME) : tracePath;
+    return PlayXsvfTracedTo(host, CJtagTransport::Instance(), link, path, path);
+}
+
+int PlayXsvf(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link,
+             const std::string& traceDirectory)
+{
+    return PlayXsvfTracedTo(host, transport, link,
+                            traceDirectory.empty() ? std::string(CXsvfTrace::FILE_NAME)
+                                                   : traceDirectory + "/" + CXsvfTrace::FILE_NAME,
+                            CXsvfTrace::FILE_NAME);
+}
+
+int PlayXsvfTracedTo(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link, const std::string& tracePath,
+                     const std::string& shownName)
+{
+    CXsvfTrace trace;
+    if (!trace.Open(tracePath)) {
+        host.ShowMessageBox(res::Format("Debugdatei %s kann nicht geöffnet werden !", shownName.c_str()));
+        return XSVF_ERROR_DEBUGFILE;
+    }
+    const int result = PlayWithTrace(host, transport, link, trace);
+    trace.Close();
+    return result;
+}
+
+int PlayXsvfUntraced(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link)
+{
+    CXsvfTrace closed;
+    return PlayWithTrace(host, transport, link, closed);
 }

@@ -49,6 +49,10 @@ int PlayXsvf(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link,
 int PlayXsvfTracedTo(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link, const std::string& tracePath,
                      const std::string& shownName);
 
+// The same without a trace file, for playing a stream only to learn what it
+// sends (never 8).
+int PlayXsvfUntraced(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link);
+
 // The status text of a result code (shown in the message line).
 std::string XsvfErrorText(int code);
 
