@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <thread>
+
 #include <sys/stat.h>
 
 namespace {
@@ -81,6 +85,31 @@ TEST_F(MkupdTest, TheLargestFileItWritesPassesTheCheck)
     CChildProcess check("update-cli", {"--check", Out()});
     EXPECT_EQ(check.Wait(20000), 0) << check.Stderr();
     EXPECT_NE(check.Stdout().find("10: " + std::string(77, 'n') + ", stored "), std::string::npos) << check.Stdout();
+}
+
+TEST_F(MkupdTest, SvfFromAPipeConvertsAsTheSameFileDoes)
+{
+    // Large enough that the pipe fills many times over: the converter's
+    // first pass runs while the writer is still writing.
+    std::string svf = "SIR 8 TDI (01);\n";
+    for (int i = 0; i < 20000; ++i)
+        svf += "SDR 32 TDI (" + std::to_string(10000000 + i) + ") TDO (00000000) MASK (00000000);\n";
+    const std::string file = m_folder.Write("in.svf", svf);
+    const std::string fifo = m_folder.Path() + "/in.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << svf; });
+    CChildProcess fromPipe("mkupd", {"--svf-to-xsvf", fifo, m_folder.Path() + "/pipe.xsvf"});
+    const int pipeStatus = fromPipe.Wait(20000);
+    writer.join();
+    CChildProcess fromFile("mkupd", {"--svf-to-xsvf", file, m_folder.Path() + "/file.xsvf"});
+    ASSERT_EQ(fromFile.Wait(20000), 0) << fromFile.Stderr();
+    ASSERT_EQ(pipeStatus, 0) << fromPipe.Stderr();
+    const auto contents = [&](const char* name) {
+        std::ifstream in(m_folder.Path() + "/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_FALSE(contents("file.xsvf").empty());
+    EXPECT_EQ(contents("pipe.xsvf"), contents("file.xsvf"));
 }
 
 }  // namespace

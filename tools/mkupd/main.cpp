@@ -4,6 +4,7 @@
 #include "ProgramStart.h"
 #include "ReplacementFile.h"
 #include "SampleUpdateFile.h"
+#include "SpoolingInput.h"
 #include "SvfToXsvf.h"
 #include "UpdateFileWriter.h"
 
@@ -139,18 +140,30 @@ constexpr size_t SHOWN_NOTES = 5;
 // be read, else empty.
 std::string ConvertSvfFile(const std::string& path, const SSvfOptions& svfOptions, const XsvfSink& out)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return "cannot open " + path + ": " + std::strerror(errno);
+    // A pipe (or anything else that cannot seek) is read through a copy.
+    struct stat info {};
+    const bool regular = stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    std::ifstream file;
+    CSpoolingInput stream;
+    std::istream& in = regular ? static_cast<std::istream&>(file) : stream;
+    if (regular) {
+        file.open(path, std::ios::binary);
+        if (!file)
+            return "cannot open " + path + ": " + std::strerror(errno);
+    } else if (std::string error; !stream.Open(path, error)) {
+        return error;
+    }
     try {
         SSvfNotes notes;
         const SSvfStatistics statistics = ConvertSvfStream(in, out, svfOptions, notes, SHOWN_NOTES);
+        if (!stream.Error().empty())
+            return path + ": " + stream.Error();
         if (in.bad())
             return "cannot read " + path;
         PrintSvfStatistics(path, statistics, notes);
         return {};
     } catch (const std::runtime_error& error) {  // CSvfError names the line; a write error the file
-        return path + ": " + error.what();
+        return path + ": " + (stream.Error().empty() ? std::string(error.what()) : stream.Error());
     }
 }
 
