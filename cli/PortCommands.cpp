@@ -1,6 +1,7 @@
 #include "PortCommands.h"
 
 #include "CliUpdateRun.h"
+#include "JsonLine.h"
 #include "PortInfo.h"
 
 #include <algorithm>
@@ -68,6 +69,52 @@ bool RemoveLink(const std::string& link, std::string& error)
     return true;
 }
 
+std::string JsonTexts(const std::vector<std::string>& texts)
+{
+    std::string json;
+    for (const std::string& text : texts) {
+        if (!json.empty())
+            json += ',';
+        json += JsonString(text);
+    }
+    return "[" + json + "]";
+}
+
+std::string JsonNumbers(const std::vector<unsigned>& numbers)
+{
+    std::string json;
+    for (unsigned n : numbers) {
+        if (!json.empty())
+            json += ',';
+        json += std::to_string(n);
+    }
+    return "[" + json + "]";
+}
+
+// One "port" line per serial device, then one "com" line per ComN.
+void ListPortsAsJson(const std::vector<SPortInfo>& ports, const SPortPlaces& places, std::FILE* out)
+{
+    for (const SPortInfo& port : ports) {
+        CJsonLine line;
+        line.Text("event", "port").Text("device", port.device).Raw("by_id", JsonTexts(port.byId));
+        line.Raw("by_path", JsonTexts(port.byPath)).Text("driver", port.driver);
+        line.Text("usb_vendor", port.usbVendor).Text("usb_product", port.usbProduct);
+        line.Text("manufacturer", port.manufacturer).Text("product", port.product);
+        line.Text("serial_number", port.serialNumber).Bool("present", port.present);
+        line.Bool("accessible", port.accessible).Text("group", port.group).Raw("com", JsonNumbers(port.comNumbers));
+        line.Raw("latency_timer_ms", port.latencyTimerMs ? std::to_string(*port.latencyTimerMs) : "null");
+        std::fputs(line.Line().c_str(), out);
+    }
+    for (unsigned n = 1; n <= PORT_LIST_SIZE; ++n) {
+        const SPortTarget target = RoutePortName("Com" + std::to_string(n), places);
+        const std::optional<SPortInfo> port = FindSerialPort(target.path, places);
+        CJsonLine line;
+        line.Text("event", "com").Number("com", n).Text("path", target.path);
+        line.Text("leads_to", CanonicalPath(target.path)).Text("serial_device", port ? port->device : "");
+        std::fputs(line.Line().c_str(), out);
+    }
+}
+
 }  // namespace
 
 std::string ComPortMapping(unsigned number, const SPortPlaces& places)
@@ -86,9 +133,13 @@ std::string ComPortMapping(unsigned number, const SPortPlaces& places)
     return text;
 }
 
-int RunListPorts(const SPortPlaces& places, std::FILE* out)
+int RunListPorts(const SPortPlaces& places, std::FILE* out, bool json)
 {
     const std::vector<SPortInfo> ports = ListSerialPorts(places);
+    if (json) {
+        ListPortsAsJson(ports, places, out);
+        return EXIT_UPDATED;
+    }
     if (ports.empty())
         std::fprintf(out, "No serial devices found.\n");
     size_t width = std::string("DEVICE").size();

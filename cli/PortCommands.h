@@ -8,8 +8,10 @@
 #include <cstdio>
 
 // --list-ports: every serial device with its adapter, access, by-id names
-// and latency timer, then where Com1..Com10 lead. Exit status 0.
-int RunListPorts(const SPortPlaces& places, std::FILE* out);
+// and latency timer, then where Com1..Com10 lead; with `json`, a JSON line
+// ("event": "port") per device, then one ("event": "com") per ComN.
+// Exit status 0.
+int RunListPorts(const SPortPlaces& places, std::FILE* out, bool json);
 
 // --map-port ComN DEVICE: the user's link ports/comN to DEVICE's by-id name
 // (DEVICE itself when it has none); "-" removes the link. Prints where ComN

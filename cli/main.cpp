@@ -36,7 +36,7 @@ int main(int argc, char** argv)
     case CliMode::List:
         return RunList(options);
     case CliMode::ListPorts:
-        return RunListPorts(SPortPlaces::ForThisProcess(), stdout);
+        return RunListPorts(SPortPlaces::ForThisProcess(), stdout, options.json);
     case CliMode::MapPort:
         return RunMapPort(options, SPortPlaces::ForThisProcess());
     case CliMode::Update:

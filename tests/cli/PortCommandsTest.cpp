@@ -8,8 +8,10 @@
 #include "UpdateFileFixture.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace {
@@ -54,6 +56,20 @@ TEST_F(PortCommandsTest, ListMapAndRunWithoutRoot)
     ASSERT_EQ(Run({"--list-ports"}), 0);
     EXPECT_NE(m_stdout.find("\nCom7 -> " + UserLink(7) + " -> " + pty + " "), std::string::npos) << m_stdout;
     EXPECT_NE(m_stdout.find("\nCom10 -> "), std::string::npos) << m_stdout;
+    ASSERT_EQ(Run({"--list-ports", "--json"}), 0);
+    std::vector<nlohmann::json> coms;
+    std::istringstream lines(m_stdout);
+    for (std::string line; std::getline(lines, line);) {
+        const nlohmann::json event = nlohmann::json::parse(line);
+        if (event.at("event") == "com")
+            coms.push_back(event);
+        else
+            EXPECT_EQ(event.at("event"), "port") << line;
+    }
+    ASSERT_EQ(coms.size(), 10u) << m_stdout;
+    EXPECT_EQ(coms[6].at("com"), 7);
+    EXPECT_EQ(coms[6].at("path"), UserLink(7));
+    EXPECT_EQ(coms[6].at("leads_to"), pty);
 
     const std::string file = m_folder.Write("one.upd", std::string("Firmwareupdate-Fileformat-V1.00\n01\n01 A\n"
                                                                    "01000000080006010203040506\n00\n"));
