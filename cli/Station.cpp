@@ -258,9 +258,7 @@ void CStation::EndPassWhenDone(size_t index)
     // Only a device that answered makes a pass; a port whose run ended before
     // any answer (no port, no device in time, stopped) has nothing more to do.
     const bool more = m_options.station && !m_stopping && port.Answered() &&
-                      (m_options.passCount == 0 || port.Counts().passed + port.Counts().failed +
-                                                           port.Counts().cancelled <
-                                                       m_options.passCount);
+                      (m_options.passCount == 0 || port.Counts().Total() < m_options.passCount);
     if (more)
         StartPass(index);
     else

@@ -7,6 +7,8 @@
 #include "StringTable.h"
 
 #include <algorithm>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -36,6 +38,29 @@ const char* PassResultName(int status)
 std::string CountsText(const SStationCounts& counts)
 {
     return res::Format("passed %u, failed %u, cancelled %u", counts.passed, counts.failed, counts.cancelled);
+}
+
+// The terminal's width in columns; 0 when unknown.
+unsigned TerminalColumns()
+{
+    winsize size{};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+// The line cut to fit `columns` (counted in UTF-8 characters), so that the
+// block can be erased by its number of lines.
+std::string FitToWidth(const std::string& line, unsigned columns)
+{
+    if (columns == 0)
+        return line;
+    unsigned shown = 0;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if ((static_cast<unsigned char>(line[i]) & 0xC0) == 0x80)
+            continue;  // a continuation byte takes no column of its own
+        if (++shown >= columns)
+            return line.substr(0, i);
+    }
+    return line;
 }
 
 std::string StateText(const CStationPort& port)
@@ -180,18 +205,21 @@ void CStationTextView::PassEnded(const CStationPort& port, int status)
 
 std::string CStationTextView::Block(const std::vector<CStationPort>& ports) const
 {
+    const unsigned columns = TerminalColumns();
     std::string block;
+    const auto add = [&](const std::string& line) { block += FitToWidth(line, columns) + "\n"; };
     for (const CStationPort& port : ports) {
-        block += port.Description() + ": " + StateText(port);
-        if (m_station)
-            block += " (" + CountsText(port.Counts()) + ")";
-        block += "\n";
+        add(PrintableText(port.Description()) + ": " + StateText(port) +
+            (m_station ? " (" + CountsText(port.Counts()) + ")" : std::string()));
         if (port.Closed())
             continue;
         const std::string& message = port.Message();
-        block += "  " + PrintableText(message.substr(0, message.find('\n'))) + "\n";
-        for (const SProgressRow& row : port.Rows())
-            block += "  " + ProgressBarLine({PrintableText(row.name), row.percent, row.status, {}});
+        add("  " + PrintableText(message.substr(0, message.find('\n'))));
+        for (const SProgressRow& row : port.Rows()) {
+            std::string bar = ProgressBarLine({PrintableText(row.name), row.percent, row.status, {}});
+            bar.pop_back();
+            add("  " + bar);
+        }
     }
     return block;
 }
