@@ -160,6 +160,7 @@ int CStation::Run()
         m_err.Queue(std::string("update-cli: signalfd: ") + std::strerror(errno) + "\n");
         return EXIT_USAGE_OR_SETUP;
     }
+    m_view.Start(m_ports);
     for (size_t i = 0; i < m_ports.size(); ++i)
         StartPass(i);
     while (AnyPortOpen()) {
@@ -346,7 +347,8 @@ int RunStation(const SCliOptions& options)
     if (options.json)
         view = std::make_unique<CStationJsonView>(out, err, options.station);
     else
-        view = std::make_unique<CStationTextView>(out, err, out.IsTerminal(), options.quiet, options.station);
+        view = std::make_unique<CStationTextView>(out, err, out.IsTerminal(), options.quiet, options.station,
+                                                  options.wakeupTimeoutSeconds);
     CStation station(options, std::move(ports), *view, out, err, signals);
     const int status = station.Run();
     DrainOutput(out, err, signals);

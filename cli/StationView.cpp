@@ -83,8 +83,14 @@ std::string WithFields(const std::string& fields, const std::string& object)
 
 }  // namespace
 
-CStationTextView::CStationTextView(COutputStream& out, COutputStream& err, bool live, bool quiet, bool station)
-    : m_out(out), m_err(err), m_live(live && !quiet), m_quiet(quiet), m_station(station)
+CStationTextView::CStationTextView(COutputStream& out, COutputStream& err, bool live, bool quiet, bool station,
+                                   double wakeupTimeoutSeconds)
+    : m_out(out),
+      m_err(err),
+      m_live(live && !quiet),
+      m_quiet(quiet),
+      m_station(station),
+      m_wakeupTimeoutSeconds(wakeupTimeoutSeconds)
 {
 }
 
@@ -111,6 +117,15 @@ void CStationTextView::Line(const std::string& text, bool keep)
     if (keep)
         m_out.Queue(shown);
     m_blockLines = keep || m_out.Offer(shown) ? lines : drawnLines;
+}
+
+void CStationTextView::Start(const std::vector<CStationPort>& ports)
+{
+    // On a terminal the blocks name them.
+    if (m_live || m_quiet)
+        return;
+    for (const CStationPort& port : ports)
+        Line(Prefixed(port, port.Description()), true);
 }
 
 void CStationTextView::ChildEvent(const CStationPort& port, const std::string& line, const nlohmann::json& event)
@@ -192,6 +207,8 @@ void CStationTextView::PassEnded(const CStationPort& port, int status)
     for (const SProgressRow& row : port.Rows())
         text += res::Format("%s: %d%% %s\n", PrintableText(row.name).c_str(), row.percent, row.status.c_str());
     text += port.Message();
+    if (status == EXIT_WAKEUP_TIMEOUT)
+        text += res::Format("\nNo answer from the device within %g seconds.", m_wakeupTimeoutSeconds);
     if (port.Rows().empty() && !m_live) {
         // Never started (the port or the file): said on standard error, as a single run does.
         m_err.Queue(Prefixed(port, text));
@@ -270,6 +287,18 @@ std::string CStationJsonView::PortFields(const CStationPort& port) const
     if (m_station)
         fields += ",\"pass\":" + std::to_string(port.PassNumber());
     return fields;
+}
+
+void CStationJsonView::Start(const std::vector<CStationPort>& ports)
+{
+    for (const CStationPort& port : ports) {
+        m_out.Queue(CJsonLine()
+                        .Text("event", "station_port")
+                        .Text("port", port.Port())
+                        .Text("device", port.Description())
+                        .Text("trace", port.TracePath())
+                        .Line());
+    }
 }
 
 void CStationJsonView::ChildEvent(const CStationPort& port, const std::string& line, const nlohmann::json& event)
