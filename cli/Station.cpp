@@ -160,6 +160,7 @@ int CStation::Run()
         m_err.Queue(std::string("update-cli: signalfd: ") + std::strerror(errno) + "\n");
         return EXIT_USAGE_OR_SETUP;
     }
+    m_view.Start(m_ports);
     for (size_t i = 0; i < m_ports.size(); ++i)
         StartPass(i);
     while (AnyPortOpen()) {
@@ -258,9 +259,7 @@ void CStation::EndPassWhenDone(size_t index)
     // Only a device that answered makes a pass; a port whose run ended before
     // any answer (no port, no device in time, stopped) has nothing more to do.
     const bool more = m_options.station && !m_stopping && port.Answered() &&
-                      (m_options.passCount == 0 || port.Counts().passed + port.Counts().failed +
-                                                           port.Counts().cancelled <
-                                                       m_options.passCount);
+                      (m_options.passCount == 0 || port.Counts().Total() < m_options.passCount);
     if (more)
         StartPass(index);
     else
@@ -348,7 +347,8 @@ int RunStation(const SCliOptions& options)
     if (options.json)
         view = std::make_unique<CStationJsonView>(out, err, options.station);
     else
-        view = std::make_unique<CStationTextView>(out, err, out.IsTerminal(), options.quiet, options.station);
+        view = std::make_unique<CStationTextView>(out, err, out.IsTerminal(), options.quiet, options.station,
+                                                  options.wakeupTimeoutSeconds);
     CStation station(options, std::move(ports), *view, out, err, signals);
     const int status = station.Run();
     DrainOutput(out, err, signals);

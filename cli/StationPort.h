@@ -15,6 +15,7 @@ struct SStationCounts {
     unsigned failed = 0;
     unsigned cancelled = 0;
 
+    unsigned Total() const { return passed + failed + cancelled; }
     SStationCounts& operator+=(const SStationCounts& other)
     {
         passed += other.passed;

@@ -7,6 +7,8 @@
 #include "StringTable.h"
 
 #include <algorithm>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,6 +40,29 @@ std::string CountsText(const SStationCounts& counts)
     return res::Format("passed %u, failed %u, cancelled %u", counts.passed, counts.failed, counts.cancelled);
 }
 
+// The terminal's width in columns; 0 when unknown.
+unsigned TerminalColumns()
+{
+    winsize size{};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+// The line cut to fit `columns` (counted in UTF-8 characters), so that the
+// block can be erased by its number of lines.
+std::string FitToWidth(const std::string& line, unsigned columns)
+{
+    if (columns == 0)
+        return line;
+    unsigned shown = 0;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if ((static_cast<unsigned char>(line[i]) & 0xC0) == 0x80)
+            continue;  // a continuation byte takes no column of its own
+        if (++shown >= columns)
+            return line.substr(0, i);
+    }
+    return line;
+}
+
 std::string StateText(const CStationPort& port)
 {
     if (port.Closed())
@@ -58,8 +83,14 @@ std::string WithFields(const std::string& fields, const std::string& object)
 
 }  // namespace
 
-CStationTextView::CStationTextView(COutputStream& out, COutputStream& err, bool live, bool quiet, bool station)
-    : m_out(out), m_err(err), m_live(live && !quiet), m_quiet(quiet), m_station(station)
+CStationTextView::CStationTextView(COutputStream& out, COutputStream& err, bool live, bool quiet, bool station,
+                                   double wakeupTimeoutSeconds)
+    : m_out(out),
+      m_err(err),
+      m_live(live && !quiet),
+      m_quiet(quiet),
+      m_station(station),
+      m_wakeupTimeoutSeconds(wakeupTimeoutSeconds)
 {
 }
 
@@ -86,6 +117,15 @@ void CStationTextView::Line(const std::string& text, bool keep)
     if (keep)
         m_out.Queue(shown);
     m_blockLines = keep || m_out.Offer(shown) ? lines : drawnLines;
+}
+
+void CStationTextView::Start(const std::vector<CStationPort>& ports)
+{
+    // On a terminal the blocks name them.
+    if (m_live || m_quiet)
+        return;
+    for (const CStationPort& port : ports)
+        Line(Prefixed(port, port.Description()), true);
 }
 
 void CStationTextView::ChildEvent(const CStationPort& port, const std::string& line, const nlohmann::json& event)
@@ -167,6 +207,8 @@ void CStationTextView::PassEnded(const CStationPort& port, int status)
     for (const SProgressRow& row : port.Rows())
         text += res::Format("%s: %d%% %s\n", PrintableText(row.name).c_str(), row.percent, row.status.c_str());
     text += port.Message();
+    if (status == EXIT_WAKEUP_TIMEOUT)
+        text += res::Format("\nNo answer from the device within %g seconds.", m_wakeupTimeoutSeconds);
     if (port.Rows().empty() && !m_live) {
         // Never started (the port or the file): said on standard error, as a single run does.
         m_err.Queue(Prefixed(port, text));
@@ -180,18 +222,21 @@ void CStationTextView::PassEnded(const CStationPort& port, int status)
 
 std::string CStationTextView::Block(const std::vector<CStationPort>& ports) const
 {
+    const unsigned columns = TerminalColumns();
     std::string block;
+    const auto add = [&](const std::string& line) { block += FitToWidth(line, columns) + "\n"; };
     for (const CStationPort& port : ports) {
-        block += port.Description() + ": " + StateText(port);
-        if (m_station)
-            block += " (" + CountsText(port.Counts()) + ")";
-        block += "\n";
+        add(PrintableText(port.Description()) + ": " + StateText(port) +
+            (m_station ? " (" + CountsText(port.Counts()) + ")" : std::string()));
         if (port.Closed())
             continue;
         const std::string& message = port.Message();
-        block += "  " + PrintableText(message.substr(0, message.find('\n'))) + "\n";
-        for (const SProgressRow& row : port.Rows())
-            block += "  " + ProgressBarLine({PrintableText(row.name), row.percent, row.status, {}});
+        add("  " + PrintableText(message.substr(0, message.find('\n'))));
+        for (const SProgressRow& row : port.Rows()) {
+            std::string bar = ProgressBarLine({PrintableText(row.name), row.percent, row.status, {}});
+            bar.pop_back();
+            add("  " + bar);
+        }
     }
     return block;
 }
@@ -242,6 +287,18 @@ std::string CStationJsonView::PortFields(const CStationPort& port) const
     if (m_station)
         fields += ",\"pass\":" + std::to_string(port.PassNumber());
     return fields;
+}
+
+void CStationJsonView::Start(const std::vector<CStationPort>& ports)
+{
+    for (const CStationPort& port : ports) {
+        m_out.Queue(CJsonLine()
+                        .Text("event", "station_port")
+                        .Text("port", port.Port())
+                        .Text("device", port.Description())
+                        .Text("trace", port.TracePath())
+                        .Line());
+    }
 }
 
 void CStationJsonView::ChildEvent(const CStationPort& port, const std::string& line, const nlohmann::json& event)

@@ -15,6 +15,8 @@
 class CStationView {
 public:
     virtual ~CStationView() = default;
+    // Before the first pass: which port leads where.
+    virtual void Start(const std::vector<CStationPort>& ports) = 0;
     // A line of the pass's standard output, and the event parsed from it
     // (discarded when the line is no JSON), already applied to the port.
     virtual void ChildEvent(const CStationPort& port, const std::string& line, const nlohmann::json& event) = 0;
@@ -33,9 +35,12 @@ public:
 class CStationTextView : public CStationView {
 public:
     // live: a block of bars per port (a terminal); quiet: only what passes
-    // came to; station: passes go on, so each port's counts are shown.
-    CStationTextView(COutputStream& out, COutputStream& err, bool live, bool quiet, bool station);
+    // came to; station: passes go on, so each port's counts are shown;
+    // wakeupTimeoutSeconds: as given (0: none).
+    CStationTextView(COutputStream& out, COutputStream& err, bool live, bool quiet, bool station,
+                     double wakeupTimeoutSeconds);
 
+    void Start(const std::vector<CStationPort>& ports) override;
     void ChildEvent(const CStationPort& port, const std::string& line, const nlohmann::json& event) override;
     void ChildError(const CStationPort& port, const std::string& line) override;
     void PassLost(const CStationPort& port, const std::string& reason, int status) override;
@@ -56,6 +61,7 @@ private:
     bool m_live;
     bool m_quiet;
     bool m_station;
+    double m_wakeupTimeoutSeconds;
     int m_blockLines = 0;
     std::string m_lastBlock;
     std::map<std::string, std::string> m_comments;           // per port: the comment line being read
@@ -67,6 +73,7 @@ public:
     // station: each event also names its pass.
     CStationJsonView(COutputStream& out, COutputStream& err, bool station);
 
+    void Start(const std::vector<CStationPort>& ports) override;
     void ChildEvent(const CStationPort& port, const std::string& line, const nlohmann::json& event) override;
     void ChildError(const CStationPort& port, const std::string& line) override;
     void PassLost(const CStationPort& port, const std::string& reason, int status) override;
