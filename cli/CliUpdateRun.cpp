@@ -175,6 +175,9 @@ void CRunMonitor::Follow()
         ShowWorkerOutput();
         m_output.err.Pump();
     }
+    // A run that answered and ended between two looks (or before the first)
+    // still tells that its device answered: a station counts only such runs.
+    ReportAnswer();
     ShowWorkerOutput();
     FlushChanges();
     // Programs get every row's last state as progress; people get the rows
