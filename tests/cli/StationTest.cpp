@@ -6,9 +6,10 @@
 
 #include "ChildProcess.h"
 #include "Devsim.h"
-#include "ModelPartProgram.h"
+#include "ModelPart.h"
 #include "UpdateFileFixture.h"
 #include "WaitUntil.h"
+#include "XsvfWriter.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -28,22 +29,40 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::vector<uint8_t> Pattern(size_t size, unsigned step)
-{
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<uint8_t>(i * step);
-    return bytes;
-}
+const std::vector<uint8_t> kFirmware = [] {
+    std::vector<uint8_t> image(2000);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<uint8_t>(i * 7);
+    return image;
+}();
+const std::vector<uint16_t> kLogic = {0x1234, 0xA5C3, 0x0F0F, 0x8001};
 
-const std::vector<uint8_t> kFirmware = Pattern(2000, 7);
-const std::vector<uint8_t> kLogic = Pattern(64, 13);
+// Identifies the model part, erases it, programs kLogic and verifies it: a
+// short stream, so that three runs at once stay far from the answer time-out
+// on a loaded machine.
+std::vector<uint8_t> LogicProgram()
+{
+    CXsvfWriter x;
+    x.Repeat(0).EndIr(0).EndDr(0).RunTest(0);
+    x.Sir(MODEL_IR_LENGTH, {INS_IDCODE}).SdrSize(32).TdoMask(0xFFFFFFFF).SdrTdo(0, MODEL_IDCODE);
+    x.Sir(MODEL_IR_LENGTH, {INS_ERASE}).SdrSize(8).TdoMask(0x00).Sdr(0);
+    x.Sir(MODEL_IR_LENGTH, {INS_ADDRESS}).Sdr(0);
+    x.Sir(MODEL_IR_LENGTH, {INS_PROGRAM}).SdrSize(16).TdoMask(0x0000);
+    for (const uint16_t word : kLogic)
+        x.Sdr(word);
+    x.Sir(MODEL_IR_LENGTH, {INS_ADDRESS}).SdrSize(8).TdoMask(0x00).Sdr(0);
+    x.Sir(MODEL_IR_LENGTH, {INS_VERIFY}).SdrSize(16).TdoMask(0xFFFF);
+    for (const uint16_t word : kLogic)
+        x.SdrTdo(0, word);
+    x.Sir(MODEL_IR_LENGTH, {INS_BYPASS}).Complete();
+    return x.Stream();
+}
 
 // A firmware target in four blocks and an XSVF target that programs the model part.
 std::vector<uint8_t> UpdateFileBytes()
 {
     upd::SUpdateTarget firmware{1, "Board", upd::TYPE_FIRMWARE, false, upd::MakeFirmwareBlocks(kFirmware, 500, false)};
-    upd::SUpdateTarget logic{2, "Logic", upd::TYPE_XSVF, false, MakeModelPartProgram(kLogic)};
+    upd::SUpdateTarget logic{2, "Logic", upd::TYPE_XSVF, false, LogicProgram()};
     return upd::WriteUpdateFile({upd::FileVersion::V1_01, {firmware, logic}, -1});
 }
 
@@ -56,11 +75,7 @@ bool FirmwareStored(const CDevsim& device)
 bool LogicProgrammed(const CDevsim& device)
 {
     const ModelFlash flash = device.Flash();
-    for (size_t word = 0; word < kLogic.size() / 2; ++word) {
-        if (flash[word] != ((kLogic[2 * word] << 8) | kLogic[2 * word + 1]))
-            return false;
-    }
-    return true;
+    return std::equal(kLogic.begin(), kLogic.end(), flash.begin());
 }
 
 std::string BytesFromTool(const CDevsim& device)
@@ -370,15 +385,23 @@ TEST_F(StationTest, StationUpdatesThreeDevicesOnEachPortAndLogsEveryPass)
         const std::vector<std::string> lines = Lines(m_out);
         ASSERT_FALSE(lines.empty());
         std::map<std::string, std::set<int>> passes;
+        std::map<std::string, std::string> traces;  // from the events that name the ports first
         for (size_t i = 0; i + 1 < lines.size(); ++i) {
             const nlohmann::json event = nlohmann::json::parse(lines[i], nullptr, false);
             const std::string port = event.value("port", "");
+            if (event.value("event", "") == "station_port") {
+                traces[port] = event.value("trace", "");
+                EXPECT_TRUE(passes.empty()) << "a port named after its events began: " << lines[i];
+                continue;
+            }
             const int pass = event.value("pass", 0);
             passes[port].insert(pass);
             const std::string first = "{\"port\":" + nlohmann::json(port).dump() + ",\"pass\":" + std::to_string(pass);
             EXPECT_EQ(lines[i].rfind(first + ",", 0), 0u) << "not first: " << lines[i];
         }
         EXPECT_EQ(passes, (std::map<std::string, std::set<int>>{{ports[0], {1, 2, 3}}, {ports[1], {1, 2, 3}}}));
+        EXPECT_EQ(traces, (std::map<std::string, std::string>{{ports[0], "xsvf_debug-s1json.txt"},
+                                                               {ports[1], "xsvf_debug-s2json.txt"}}));
         const nlohmann::json summary = nlohmann::json::parse(lines.back(), nullptr, false);
         EXPECT_EQ(summary.value("event", ""), "summary");
         EXPECT_EQ(summary.value("exit_status", -1), 0);
