@@ -101,13 +101,13 @@ SStationSummary SummariseStation(const std::string& workloadName, unsigned devic
 
 int PrintStationReport(FILE* out, const std::vector<SStationSummary>& stations)
 {
-    std::fprintf(out, "| Station workload | Runs | Wall s | Single run wall s median (slowest) | Wall / slowest single"
+    std::fprintf(out, "| Station workload | Runs | Wall s | Single run wall s median (slowest) | Wall / slowest single (/ median)"
                       " | CPU s per device | Single run CPU s | CPU per device / single | Device bytes from the start byte |\n"
                       "|---|---|---|---|---|---|---|---|---|\n");
     for (const SStationSummary& s : stations)
-        std::fprintf(out, "| %s | %u%s | %.2f | %.2f (%.2f) | %.3f | %.3f | %.3f | %.2f | %s |\n", s.name.c_str(), s.runs,
+        std::fprintf(out, "| %s | %u%s | %.2f | %.2f (%.2f) | %.3f (%.3f) | %.3f | %.3f | %.2f | %s |\n", s.name.c_str(), s.runs,
                      s.failedRuns ? " FAILED" : "", s.wallSeconds, s.singleWallMedian, s.singleWallSlowest,
-                     s.WallOverSlowest(), s.cpuPerDevice, s.singleCpu, s.CpuOverSingle(), BytesVerdict(s).c_str());
+                     s.WallOverSlowest(), s.WallOverMedian(), s.cpuPerDevice, s.singleCpu, s.CpuOverSingle(), BytesVerdict(s).c_str());
     std::fprintf(out, "\nStation targets:\n");
     int missed = 0;
     const auto check = [&](const std::string& what, bool ok) { missed += CheckTarget(out, what, ok); };

@@ -50,6 +50,7 @@ struct SStationSummary {
     std::vector<unsigned> differingDevices;
 
     double WallOverSlowest() const { return singleWallSlowest > 0 ? wallSeconds / singleWallSlowest : 0; }
+    double WallOverMedian() const { return singleWallMedian > 0 ? wallSeconds / singleWallMedian : 0; }
     double CpuOverSingle() const { return singleCpu > 0 ? cpuPerDevice / singleCpu : 0; }
 };
 
