@@ -6,7 +6,10 @@
 
 const char* const CLI_USAGE =
     "usage: update-cli [--port PORT] [--wakeup-timeout SECONDS] [--quiet] [--json]\n"
-    "                  [--log LOG] [--trace TRACE] FILE\n"
+    "                  [--log LOG] [--trace TRACE | --trace-dir DIR] FILE\n"
+    "       update-cli --port PORT [--port PORT ...] [--station [--count N]]\n"
+    "                  [--wakeup-timeout SECONDS] [--quiet] [--json] [--log LOG]\n"
+    "                  [--trace-dir DIR] FILE\n"
     "       update-cli --check FILE\n"
     "       update-cli --list FILE [--out LISTING.txt]\n"
     "       update-cli --help | --version\n"
@@ -24,6 +27,12 @@ const char* const CLI_USAGE =
     "  --json              print every event as one JSON object per line instead\n"
     "  --log LOG           append one record of the run to the file LOG\n"
     "  --trace TRACE       write the XSVF trace to TRACE, not ./xsvf_debug.txt\n"
+    "  --trace-dir DIR     write the trace files into DIR, not the current folder\n"
+    "  --port PORT ...     given 2 to 16 times: update one device on each port at\n"
+    "                      once; each port's trace is xsvf_debug-PORT.txt\n"
+    "  --station           each port goes on after a run: it waits for the next\n"
+    "                      device and updates it, until Ctrl-C\n"
+    "  --count N           with --station: stop each port after N passes\n"
     "  --check FILE        check the file and list its targets, each with its stored\n"
     "                      size and estimated time on the line\n"
     "  --list FILE         also list every body record and XSVF command\n"
@@ -36,9 +45,13 @@ const char* const CLI_USAGE =
     "\n"
     "Ctrl-C before the device answered cancels at once; afterwards it asks first.\n"
     "SIGTERM cancels without asking. SIGHUP and SIGQUIT cancel only before the\n"
-    "device answered; afterwards the run goes on to its end.\n"
+    "device answered; afterwards the run goes on to its end. With several ports or\n"
+    "--station, the first Ctrl-C also stops new passes and ends the ports that\n"
+    "wait for a device; the second cancels the ones in the middle of an update.\n"
     "Exit status: 0 all targets updated, 1 the run failed or fewer targets were\n"
-    "updated, 2 usage, file or port error, 3 cancelled, 4 wake-up time-out.\n";
+    "updated, 2 usage, file or port error, 3 cancelled, 4 wake-up time-out. With\n"
+    "several ports: 0 when every port updated every target, else the most serious\n"
+    "of the ports' statuses, in this order: 2, 4, 1, 3.\n";
 
 int ComPortNumber(const std::string& port)
 {
@@ -51,6 +64,36 @@ int ComPortNumber(const std::string& port)
     const int number = std::atoi(port.c_str() + 3);
     return number >= 1 && number <= 10 && port[3] != '0' ? number : 0;
 }
+
+namespace {
+
+bool CheckStationOptions(const SCliOptions& options, std::string& error)
+{
+    const bool update = options.mode == CliMode::Update;
+    if ((options.station || options.ports.size() > 1 || !options.traceDir.empty()) && !update) {
+        error = "--station, --trace-dir and several --port go with an update run only";
+        return false;
+    }
+    if (options.ports.size() > MAX_STATION_PORTS) {
+        error = "at most 16 ports at once";
+        return false;
+    }
+    if (options.passCount > 0 && !options.station) {
+        error = "--count goes with --station";
+        return false;
+    }
+    if (!options.traceFile.empty() && !options.traceDir.empty()) {
+        error = "--trace and --trace-dir exclude each other";
+        return false;
+    }
+    if (!options.traceFile.empty() && IsStationRun(options)) {
+        error = "with several ports or --station each port has its own trace: use --trace-dir";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& error)
 {
@@ -90,6 +133,26 @@ bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& e
             if (!value(options.port))
                 return false;
             options.portGiven = true;
+            options.ports.push_back(options.port);
+        } else if (arg == "--station") {
+            options.station = true;
+        } else if (arg == "--station-pass") {
+            options.stationPass = true;
+        } else if (arg == "--count") {
+            std::string text;
+            if (!value(text))
+                return false;
+            char* end = nullptr;
+            const unsigned long count = std::strtoul(text.c_str(), &end, 10);
+            if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) || *end != '\0' || count == 0 ||
+                count > 1000000) {
+                error = "--count needs a number of passes from 1 to 1000000";
+                return false;
+            }
+            options.passCount = static_cast<unsigned>(count);
+        } else if (arg == "--trace-dir") {
+            if (!value(options.traceDir))
+                return false;
         } else if (arg == "--wakeup-timeout") {
             std::string text;
             if (!value(text))
@@ -152,9 +215,15 @@ bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& e
         error = "--out goes with --list";
         return false;
     }
-    if (options.port.empty() || (options.port[0] != '/' && ComPortNumber(options.port) == 0)) {
-        error = "PORT must be Com1..Com10 or a device path beginning with '/' (" + options.port + ")";
-        return false;
+    if (options.ports.empty())
+        options.ports.push_back(options.port);
+    else
+        options.port = options.ports.front();
+    for (const std::string& port : options.ports) {
+        if (port.empty() || (port[0] != '/' && ComPortNumber(port) == 0)) {
+            error = "PORT must be Com1..Com10 or a device path beginning with '/' (" + port + ")";
+            return false;
+        }
     }
-    return true;
+    return CheckStationOptions(options, error);
 }

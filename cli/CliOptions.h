@@ -2,6 +2,7 @@
 // The command line of update-cli.
 
 #include <string>
+#include <vector>
 
 enum class CliMode { Update, Check, List, Help, Version, ListPorts, MapPort };
 
@@ -17,6 +18,11 @@ struct SCliOptions {
     std::string traceFile;            // --trace FILE: the XSVF trace instead of ./xsvf_debug.txt
 
     bool portGiven = false;           // --port on the command line
+    std::vector<std::string> ports;   // every --port, in order (port is the first)
+    bool station = false;             // --station: each port goes on with the next device
+    unsigned passCount = 0;           // --count N: passes per port; 0: until stopped
+    std::string traceDir;             // --trace-dir DIR: the trace files' folder
+    bool stationPass = false;         // one pass run by a station (a child of update-cli)
     std::string mapPortName;          // --map-port ComN DEVICE|-
     std::string mapPortDevice;        // "-" removes the mapping
 };
@@ -28,5 +34,14 @@ bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& e
 
 // "Com1".."Com10" (any case) give the port number; 0 for anything else.
 int ComPortNumber(const std::string& port);
+
+// Several ports, or --station: each port is updated by a child process.
+inline bool IsStationRun(const SCliOptions& options)
+{
+    return options.mode == CliMode::Update && (options.station || options.ports.size() > 1);
+}
+
+// At most this many ports run at once.
+constexpr size_t MAX_STATION_PORTS = 16;
 
 extern const char* const CLI_USAGE;

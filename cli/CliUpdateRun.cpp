@@ -5,6 +5,7 @@
 #include "JsonRunView.h"
 #include "LatencyWarning.h"
 #include "OutputStream.h"
+#include "PortInfo.h"
 #include "PortName.h"
 #include "PrintableText.h"
 #include "RunLog.h"
@@ -12,6 +13,7 @@
 #include "ProgressDisplay.h"
 #include "StringTable.h"
 #include "UpdateRunState.h"
+#include "XsvfTrace.h"
 
 #include <chrono>
 #include <csignal>
@@ -123,6 +125,8 @@ private:
     // XSVF comment lines and the worker's message boxes, in order of arrival.
     void ShowWorkerOutput();
     void CheckWakeupTimeout();
+    // Programs learn when the device answered: from then on a cancel asks first.
+    void ReportAnswer();
     void Refresh();
     // The rows' and the run's time figures as of now.
     void TakeTimes(std::vector<SProgressRow>& rows, Clock::time_point now);
@@ -145,6 +149,7 @@ private:
     bool m_warned = false;
     bool m_cancelled = false;
     bool m_wakeupTimedOut = false;
+    bool m_answerReported = false;
 };
 
 void CRunMonitor::Follow()
@@ -165,6 +170,7 @@ void CRunMonitor::Follow()
         if (signal > 0)
             HandleSignal(signal);
         CheckWakeupTimeout();
+        ReportAnswer();
         Refresh();
         ShowWorkerOutput();
         m_output.err.Pump();
@@ -247,6 +253,17 @@ void CRunMonitor::CheckWakeupTimeout()
         m_wakeupTimedOut = true;
         m_run.RequestCancel(ECancelReason::WakeupTimeout);
     }
+}
+
+void CRunMonitor::ReportAnswer()
+{
+    if (m_json == nullptr || m_answerReported || m_run.m_deviceAnswered == 0)
+        return;
+    m_answerReported = true;
+    // The messages before the answer come first; once the run has ended its
+    // newest message is the final one.
+    ShowChangesSoFar(m_run.m_runState == RunActive);
+    m_json->ShowAnswer();
 }
 
 void CRunMonitor::TakeTimes(std::vector<SProgressRow>& rows, Clock::time_point now)
@@ -339,6 +356,15 @@ std::string DeviceReached(const std::string& deviceName)
     return device;
 }
 
+// The adapter's serial number, where the device has one.
+std::string SerialNumberOf(const std::string& device)
+{
+    if (device.empty())
+        return {};
+    const std::optional<SPortInfo> info = FindSerialPort(device, SPortPlaces::ForThisProcess());
+    return info ? info->serialNumber : std::string();
+}
+
 }  // namespace
 
 int RunUpdate(const SCliOptions& options)
@@ -348,7 +374,7 @@ int RunUpdate(const SCliOptions& options)
     SCliOutput output;
     CCliRunState run(options.quiet && !options.json);
     run.m_fileName = options.file;
-    run.m_tracePath = options.traceFile;
+    run.m_tracePath = options.traceDir.empty() ? options.traceFile : options.traceDir + "/" + CXsvfTrace::FILE_NAME;
     CRunLog log(options.logFile, options.file);
     if (!log.OpenError().empty())
         output.err.Queue(AsLine(log.OpenError()));
@@ -362,7 +388,8 @@ int RunUpdate(const SCliOptions& options)
             output.err.Queue(AsLine(latency));
         started = run.StartRun();
     }
-    log.SetPort(options.port, run.m_comPort.IsOpen() ? DeviceReached(port.deviceName) : std::string());
+    const std::string device = run.m_comPort.IsOpen() ? DeviceReached(port.deviceName) : std::string();
+    log.SetPort(options.port, device, SerialNumberOf(device));
     SRunOutcome outcome;
     if (started) {
         std::unique_ptr<CRunView> view;
@@ -389,7 +416,9 @@ int RunUpdate(const SCliOptions& options)
                 AsLine(res::Format("No answer from the device within %g seconds.", options.wakeupTimeoutSeconds)));
         QueueOutcome(run, outcome, output.out);
     }
-    const std::string logProblem = log.Append(outcome, status);
+    // A station's pass that no device answered was only waiting: no record.
+    const bool waitedOnly = options.stationPass && run.m_deviceAnswered == 0 && outcome.ending == ERunEnding::Cancelled;
+    const std::string logProblem = waitedOnly ? std::string() : log.Append(outcome, status, run.m_deviceAnswered != 0);
     if (!logProblem.empty())
         output.err.Queue(AsLine(logProblem));
     DrainOutput(output, signals);

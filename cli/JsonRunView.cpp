@@ -38,6 +38,11 @@ void CJsonRunView::ShowBox(const std::string& text)
     m_out.Queue(CJsonLine().Text("event", "box").Text("text", text).Line());
 }
 
+void CJsonRunView::ShowAnswer()
+{
+    m_out.Queue(CJsonLine().Text("event", "answered").Line());
+}
+
 std::string JsonEndLine(const SRunOutcome& outcome, int exitStatus)
 {
     return CJsonLine()

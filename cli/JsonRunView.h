@@ -21,6 +21,8 @@ public:
     void Finish() override {}
     // A message the worker wanted in a box.
     void ShowBox(const std::string& text);
+    // The device answered the wake-up.
+    void ShowAnswer();
 
 private:
     COutputStream& m_out;

@@ -27,6 +27,17 @@ size_t IncompleteSequenceStart(std::string_view text)
 
 }  // namespace
 
+std::string ProgressBarLine(const SProgressRow& row)
+{
+    const int percent = std::clamp(row.percent, 0, 100);
+    const int filled = percent * BAR_WIDTH / 100;
+    const std::string name = row.name.substr(0, NAME_WIDTH);
+    return res::Format("%-*s [%s%s] %d%% %s%s%s\n", static_cast<int>(NAME_WIDTH), name.c_str(),
+                       std::string(static_cast<size_t>(filled), '#').c_str(),
+                       std::string(static_cast<size_t>(BAR_WIDTH - filled), '.').c_str(), percent,
+                       row.status.c_str(), row.timing.empty() ? "" : "  ", row.timing.c_str());
+}
+
 CProgressDisplay::CProgressDisplay(COutputStream& out, bool live, bool quiet)
     : m_out(out), m_live(live), m_quiet(quiet)
 {
@@ -137,15 +148,8 @@ std::string CProgressDisplay::DrawBars() const
     if (!m_live)
         return {};
     std::string bars;
-    for (const SProgressRow& row : m_rows) {
-        const int percent = std::clamp(row.percent, 0, 100);
-        const int filled = percent * BAR_WIDTH / 100;
-        const std::string name = row.name.substr(0, NAME_WIDTH);
-        bars += res::Format("%-*s [%s%s] %d%% %s%s%s\n", static_cast<int>(NAME_WIDTH), name.c_str(),
-                            std::string(static_cast<size_t>(filled), '#').c_str(),
-                            std::string(static_cast<size_t>(BAR_WIDTH - filled), '.').c_str(), percent,
-                            row.status.c_str(), row.timing.empty() ? "" : "  ", row.timing.c_str());
-    }
+    for (const SProgressRow& row : m_rows)
+        bars += ProgressBarLine(row);
     if (!m_runTiming.empty() && !m_rows.empty())
         bars += m_runTiming + "\n";
     return bars;

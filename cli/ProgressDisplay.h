@@ -14,6 +14,9 @@
 #include <string_view>
 #include <vector>
 
+// A row as a bar: name, bar, percent, status and time figures, with a line end.
+std::string ProgressBarLine(const SProgressRow& row);
+
 class CProgressDisplay : public CRunView {
 public:
     // live: draw bars (a terminal); quiet: show nothing at all while running.

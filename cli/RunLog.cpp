@@ -33,7 +33,10 @@ std::string ErrnoText(const char* operation, const std::string& path)
 }  // namespace
 
 CRunLog::CRunLog(const std::string& path, const std::string& updateFile)
-    : m_path(path), m_updateFile(updateFile), m_start(std::chrono::system_clock::now())
+    : m_path(path),
+      m_updateFile(updateFile),
+      m_start(std::chrono::system_clock::now()),
+      m_startSteady(std::chrono::steady_clock::now())
 {
     if (path.empty())
         return;
@@ -77,13 +80,14 @@ void CRunLog::HashUpdateFile()
     (void)close(fd);  // read-only: nothing can be lost
 }
 
-void CRunLog::SetPort(const std::string& port, const std::string& device)
+void CRunLog::SetPort(const std::string& port, const std::string& device, const std::string& serialNumber)
 {
     m_port = port;
     m_device = device;
+    m_serialNumber = serialNumber;
 }
 
-std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus)
+std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered)
 {
     if (m_fd < 0)
         return {};
@@ -91,8 +95,13 @@ std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus)
     line.Text("start", UtcTime(m_start))
         .Text("program", std::string("update-cli ") + res::PROGRAM_VERSION)
         .Text("port", m_port)
-        .Text("device", m_device)
-        .Text("file", m_updateFile);
+        .Text("device", m_device);
+    if (m_serialNumber.empty())
+        line.Raw("serial_number", "null");
+    else
+        line.Text("serial_number", m_serialNumber);
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - m_startSteady;
+    line.Real("seconds", seconds.count()).Bool("device_answered", deviceAnswered).Text("file", m_updateFile);
     if (m_fileSize >= 0)
         line.Number("size", m_fileSize).Text("sha256", m_sha256);
     else

@@ -19,11 +19,12 @@ public:
     CRunLog(const CRunLog&) = delete;
     CRunLog& operator=(const CRunLog&) = delete;
 
-    // The port as given and the device it reached (empty: none).
-    void SetPort(const std::string& port, const std::string& device);
+    // The port as given, the device it reached (empty: none) and the
+    // adapter's serial number (empty: none known).
+    void SetPort(const std::string& port, const std::string& device, const std::string& serialNumber);
     // Appends the run's record with one write. Returns the problem to report
     // (empty when written or when there is no log); reported once.
-    std::string Append(const SRunOutcome& outcome, int exitStatus);
+    std::string Append(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered);
     // Why the log could not be opened (empty when it could or is not wanted).
     std::string OpenError() const { return m_openError; }
 
@@ -36,7 +37,9 @@ private:
     std::string m_updateFile;
     std::string m_port;
     std::string m_device;
+    std::string m_serialNumber;
     std::chrono::system_clock::time_point m_start;
+    std::chrono::steady_clock::time_point m_startSteady;
     long long m_fileSize = -1;
     std::string m_sha256;
 };

@@ -6,6 +6,7 @@
 #include "CliUpdateRun.h"
 #include "JsonRunView.h"
 #include "PortCommands.h"
+#include "Station.h"
 #include "StringTable.h"
 #include "UpdateFileListing.h"
 
@@ -42,5 +43,5 @@ int main(int argc, char** argv)
     case CliMode::Update:
         break;
     }
-    return RunUpdate(options);
+    return IsStationRun(options) ? RunStation(options) : RunUpdate(options);
 }

@@ -16,6 +16,27 @@ int ExitStatusOf(const SRunOutcome& outcome)
     return EXIT_RUN_FAILED;
 }
 
+int MoreSeriousExitStatus(int a, int b)
+{
+    const auto known = [](int status) {
+        return status == EXIT_UPDATED || status == EXIT_CANCELLED || status == EXIT_WAKEUP_TIMEOUT ||
+                       status == EXIT_USAGE_OR_SETUP
+                   ? status
+                   : EXIT_RUN_FAILED;
+    };
+    const auto rank = [](int status) {
+        constexpr int ORDER[] = {EXIT_UPDATED, EXIT_CANCELLED, EXIT_RUN_FAILED, EXIT_WAKEUP_TIMEOUT, EXIT_USAGE_OR_SETUP};
+        for (int i = 0; i < 5; ++i) {
+            if (ORDER[i] == status)
+                return i;
+        }
+        return 2;
+    };
+    a = known(a);
+    b = known(b);
+    return rank(a) >= rank(b) ? a : b;
+}
+
 const char* EndingName(ERunEnding ending)
 {
     switch (ending) {

@@ -63,6 +63,11 @@ enum RunExitStatus : int {
 };
 int ExitStatusOf(const SRunOutcome& outcome);
 
+// Of two runs' exit statuses the one that says more about what went wrong:
+// a setup error (2) before a wake-up time-out (4) before a failed run (1)
+// before a cancel (3) before success (0). Unknown statuses count as failed.
+int MoreSeriousExitStatus(int a, int b);
+
 // Names for machine-readable output: "all_updated", "updated", ...
 const char* EndingName(ERunEnding ending);
 const char* RecordResultName(ERecordResult result);

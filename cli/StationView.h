@@ -1,0 +1,90 @@
+#pragma once
+// What a station shows while its ports run: as text for people
+// (CStationTextView) or as the children's JSON Lines with the port named in
+// each (CStationJsonView).
+
+#include "OutputStream.h"
+#include "StationPort.h"
+
+#include <nlohmann/json.hpp>
+
+#include <map>
+#include <string>
+#include <vector>
+
+class CStationView {
+public:
+    virtual ~CStationView() = default;
+    // Before the first pass: which port leads where.
+    virtual void Start(const std::vector<CStationPort>& ports) = 0;
+    // A line of the pass's standard output, and the event parsed from it
+    // (discarded when the line is no JSON), already applied to the port.
+    virtual void ChildEvent(const CStationPort& port, const std::string& line, const nlohmann::json& event) = 0;
+    // A line of the pass's standard error.
+    virtual void ChildError(const CStationPort& port, const std::string& line) = 0;
+    // The pass ended without an end event: the reason and the pass's status.
+    virtual void PassLost(const CStationPort& port, const std::string& reason, int status) = 0;
+    // The pass ended with this status (the port's counts include it).
+    virtual void PassEnded(const CStationPort& port, int status) = 0;
+    // Called every tick: live figures.
+    virtual void Refresh(const std::vector<CStationPort>& ports) { (void)ports; }
+    // Every port has ended.
+    virtual void Summary(const std::vector<CStationPort>& ports, int exitStatus) = 0;
+};
+
+class CStationTextView : public CStationView {
+public:
+    // live: a block of bars per port (a terminal); quiet: only what passes
+    // came to; station: passes go on, so each port's counts are shown;
+    // wakeupTimeoutSeconds: as given (0: none).
+    CStationTextView(COutputStream& out, COutputStream& err, bool live, bool quiet, bool station,
+                     double wakeupTimeoutSeconds);
+
+    void Start(const std::vector<CStationPort>& ports) override;
+    void ChildEvent(const CStationPort& port, const std::string& line, const nlohmann::json& event) override;
+    void ChildError(const CStationPort& port, const std::string& line) override;
+    void PassLost(const CStationPort& port, const std::string& reason, int status) override;
+    void PassEnded(const CStationPort& port, int status) override;
+    void Refresh(const std::vector<CStationPort>& ports) override;
+    void Summary(const std::vector<CStationPort>& ports, int exitStatus) override;
+
+private:
+    // A line above the bars: queued (must not be lost) or offered.
+    void Line(const std::string& text, bool keep);
+    void Comment(const CStationPort& port, const nlohmann::json& event);
+    void PlainProgress(const CStationPort& port);
+    std::string EraseBlock();
+    std::string Block(const std::vector<CStationPort>& ports) const;
+
+    COutputStream& m_out;
+    COutputStream& m_err;
+    bool m_live;
+    bool m_quiet;
+    bool m_station;
+    double m_wakeupTimeoutSeconds;
+    int m_blockLines = 0;
+    std::string m_lastBlock;
+    std::map<std::string, std::string> m_comments;           // per port: the comment line being read
+    std::map<std::string, std::vector<int>> m_tenthsShown;  // per port: the last tenth shown per row
+};
+
+class CStationJsonView : public CStationView {
+public:
+    // station: each event also names its pass.
+    CStationJsonView(COutputStream& out, COutputStream& err, bool station);
+
+    void Start(const std::vector<CStationPort>& ports) override;
+    void ChildEvent(const CStationPort& port, const std::string& line, const nlohmann::json& event) override;
+    void ChildError(const CStationPort& port, const std::string& line) override;
+    void PassLost(const CStationPort& port, const std::string& reason, int status) override;
+    void PassEnded(const CStationPort& port, int status) override { (void)port, (void)status; }
+    void Summary(const std::vector<CStationPort>& ports, int exitStatus) override;
+
+private:
+    // The fields every event of the port's pass starts with.
+    std::string PortFields(const CStationPort& port) const;
+
+    COutputStream& m_out;
+    COutputStream& m_err;
+    bool m_station;
+};
