@@ -2,6 +2,7 @@
 
 #include "BenchChild.h"
 #include "BenchStats.h"
+#include "BenchTable.h"
 #include "LargeInputs.h"
 
 #include <algorithm>
@@ -71,10 +72,7 @@ int PrintLargeReport(FILE* out, const std::vector<SLargeFigures>& figures)
     }
     std::fprintf(out, "\nLarge-input targets:\n");
     int missed = 0;
-    const auto check = [&](const std::string& what, bool ok) {
-        std::fprintf(out, "  %-6s %s\n", ok ? "ok" : "MISSED", what.c_str());
-        missed += ok ? 0 : 1;
-    };
+    const auto check = [&](const std::string& what, bool ok) { missed += CheckTarget(out, what, ok); };
     for (const SLargeFigures& f : figures) {
         check(f.name + ": exit status 0", f.status == 0);
         if (f.minMBPerSecond > 0)

@@ -5,6 +5,7 @@
 
 #include "BenchLarge.h"
 #include "BenchRunner.h"
+#include "BenchStation.h"
 #include "BenchTable.h"
 #include "BenchStats.h"
 #include "ComPort.h"
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <getopt.h>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
@@ -33,7 +35,9 @@ const char USAGE[] =
     "  --firmware-kib N  size of the firmware target (default 256)\n"
     "  --tap-pairs N     XSIR/XSDR pairs of the TAP-move stream (default 400)\n"
     "  --only NAME       only this workload: firmware, xsvf-flash, xsvf-tap, svf, silent,\n"
-    "                    large (the large-input section)\n"
+    "                    large (the large-input section), station (firmware and\n"
+    "                    xsvf-flash on four devices through one update-cli, against\n"
+    "                    single runs)\n"
     "  --floor           only the XSVF workloads, each with its floor (about 2 minutes)\n"
     "  --large           only the large-input section: SVF conversion of 100 MB,\n"
     "                    --list of a 50 MB XSVF, --check of a 200 MB firmware file\n"
@@ -125,6 +129,43 @@ bool Wanted(const SBenchOptions& o, const std::string& name)
     return o.only.empty() || o.only == name || (o.only == "xsvf" && name.rfind("xsvf-", 0) == 0);
 }
 
+constexpr unsigned STATION_DEVICES = 4;
+
+std::vector<SRunFigures> RunSingles(CBenchRunner& runner, const SWorkload& w, unsigned count)
+{
+    std::vector<SRunFigures> runs;
+    for (unsigned i = 1; i <= count; ++i) {
+        runs.push_back(runner.Run(w, i));
+        const SRunFigures& r = runs.back();
+        std::fprintf(stderr,
+                     "%s run %u: wall %.3f s, limit %.3f s, ratio %.4f, turnaround median %.3f ms"
+                     " (floor %.3f ms), CPU per round trip %.1f us (floor's tool %.1f us)\n",
+                     w.name.c_str(), i, r.wallSeconds, r.limitSeconds, r.ratio, r.turnMedianMs, r.floorMedianMs,
+                     r.turnarounds ? r.cpuSeconds / r.turnarounds * 1e6 : 0, r.floorToolCpuMicroseconds);
+    }
+    return runs;
+}
+
+// Each workload on four devices at once, against its single runs: those of
+// this invocation when it ran them already, else as many new ones.
+std::vector<SStationSummary> RunStations(CBenchRunner& runner, CBenchStation& station, const SBenchOptions& o,
+                                         std::map<std::string, std::vector<SRunFigures>>& singles)
+{
+    std::vector<SStationSummary> summaries;
+    for (const SWorkload& w : {FirmwareWorkload(size_t{o.firmwareKiB} * 1024), ModelPartWorkload()}) {
+        if (singles.count(w.name) == 0)
+            singles[w.name] = RunSingles(runner, w, o.runs);
+        std::vector<SStationRun> runs;
+        for (unsigned i = 1; i <= o.runs; ++i) {
+            runs.push_back(station.Run(w, STATION_DEVICES, i));
+            std::fprintf(stderr, "station %s x%u run %u: wall %.3f s, CPU %.3f s, exit status %d\n", w.name.c_str(),
+                         STATION_DEVICES, i, runs.back().wallSeconds, runs.back().cpuSeconds, runs.back().status);
+        }
+        summaries.push_back(SummariseStation(w.name, STATION_DEVICES, runs, singles[w.name]));
+    }
+    return summaries;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -173,19 +214,10 @@ int main(int argc, char** argv)
         }
 
         std::vector<SWorkloadSummary> summaries;
+        std::map<std::string, std::vector<SRunFigures>> singles;
         for (const SWorkload& w : workloads) {
-            std::vector<SRunFigures> runs;
-            for (unsigned i = 1; i <= o.runs; ++i) {
-                runs.push_back(runner.Run(w, i));
-                std::fprintf(stderr,
-                             "%s run %u: wall %.3f s, limit %.3f s, ratio %.4f, turnaround median %.3f ms"
-                             " (floor %.3f ms), CPU per round trip %.1f us (floor's tool %.1f us)\n",
-                             w.name.c_str(), i, runs.back().wallSeconds, runs.back().limitSeconds,
-                             runs.back().ratio, runs.back().turnMedianMs, runs.back().floorMedianMs,
-                             runs.back().turnarounds ? runs.back().cpuSeconds / runs.back().turnarounds * 1e6 : 0,
-                             runs.back().floorToolCpuMicroseconds);
-            }
-            summaries.push_back(Summarise(w.name, w.description, runs));
+            singles[w.name] = RunSingles(runner, w, o.runs);
+            summaries.push_back(Summarise(w.name, w.description, singles[w.name]));
         }
         STimingSummary timing;
         if (Wanted(o, "silent")) {
@@ -201,12 +233,22 @@ int main(int argc, char** argv)
             timing.wakeupIntervalMs = Median(wakeups);
             timing.giveUpSeconds = Median(giveUps);
         }
+        std::vector<SStationSummary> stations;
+        if (Wanted(o, "station")) {
+            CBenchStation station(o.cli, workDir, o.logs);
+            stations = RunStations(runner, station, o, singles);
+        }
         std::vector<SLargeFigures> large;
         if (Wanted(o, "large"))
             large = RunLargeInputs(ProgramDirectory(), workDir, o.runs);
         PrintMachine(stdout);
         if (!summaries.empty() || timing.measured)
             missed = PrintReport(stdout, summaries, timing);
+        if (!stations.empty()) {
+            if (!summaries.empty() || timing.measured)
+                std::fprintf(stdout, "\n");
+            missed += PrintStationReport(stdout, stations);
+        }
         if (!large.empty()) {
             std::fprintf(stdout, "\n");
             missed += PrintLargeReport(stdout, large);

@@ -56,9 +56,19 @@ CBenchRunner::CBenchRunner(std::string cliPath, std::string workDir, std::string
 {
 }
 
-std::string CBenchRunner::WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) const
+std::vector<uint8_t> ReceivedFromStart(const std::vector<STrafficByte>& traffic)
 {
-    const std::string path = m_workDir + "/" + name;
+    constexpr uint8_t START = 0xA3;
+    std::vector<uint8_t> received;
+    for (const STrafficByte& b : traffic)
+        if (b.fromTool && (!received.empty() || b.byte == START))
+            received.push_back(b.byte);
+    return received;
+}
+
+std::string WriteWorkFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& bytes)
+{
+    const std::string path = dir + "/" + name;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     out.close();
@@ -67,11 +77,11 @@ std::string CBenchRunner::WriteFile(const std::string& name, const std::vector<u
     return path;
 }
 
-void CBenchRunner::KeepLog(const CDevsim& device, const std::string& name) const
+void KeepTrafficLog(const CDevsim& device, const std::string& logDir, const std::string& name)
 {
-    if (m_logDir.empty())
+    if (logDir.empty())
         return;
-    const std::string path = m_logDir + "/" + name + ".log";
+    const std::string path = logDir + "/" + name + ".log";
     if (!device.WriteTrafficLog(path))
         std::fprintf(stderr, "update-bench: cannot write %s\n", path.c_str());
 }
@@ -102,7 +112,7 @@ double SumOfFigures(const std::string& text, const char* format)
 
 SRunFigures CBenchRunner::Run(const SWorkload& workload, unsigned runNumber)
 {
-    const std::string file = WriteFile(workload.name + ".upd", workload.updateFile);
+    const std::string file = WriteWorkFile(m_workDir, workload.name + ".upd", workload.updateFile);
     CDevsim device(workload.device);
     const std::map<pid_t, double> delaysBefore = RunDelays(0);
     device.Start();
@@ -110,7 +120,7 @@ SRunFigures CBenchRunner::Run(const SWorkload& workload, unsigned runNumber)
         RunChild(m_cliPath, {"--json", "--port", device.SlavePath(), file}, m_workDir, RUN_TIMEOUT);
     const double deviceRunDelay = RunDelayGrowth(delaysBefore, RunDelays(0));
     device.Stop();
-    KeepLog(device, workload.name + "-" + std::to_string(runNumber));
+    KeepTrafficLog(device, m_logDir, workload.name + "-" + std::to_string(runNumber));
 
     SRunFigures f;
     f.status = child.status;
@@ -133,6 +143,7 @@ SRunFigures CBenchRunner::Run(const SWorkload& workload, unsigned runNumber)
     f.deviceLateSumSeconds = Sum(late) / 1000;
     f.ratioNetOfDevice = f.wallSeconds / (f.limitSeconds + f.deviceLateSumSeconds);
     const std::vector<STrafficByte> traffic = device.Traffic();
+    f.receivedFromStart = ReceivedFromStart(traffic);
     if (!traffic.empty()) {
         f.startSeconds = Seconds(traffic.front().time - child.started).count();
         f.endSeconds = Seconds(child.ended - traffic.back().time).count();
@@ -162,13 +173,13 @@ SRunFigures CBenchRunner::Run(const SWorkload& workload, unsigned runNumber)
 
 double CBenchRunner::WakeupIntervalMs()
 {
-    const std::string file = WriteFile("wakeup.upd", FirmwareWorkload(1024).updateFile);
+    const std::string file = WriteWorkFile(m_workDir, "wakeup.upd", FirmwareWorkload(1024).updateFile);
     CDevsim device(SilentDevice());
     device.Start();
     const SChildResult child = RunChild(m_cliPath, {"--port", device.SlavePath(), "--wakeup-timeout", "1", file},
                                         m_workDir, RUN_TIMEOUT);
     device.Stop();
-    KeepLog(device, "wakeup");
+    KeepTrafficLog(device, m_logDir, "wakeup");
     std::vector<double> intervals;
     DevClock::time_point last{};
     for (const STrafficByte& b : device.Traffic()) {
@@ -186,12 +197,12 @@ double CBenchRunner::WakeupIntervalMs()
 
 double CBenchRunner::SilentGiveUpSeconds()
 {
-    const std::string file = WriteFile("silent.upd", FirmwareWorkload(4096).updateFile);
+    const std::string file = WriteWorkFile(m_workDir, "silent.upd", FirmwareWorkload(4096).updateFile);
     CDevsim device(SilentAfterStartDevice());
     device.Start();
     const SChildResult child = RunChild(m_cliPath, {"--port", device.SlavePath(), file}, m_workDir, RUN_TIMEOUT);
     device.Stop();
-    KeepLog(device, "silent");
+    KeepTrafficLog(device, m_logDir, "silent");
     const std::vector<STrafficByte> traffic = device.Traffic();
     const auto seen = child.FirstSeen(NOT_RESPONDING);
     if (!seen || traffic.empty()) {

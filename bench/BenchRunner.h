@@ -5,6 +5,7 @@
 
 #include "BenchChild.h"
 #include "BenchWorkloads.h"
+#include "TrafficLog.h"
 
 #include <string>
 
@@ -47,7 +48,18 @@ struct SRunFigures {
     double floorMedianMs = 0;
     double floorP95Ms = 0;
     double floorToolCpuMicroseconds = 0;  // the minimal tool's CPU per exchange
+    // The bytes the device took in from the first start byte on (the
+    // wake-up bytes before it vary in number from run to run).
+    std::vector<uint8_t> receivedFromStart;
 };
+
+// The bytes from the tool in `traffic`, from its first start byte (0xA3) on.
+std::vector<uint8_t> ReceivedFromStart(const std::vector<STrafficByte>& traffic);
+// Writes `bytes` to dir/name; returns the path. Throws std::runtime_error.
+std::string WriteWorkFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& bytes);
+// Writes the device's traffic log to logDir/name.log; nothing when logDir
+// is empty, a message on standard error when the file cannot be written.
+void KeepTrafficLog(const class CDevsim& device, const std::string& logDir, const std::string& name);
 
 class CBenchRunner {
 public:
@@ -68,9 +80,6 @@ public:
     double SilentGiveUpSeconds();
 
 private:
-    std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) const;
-    void KeepLog(const class CDevsim& device, const std::string& name) const;
-
     std::string m_cliPath;
     std::string m_workDir;
     std::string m_logDir;

@@ -18,17 +18,6 @@ constexpr double WAKEUP_MS = 2.0;
 constexpr double GIVE_UP_S = 6.0;
 constexpr double ABOUT = 0.2;
 
-template <typename Field>
-std::vector<double> Column(const std::vector<SRunFigures>& runs, Field field)
-{
-    std::vector<double> values;
-    for (const SRunFigures& r : runs)
-        values.push_back(static_cast<double>(r.*field));
-    return values;
-}
-
-const char* Mark(bool ok) { return ok ? "ok" : "MISSED"; }
-
 constexpr double MAX_FIRMWARE_ESTIMATE_ERROR = 0.03;
 constexpr double MAX_XSVF_ESTIMATE_ERROR = 0.10;
 
@@ -42,6 +31,12 @@ double OverFloor(double tool, double floor) { return floor > 0 ? tool / floor : 
 bool About(double value, double target) { return value >= target * (1 - ABOUT) && value <= target * (1 + ABOUT); }
 
 }  // namespace
+
+int CheckTarget(FILE* out, const std::string& what, bool ok)
+{
+    std::fprintf(out, "  %-6s %s\n", ok ? "ok" : "MISSED", what.c_str());
+    return ok ? 0 : 1;
+}
 
 SWorkloadSummary Summarise(const std::string& name, const std::string& description,
                            const std::vector<SRunFigures>& runs)
@@ -125,10 +120,7 @@ int PrintReport(FILE* out, const std::vector<SWorkloadSummary>& workloads, const
     std::fprintf(out, "\n");
 
     std::fprintf(out, "Targets:\n");
-    const auto check = [&](const std::string& what, bool ok) {
-        std::fprintf(out, "  %-6s %s\n", Mark(ok), what.c_str());
-        missed += ok ? 0 : 1;
-    };
+    const auto check = [&](const std::string& what, bool ok) { missed += CheckTarget(out, what, ok); };
     for (const SWorkloadSummary& w : workloads) {
         check(w.name + ": every run succeeded", w.failedRuns == 0);
         check(w.name + ": wall/limit <= 1.03", w.ratio <= MAX_RATIO);

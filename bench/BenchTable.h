@@ -49,5 +49,8 @@ struct STimingSummary {
     double giveUpSeconds = 0;     // median over runs
 };
 
+// Prints one target's line, "ok" or "MISSED" before `what`; returns 1 when missed.
+int CheckTarget(FILE* out, const std::string& what, bool ok);
+
 // Prints the tables; returns the number of targets missed.
 int PrintReport(FILE* out, const std::vector<SWorkloadSummary>& workloads, const STimingSummary& timing);
