@@ -409,6 +409,25 @@ TEST_F(StationTest, StationUpdatesThreeDevicesOnEachPortAndLogsEveryPass)
     }
 }
 
+// The usual end of a shift: Ctrl-C while the port waits for its next device.
+TEST_F(StationTest, CtrlCBetweenDevicesEndsTheStationWithWhatItsPassesCameTo)
+{
+    SDevsimConfig config;
+    config.powerOnDelay = 1500ms;  // the next device comes this long after the last one
+    const CDevsim& device = AddDevice("w", config);
+    const auto child = Start({"--station", "--log", Port("run.log"), "--port", Port("w")});
+    ASSERT_TRUE(device.WaitForSessions(1, 20s));
+    std::this_thread::sleep_for(300ms);
+    child->Signal(SIGINT);
+    EXPECT_EQ(child->Wait(5000), 0) << child->Stdout() << child->Stderr();
+    EXPECT_NE(child->Stdout().find(Port("w") + ": stopped while waiting for a device\n"), std::string::npos)
+        << child->Stdout();
+    EXPECT_EQ(SummaryRow(child->Stdout(), Port("w")), (std::vector<int>{1, 0, 0, 0})) << child->Stdout();
+    EXPECT_EQ(LogRecords(Port("run.log")),
+              (std::map<std::string, std::vector<std::string>>{{Port("w"), {"answered 0"}}}));
+    EXPECT_EQ(device.Count(EPhase::Start), 1u);
+}
+
 TEST_F(StationTest, OptionErrorsEndWithStatus2BeforeAnyPortIsTouched)
 {
     const CDevsim& device = AddDevice("a");
