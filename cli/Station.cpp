@@ -126,8 +126,10 @@ CStation::~CStation()
 
 std::vector<std::string> CStation::PassArguments(const CStationPort& port) const
 {
-    std::vector<std::string> args = {"update-cli", "--json", "--station-pass", "--port", port.Port(),
-                                     "--trace",    port.TracePath()};
+    std::vector<std::string> args = {"update-cli", "--json", "--port", port.Port(), "--trace", port.TracePath()};
+    // Without --station each port's run is recorded as a single run would be.
+    if (m_options.station)
+        args.push_back("--station-pass");
     if (m_options.wakeupTimeoutSeconds > 0)
         args.insert(args.end(), {"--wakeup-timeout", res::Format("%.17g", m_options.wakeupTimeoutSeconds)});
     if (!m_options.logFile.empty())
