@@ -6,6 +6,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -17,6 +18,18 @@ void MakePipe(int fds[2])
 {
     if (pipe2(fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe2 failed");
+}
+
+// fds[0] the master side, fds[1] the slave side of a new pseudo-terminal.
+void MakeTerminal(int fds[2], unsigned short columns)
+{
+    winsize size{};
+    size.ws_row = 50;
+    size.ws_col = columns;
+    if (openpty(&fds[0], &fds[1], nullptr, nullptr, &size) != 0)
+        throw std::runtime_error("openpty failed");
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    fcntl(fds[1], F_SETFD, FD_CLOEXEC);
 }
 
 // Between fork and exec only async-signal-safe calls.
@@ -59,7 +72,10 @@ CChildProcess::CChildProcess(const std::string& program, const std::vector<std::
     int out[2];
     int err[2];
     int file[2] = {-1, -1};
-    MakePipe(out);
+    if (setup.out == EOut::Terminal)
+        MakeTerminal(out, setup.terminalColumns);
+    else
+        MakePipe(out);
     MakePipe(err);
     if (!setup.fileOnPipe.empty()) {
         MakePipe(file);

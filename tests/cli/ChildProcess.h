@@ -3,7 +3,8 @@
 // for tests of the command-line programs. The setup can start it the way
 // hostile or careless callers do: standard output closed, on /dev/full, on a
 // pipe closed after its first line or not read until Wait, standard input
-// closed, SIGINT inherited as ignored, the update file on a pipe.
+// closed, SIGINT inherited as ignored, the update file on a pipe; or the way
+// a person does: standard output on a terminal.
 
 #include <cstddef>
 #include <string>
@@ -15,6 +16,7 @@ enum class EOut {
     Stalled,     // nobody reads before Wait
     DevFull,     // /dev/full: every write fails with ENOSPC
     Closed,      // descriptor 1 closed
+    Terminal,    // a pseudo-terminal of terminalColumns columns, read whenever the test reads
 };
 
 struct SChildSetup {
@@ -24,6 +26,7 @@ struct SChildSetup {
     std::string fileOnPipe;    // when not empty: these bytes on descriptor 3
     std::string folder;        // the child's current folder; empty: the test's
     size_t addressSpaceLimit = 0;  // above 0: the child runs under that RLIMIT_AS
+    unsigned short terminalColumns = 80;
 };
 
 class CChildProcess {

@@ -3,6 +3,7 @@
 
 #include "OutputStream.h"
 #include "ProgressDisplay.h"
+#include "TerminalScreen.h"
 
 #include <gtest/gtest.h>
 
@@ -12,28 +13,6 @@
 #include <vector>
 
 namespace {
-
-// The lines a terminal holds after `bytes`: "ESC[nA ESC[J" (cursor up n,
-// clear to the end) takes the last n lines away; other bytes are text.
-std::vector<std::string> Screen(const std::string& bytes)
-{
-    std::vector<std::string> lines{""};
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\x1b') {
-            const size_t up = bytes.find("A\x1b[J", i);
-            const int n = std::stoi(bytes.substr(i + 2, up - i - 2));
-            lines.resize(lines.size() - static_cast<size_t>(n) - 1);
-            lines.push_back("");
-            i = up + 4 - 1;
-        } else if (bytes[i] == '\n') {
-            lines.push_back("");
-        } else {
-            lines.back() += bytes[i];
-        }
-    }
-    lines.pop_back();
-    return lines;
-}
 
 class ProgressDisplayTest : public ::testing::Test {
 protected:

@@ -7,6 +7,7 @@
 #include "ChildProcess.h"
 #include "Devsim.h"
 #include "ModelPart.h"
+#include "TerminalScreen.h"
 #include "UpdateFileFixture.h"
 #include "WaitUntil.h"
 #include "XsvfWriter.h"
@@ -203,6 +204,54 @@ TEST_F(StationTest, EveryPortUpdatesItsDeviceAndWritesItsOwnTrace)
         }
         EXPECT_EQ(SummaryRow(m_out, "Total"), (std::vector<int>{3, 0, 0, 0})) << m_out;
     }
+}
+
+// What a person at a terminal sees: a block per port (its device, state,
+// message line and bars) redrawn in place and cut to the terminal's width,
+// which gives way to each port's final lines and the summary at the end.
+TEST_F(StationTest, OnATerminalEachPortHasABlockThatGivesWayToTheOutcome)
+{
+    constexpr size_t kColumns = 56;  // the block's headers fit, its bars do not
+    SDevsimConfig paced;
+    paced.baud = 57600;
+    AddDevice("a", paced);
+    AddDevice("b", paced);
+    SChildSetup setup;
+    setup.folder = m_folder.Path();
+    setup.out = EOut::Terminal;
+    setup.terminalColumns = kColumns;
+    CChildProcess child("update-cli", {"--port", Port("a"), "--port", Port("b"), m_file}, setup);
+    ASSERT_EQ(child.Wait(60000), 0) << child.Stdout() << child.Stderr();
+    const std::string& bytes = child.Stdout();
+
+    size_t barsDrawn = 0;
+    for (std::string line : Lines(bytes)) {
+        if (const size_t erase = line.rfind("\x1b[J"); erase != std::string::npos)
+            line.erase(0, erase + 3);
+        std::erase(line, '\r');
+        const bool bar = line.find(" [#") != std::string::npos || line.find(" [.") != std::string::npos;
+        if (bar || line.find(": updating") != std::string::npos) {
+            EXPECT_LT(line.size(), kColumns) << "a block line wider than the terminal: " << line;
+            barsDrawn += bar ? 1 : 0;
+        }
+    }
+    EXPECT_GT(barsDrawn, 0u) << bytes;
+    for (const std::string port : {"a", "b"})
+        EXPECT_NE(bytes.find(Port(port) + " -> /dev/pts/"), std::string::npos) << "the block names the device";
+
+    std::vector<std::string> outcome;
+    for (const std::string port : {"a", "b"}) {
+        for (const std::string line : {": Board: 100% ", ": Logic: 100% ", ": 2 of 2 targets updated successfully."})
+            outcome.push_back(Port(port) + line);
+    }
+    std::vector<std::string> screen = Screen(bytes);
+    const auto summary = std::find(screen.begin(), screen.end(), "");
+    ASSERT_NE(summary, screen.end()) << bytes;
+    std::vector<std::string> before(screen.begin(), summary);
+    std::sort(before.begin(), before.end());
+    std::sort(outcome.begin(), outcome.end());
+    EXPECT_EQ(before, outcome) << "only the outcome is left above the summary";
+    EXPECT_EQ(SummaryRow(bytes, "Total"), (std::vector<int>{2, 0, 0, 0}));
 }
 
 enum class EFault { RefusesTheLogic, Unplugged, NoSuchPort };
