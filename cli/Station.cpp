@@ -21,6 +21,7 @@
 #include <memory>
 #include <poll.h>
 #include <set>
+#include <ctime>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,12 +92,17 @@ private:
     void HandleSignal(int signal);
     void ReadChild(size_t index, int fd);
     void EndPassWhenDone(size_t index);
+    // Moves the port's trace to xsvf_debug-PORT-passN.txt: the next pass
+    // would overwrite the record of a failed one.
+    void KeepTrace(size_t index);
     bool AnyPortOpen() const;
     int ExitStatus() const;
 
     const SCliOptions& m_options;
     std::vector<CStationPort> m_ports;
     std::vector<std::unique_ptr<CStationChild>> m_children;
+    // Per port: when its pass began, by the clock file times come from.
+    std::vector<timespec> m_passStart;
     CStationView& m_view;
     COutputStream& m_out;
     COutputStream& m_err;
@@ -110,6 +116,7 @@ CStation::CStation(const SCliOptions& options, std::vector<CStationPort> ports, 
     : m_options(options),
       m_ports(std::move(ports)),
       m_children(m_ports.size()),
+      m_passStart(m_ports.size()),
       m_view(view),
       m_out(out),
       m_err(err),
@@ -144,6 +151,7 @@ void CStation::StartPass(size_t index)
 {
     CStationPort& port = m_ports[index];
     port.BeginPass();
+    (void)clock_gettime(CLOCK_REALTIME_COARSE, &m_passStart[index]);  // fails only for an unknown clock
     auto child = std::make_unique<CStationChild>();
     std::string error;
     if (!child->Start(PassArguments(port), error)) {
@@ -262,10 +270,33 @@ void CStation::EndPassWhenDone(size_t index)
     // any answer (no port, no device in time, stopped) has nothing more to do.
     const bool more = m_options.station && !m_stopping && port.Answered() &&
                       (m_options.passCount == 0 || port.Counts().Total() < m_options.passCount);
+    if (more && status != EXIT_UPDATED)
+        KeepTrace(index);
     if (more)
         StartPass(index);
     else
         port.Close();
+}
+
+void CStation::KeepTrace(size_t index)
+{
+    const CStationPort& port = m_ports[index];
+    const std::string& trace = port.TracePath();
+    const std::string kept = trace.substr(0, trace.size() - 4) + res::Format("-pass%u.txt", port.PassNumber());
+    struct stat info {};
+    if (lstat(trace.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    // Only a trace this pass wrote: one that failed before its XSVF target
+    // left the last pass's trace as it was.
+    const timespec& start = m_passStart[index];
+    if (info.st_mtim.tv_sec < start.tv_sec ||
+        (info.st_mtim.tv_sec == start.tv_sec && info.st_mtim.tv_nsec < start.tv_nsec))
+        return;
+    if (rename(trace.c_str(), kept.c_str()) != 0) {
+        m_view.ChildError(port, "update-cli: cannot keep the trace " + trace + ": " + std::strerror(errno));
+        return;
+    }
+    m_view.TraceKept(port, kept);
 }
 
 bool CStation::AnyPortOpen() const

@@ -220,6 +220,11 @@ void CStationTextView::PassEnded(const CStationPort& port, int status)
     Line(Prefixed(port, text), true);
 }
 
+void CStationTextView::TraceKept(const CStationPort& port, const std::string& path)
+{
+    Line(Prefixed(port, res::Format("trace of pass %u kept as %s", port.PassNumber(), path.c_str())), true);
+}
+
 std::string CStationTextView::Block(const std::vector<CStationPort>& ports) const
 {
     const unsigned columns = TerminalColumns();
@@ -322,6 +327,11 @@ void CStationJsonView::PassLost(const CStationPort& port, const std::string& rea
                               .Number("exit_status", status)
                               .Text("message", reason);
     m_out.Queue(WithFields(PortFields(port), end.Object()));
+}
+
+void CStationJsonView::TraceKept(const CStationPort& port, const std::string& path)
+{
+    m_out.Queue(WithFields(PortFields(port), CJsonLine().Text("event", "trace_kept").Text("path", path).Object()));
 }
 
 void CStationJsonView::Summary(const std::vector<CStationPort>& ports, int exitStatus)

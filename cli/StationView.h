@@ -26,6 +26,8 @@ public:
     virtual void PassLost(const CStationPort& port, const std::string& reason, int status) = 0;
     // The pass ended with this status (the port's counts include it).
     virtual void PassEnded(const CStationPort& port, int status) = 0;
+    // The failed pass's trace was moved to `path`, out of the next pass's way.
+    virtual void TraceKept(const CStationPort& port, const std::string& path) = 0;
     // Called every tick: live figures.
     virtual void Refresh(const std::vector<CStationPort>& ports) { (void)ports; }
     // Every port has ended.
@@ -45,6 +47,7 @@ public:
     void ChildError(const CStationPort& port, const std::string& line) override;
     void PassLost(const CStationPort& port, const std::string& reason, int status) override;
     void PassEnded(const CStationPort& port, int status) override;
+    void TraceKept(const CStationPort& port, const std::string& path) override;
     void Refresh(const std::vector<CStationPort>& ports) override;
     void Summary(const std::vector<CStationPort>& ports, int exitStatus) override;
 
@@ -78,6 +81,7 @@ public:
     void ChildError(const CStationPort& port, const std::string& line) override;
     void PassLost(const CStationPort& port, const std::string& reason, int status) override;
     void PassEnded(const CStationPort& port, int status) override { (void)port, (void)status; }
+    void TraceKept(const CStationPort& port, const std::string& path) override;
     void Summary(const std::vector<CStationPort>& ports, int exitStatus) override;
 
 private:

@@ -470,6 +470,22 @@ TEST_F(StationTest, StationUpdatesThreeDevicesOnEachPortAndLogsEveryPass)
     }
 }
 
+// A failed pass's trace is the one a technician needs: the next pass must
+// not write over it.
+TEST_F(StationTest, FailedPassKeepsItsTraceBesideTheNextOne)
+{
+    SDevsimConfig config;
+    config.powerOnDelay = 300ms;
+    config.faults = {{EPhase::Shift, 1, 0, EFaultAction::Replace, {0x99}, 0}};  // every check mismatches
+    AddDevice("d", config);
+    EXPECT_EQ(Run({"--station", "--count", "2", "--port", Port("d")}), 1) << m_out << m_err;
+    EXPECT_EQ(SummaryRow(m_out, Port("d")), (std::vector<int>{0, 2, 0, 1})) << m_out;
+    EXPECT_NE(m_out.find(Port("d") + ": trace of pass 1 kept as xsvf_debug-d-pass1.txt\n"), std::string::npos)
+        << m_out;
+    for (const std::string trace : {"xsvf_debug-d-pass1.txt", "xsvf_debug-d.txt"})
+        EXPECT_NE(ReadFile(Port(trace)).find("TDO mismatch"), std::string::npos) << trace;
+}
+
 // The usual end of a shift: Ctrl-C while the port waits for its next device.
 TEST_F(StationTest, CtrlCBetweenDevicesEndsTheStationWithWhatItsPassesCameTo)
 {
