@@ -20,8 +20,8 @@
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
-#include <set>
 #include <ctime>
+#include <set>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,12 +47,19 @@ std::string ShortPortName(const std::string& port)
     return name.empty() ? "port" : name;
 }
 
+// What a run opens for the port: ComN's link or default device, or the path.
+std::string PortPath(const std::string& port, const SPortPlaces& places)
+{
+    const int number = ComPortNumber(port);
+    return number > 0 ? RoutePortName("COM" + std::to_string(number), places).path : port;
+}
+
 // The port and where it leads, as --list-ports says it, with its adapter.
 std::string PortDescription(const std::string& port, const SPortPlaces& places)
 {
     const int number = ComPortNumber(port);
     std::string text = number > 0 ? ComPortMapping(static_cast<unsigned>(number), places) : port;
-    const std::string path = number > 0 ? RoutePortName("COM" + std::to_string(number), places).path : port;
+    const std::string path = PortPath(port, places);
     if (number == 0) {
         const std::string device = CanonicalPath(port);
         if (!device.empty() && device != port)
@@ -70,8 +77,7 @@ std::string PortDescription(const std::string& port, const SPortPlaces& places)
 // itself when it leads nowhere yet.
 std::string PortIdentity(const std::string& port, const SPortPlaces& places)
 {
-    const int number = ComPortNumber(port);
-    const std::string path = number > 0 ? RoutePortName("COM" + std::to_string(number), places).path : port;
+    const std::string path = PortPath(port, places);
     const std::string device = CanonicalPath(path);
     return device.empty() ? path : device;
 }
