@@ -35,3 +35,14 @@ int WaitForSignal(const sigset_t& signals, std::chrono::milliseconds timeout)
             return signal > 0 ? signal : 0;
     }
 }
+
+void DrainOutputs(COutputStream& err, COutputStream& out, const sigset_t& signals)
+{
+    bool stop = false;
+    const auto giveUp = [&] {
+        stop = stop || WaitForSignal(signals, std::chrono::milliseconds(0)) > 0;
+        return stop;
+    };
+    err.Drain(giveUp);
+    out.Drain(giveUp);
+}

@@ -4,6 +4,8 @@
 // inherits the mask) and fetched with sigtimedwait. A signal that the caller
 // set to "ignore" (a background job, nohup) stays ignored: it is left out.
 
+#include "OutputStream.h"
+
 #include <chrono>
 #include <csignal>
 
@@ -13,3 +15,7 @@ sigset_t BlockRunSignals();
 
 // The next of `signals` within timeout; 0 when none came.
 int WaitForSignal(const sigset_t& signals, std::chrono::milliseconds timeout);
+
+// Waits for the readers of what err and out hold, unless one of `signals`
+// says to stop waiting: the run is over, only its report is left.
+void DrainOutputs(COutputStream& err, COutputStream& out, const sigset_t& signals);

@@ -334,19 +334,6 @@ void QueueOutcome(const CUpdateRunState& run, const SRunOutcome& outcome, COutpu
     out.Queue(outcome.message + "\n");
 }
 
-// Waits for the readers of what is queued, or until a signal says to stop
-// waiting: the run is over, only its report is left.
-void DrainOutput(SCliOutput& output, const sigset_t& signals)
-{
-    bool stop = false;
-    const auto giveUp = [&] {
-        stop = stop || WaitForSignal(signals, std::chrono::milliseconds(0)) > 0;
-        return stop;
-    };
-    output.err.Drain(giveUp);
-    output.out.Drain(giveUp);
-}
-
 // The device a port name reached: the end of its links.
 std::string DeviceReached(const std::string& deviceName)
 {
@@ -424,6 +411,6 @@ int RunUpdate(const SCliOptions& options)
     const std::string logProblem = waitedOnly ? std::string() : log.Append(outcome, status, run.m_deviceAnswered != 0);
     if (!logProblem.empty())
         output.err.Queue(AsLine(logProblem));
-    DrainOutput(output, signals);
+    DrainOutputs(output.err, output.out, signals);
     return status;
 }

@@ -268,7 +268,7 @@ void CStation::EndPassWhenDone(size_t index)
     if (!port.SawEnd()) {
         const std::string reason = exitStatus < 0 ? res::Format("the run ended without a result (signal %d)", -exitStatus)
                                                   : res::Format("the run ended without a result (status %d)", exitStatus);
-        m_view.PassLost(port, reason, exitStatus == 127 ? EXIT_USAGE_OR_SETUP : EXIT_RUN_FAILED);
+        m_view.PassLost(port, reason, StatusWithoutEnd(exitStatus));
     }
     const int status = port.EndPass(exitStatus, m_stopping);
     m_view.PassEnded(port, status);
@@ -322,18 +322,6 @@ int CStation::ExitStatus() const
     return status;
 }
 
-// Waits for the readers of what is queued, unless a signal says to stop.
-void DrainOutput(COutputStream& out, COutputStream& err, const sigset_t& signals)
-{
-    bool stop = false;
-    const auto giveUp = [&] {
-        stop = stop || WaitForSignal(signals, std::chrono::milliseconds(0)) > 0;
-        return stop;
-    };
-    err.Drain(giveUp);
-    out.Drain(giveUp);
-}
-
 // What makes a station impossible before any port is touched; empty when
 // nothing does.
 std::string SetupProblem(const SCliOptions& options, const std::vector<CStationPort>& ports,
@@ -379,7 +367,7 @@ int RunStation(const SCliOptions& options)
             out.Queue(JsonErrorLine("usage_error", problem, EXIT_USAGE_OR_SETUP));
         else
             err.Queue("update-cli: " + problem + "\n");
-        DrainOutput(out, err, signals);
+        DrainOutputs(err, out, signals);
         return EXIT_USAGE_OR_SETUP;
     }
     std::unique_ptr<CStationView> view;
@@ -390,6 +378,6 @@ int RunStation(const SCliOptions& options)
                                                   options.wakeupTimeoutSeconds);
     CStation station(options, std::move(ports), *view, out, err, signals);
     const int status = station.Run();
-    DrainOutput(out, err, signals);
+    DrainOutputs(err, out, signals);
     return status;
 }

@@ -22,6 +22,13 @@ int NumberOf(const nlohmann::json& event, const char* key, int otherwise)
 
 }  // namespace
 
+int StatusWithoutEnd(int exitStatus)
+{
+    if (exitStatus == 127)
+        return EXIT_USAGE_OR_SETUP;
+    return exitStatus < 0 ? static_cast<int>(EXIT_RUN_FAILED) : MoreSeriousExitStatus(exitStatus, EXIT_UPDATED);
+}
+
 CStationPort::CStationPort(std::string port, std::string description, std::string tracePath)
     : m_port(std::move(port)), m_description(std::move(description)), m_tracePath(std::move(tracePath))
 {
@@ -62,11 +69,7 @@ void CStationPort::Apply(const nlohmann::json& event)
 
 int CStationPort::EndPass(int exitStatus, bool stopping)
 {
-    // Without an end event the process's status tells: 127 is a child that
-    // could not start the program, a signal a run cut short.
-    int status = m_endStatus;
-    if (status < 0)
-        status = exitStatus == 127 ? EXIT_USAGE_OR_SETUP : exitStatus < 0 ? EXIT_RUN_FAILED : exitStatus;
+    const int status = m_endStatus >= 0 ? m_endStatus : StatusWithoutEnd(exitStatus);
     if (m_answered) {
         if (status == EXIT_UPDATED)
             ++m_counts.passed;

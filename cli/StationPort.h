@@ -25,6 +25,11 @@ struct SStationCounts {
     }
 };
 
+// The status of a pass that sent no end event, from its process's: 127 is a
+// child that could not start the program, a signal (negative) a run cut short;
+// a status update-cli never gives counts as a failed run.
+int StatusWithoutEnd(int exitStatus);
+
 class CStationPort {
 public:
     // port: as given; tracePath: where its passes write the XSVF trace.

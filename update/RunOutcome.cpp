@@ -2,6 +2,9 @@
 
 #include "UpdateFileBody.h"
 
+#include <algorithm>
+#include <iterator>
+
 int ExitStatusOf(const SRunOutcome& outcome)
 {
     switch (outcome.ending) {
@@ -18,23 +21,13 @@ int ExitStatusOf(const SRunOutcome& outcome)
 
 int MoreSeriousExitStatus(int a, int b)
 {
-    const auto known = [](int status) {
-        return status == EXIT_UPDATED || status == EXIT_CANCELLED || status == EXIT_WAKEUP_TIMEOUT ||
-                       status == EXIT_USAGE_OR_SETUP
-                   ? status
-                   : EXIT_RUN_FAILED;
+    // Least serious first; any other status is a failed run.
+    constexpr int ORDER[] = {EXIT_UPDATED, EXIT_CANCELLED, EXIT_RUN_FAILED, EXIT_WAKEUP_TIMEOUT, EXIT_USAGE_OR_SETUP};
+    const auto rank = [&](int status) {
+        const auto found = std::find(std::begin(ORDER), std::end(ORDER), status);
+        return found == std::end(ORDER) ? 2 : found - std::begin(ORDER);
     };
-    const auto rank = [](int status) {
-        constexpr int ORDER[] = {EXIT_UPDATED, EXIT_CANCELLED, EXIT_RUN_FAILED, EXIT_WAKEUP_TIMEOUT, EXIT_USAGE_OR_SETUP};
-        for (int i = 0; i < 5; ++i) {
-            if (ORDER[i] == status)
-                return i;
-        }
-        return 2;
-    };
-    a = known(a);
-    b = known(b);
-    return rank(a) >= rank(b) ? a : b;
+    return ORDER[std::max(rank(a), rank(b))];
 }
 
 const char* EndingName(ERunEnding ending)
