@@ -37,7 +37,7 @@ pids+=("$devsim_pid")
 for _ in $(seq 100); do [ -e "$work/ports/com1" ] && break; sleep 0.05; done
 [ -e "$work/ports/com1" ] || fail "devsim made no port link"
 
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
+Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
 pids+=("$!")
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb gave no display"

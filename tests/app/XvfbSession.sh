@@ -21,7 +21,8 @@ wait_for() {
 # DISPLAY; false when no X server could be started.
 xvfb_pid=
 start_xvfb() {
-  Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
+  # -noreset: the server must not reset when one program leaves and the next connects.
+  Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
   xvfb_pid=$!
   for _ in $(seq 100); do
     if [ -s "$work/display" ]; then
