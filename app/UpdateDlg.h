@@ -96,6 +96,9 @@ public:
     // header check, a message box on failure, the rows of the file on
     // success. On success the update file is left open at the body.
     bool CheckUpdateFile();
+    // The file's signature as the file field's tool tip ("signed by ...",
+    // "not signed"); none when the file could not be opened.
+    void ShowSignature();
     // False only when the start name's folder does not exist (the file
     // dialog would refuse it); true when a file was chosen (and checked) or
     // the dialog was cancelled.

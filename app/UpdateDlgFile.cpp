@@ -8,6 +8,7 @@
 
 #include <QComboBox>
 #include <QFileDialog>
+#include <QLineEdit>
 
 namespace {
 
@@ -22,6 +23,7 @@ bool CUpdateDlg::CheckUpdateFile()
     SetMessage(res::LoadString(res::IDS_IDLE_HINT));
     UpdateData(false);
     const SCheckResult result = CheckUpdateFileHeader();
+    ShowSignature();
     if (!result.ok) {
         if (!result.message.empty())
             ShowMessageBox(result.message);
@@ -29,6 +31,13 @@ bool CUpdateDlg::CheckUpdateFile()
     }
     BuildRunDisplay();
     return true;
+}
+
+void CUpdateDlg::ShowSignature()
+{
+    // A file that could not be opened was not looked at.
+    const bool looked = m_signatureCheck.signature || !m_signatureCheck.problem.empty();
+    m_fileEdit->setToolTip(looked ? QString::fromLocal8Bit(SignatureLine(m_signatureCheck).c_str()) : QString());
 }
 
 void CUpdateDlg::OnOpenButton()

@@ -6,12 +6,13 @@
 
 const char* const CLI_USAGE =
     "usage: update-cli [--port PORT] [--wakeup-timeout SECONDS] [--quiet] [--json]\n"
-    "                  [--log LOG] [--trace TRACE | --trace-dir DIR] FILE\n"
+    "                  [--log LOG] [--trace TRACE | --trace-dir DIR]\n"
+    "                  [--require-signature] FILE\n"
     "       update-cli --port PORT [--port PORT ...] [--station [--count N]]\n"
     "                  [--wakeup-timeout SECONDS] [--quiet] [--json] [--log LOG]\n"
-    "                  [--trace-dir DIR] FILE\n"
-    "       update-cli --check FILE\n"
-    "       update-cli --list FILE [--out LISTING.txt]\n"
+    "                  [--trace-dir DIR] [--require-signature] FILE\n"
+    "       update-cli --check [--require-signature] FILE\n"
+    "       update-cli --list [--require-signature] FILE [--out LISTING.txt]\n"
     "       update-cli --help | --version\n"
     "       update-cli --list-ports [--json]\n"
     "       update-cli --map-port ComN DEVICE|-\n"
@@ -37,6 +38,10 @@ const char* const CLI_USAGE =
     "                      size and estimated time on the line\n"
     "  --list FILE         also list every body record and XSVF command\n"
     "  --out LISTING.txt   with --list: write the listing to this file too\n"
+    "  --require-signature refuse FILE unless FILE.minisig is a valid signature by a\n"
+    "                      trusted key, even when no key is trusted (a key file in\n"
+    "                      $XDG_CONFIG_HOME/update/trusted-keys or in\n"
+    "                      /etc/devupdate/trusted-keys requires it anyway)\n"
     "  --list-ports        list the serial devices and where Com1..Com10 lead\n"
     "                      (with --json: one JSON object per device and per ComN)\n"
     "  --map-port ComN DEVICE\n"
@@ -173,6 +178,8 @@ bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& e
         } else if (arg == "--trace") {
             if (!value(options.traceFile))
                 return false;
+        } else if (arg == "--require-signature") {
+            options.requireSignature = true;
         } else if (arg == "--check") {
             if (!setMode(CliMode::Check))
                 return false;
@@ -203,7 +210,7 @@ bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& e
         }
     }
     const bool portMode = options.mode == CliMode::ListPorts || options.mode == CliMode::MapPort;
-    if (portMode && !options.file.empty()) {
+    if (portMode && (!options.file.empty() || options.requireSignature)) {
         error = "--list-ports and --map-port take no update file";
         return false;
     }

@@ -16,6 +16,7 @@ struct SCliOptions {
     bool json = false;                // --json: JSON Lines on standard output
     std::string logFile;              // --log FILE: one record appended per run
     std::string traceFile;            // --trace FILE: the XSVF trace instead of ./xsvf_debug.txt
+    bool requireSignature = false;    // --require-signature: even when no key is trusted
 
     bool portGiven = false;           // --port on the command line
     std::vector<std::string> ports;   // every --port, in order (port is the first)

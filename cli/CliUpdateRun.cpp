@@ -364,6 +364,7 @@ int RunUpdate(const SCliOptions& options)
     SCliOutput output;
     CCliRunState run(options.quiet && !options.json);
     run.m_fileName = options.file;
+    run.m_requireSignature = options.requireSignature;
     run.m_tracePath = options.traceDir.empty() ? options.traceFile : options.traceDir + "/" + CXsvfTrace::FILE_NAME;
     CRunLog log(options.logFile, options.file);
     if (!log.OpenError().empty())
@@ -397,7 +398,7 @@ int RunUpdate(const SCliOptions& options)
     outcome = run.FinishRun();
     const int status = ExitStatusOf(outcome);
     if (options.json) {
-        output.out.Queue(JsonEndLine(outcome, status));
+        output.out.Queue(JsonEndLine(outcome, status, run.m_signatureCheck));
     } else if (!started) {
         output.err.Queue(AsLine(outcome.message));
     } else {
@@ -408,7 +409,8 @@ int RunUpdate(const SCliOptions& options)
     }
     // A station's pass that no device answered was only waiting: no record.
     const bool waitedOnly = options.stationPass && run.m_deviceAnswered == 0 && outcome.ending == ERunEnding::Cancelled;
-    const std::string logProblem = waitedOnly ? std::string() : log.Append(outcome, status, run.m_deviceAnswered != 0);
+    const std::string logProblem =
+        waitedOnly ? std::string() : log.Append(outcome, status, run.m_deviceAnswered != 0, run.m_signatureCheck);
     if (!logProblem.empty())
         output.err.Queue(AsLine(logProblem));
     DrainOutputs(output.err, output.out, signals);

@@ -117,3 +117,15 @@ std::string JsonRecords(const SRunOutcome& outcome)
     }
     return array + "]";
 }
+
+std::string JsonSignature(const SSignatureCheck& check)
+{
+    const SFileSignature* signature = NamedSignature(check);
+    if (signature == nullptr)
+        return "null";
+    return CJsonLine()
+        .Text("key_id", signature->keyId)
+        .Text("trusted_comment", signature->trustedComment)
+        .Bool("trusted", signature->trusted)
+        .Object();
+}

@@ -4,6 +4,7 @@
 // byte by byte as \u00XX escapes, so every line parses.
 
 #include "RunOutcome.h"
+#include "SignatureCheck.h"
 
 #include <cstdint>
 #include <string>
@@ -31,3 +32,7 @@ std::string JsonString(const std::string& text);
 
 // The outcome's records as a JSON array of objects.
 std::string JsonRecords(const SRunOutcome& outcome);
+
+// The file's signature as the line "signed by ..." names it: an object of
+// key_id, trusted_comment and trusted; null when the file is not signed.
+std::string JsonSignature(const SSignatureCheck& check);

@@ -43,7 +43,7 @@ void CJsonRunView::ShowAnswer()
     m_out.Queue(CJsonLine().Text("event", "answered").Line());
 }
 
-std::string JsonEndLine(const SRunOutcome& outcome, int exitStatus)
+std::string JsonEndLine(const SRunOutcome& outcome, int exitStatus, const SSignatureCheck& signature)
 {
     return CJsonLine()
         .Text("event", "end")
@@ -54,6 +54,7 @@ std::string JsonEndLine(const SRunOutcome& outcome, int exitStatus)
         .Number("target_count", outcome.targetCount)
         .Bool("body_complete", outcome.bodyComplete)
         .Raw("records", JsonRecords(outcome))
+        .Raw("signature", JsonSignature(signature))
         .Line();
 }
 

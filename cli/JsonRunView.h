@@ -6,6 +6,7 @@
 #include "OutputStream.h"
 #include "RunOutcome.h"
 #include "RunView.h"
+#include "SignatureCheck.h"
 
 #include <string>
 #include <vector>
@@ -29,7 +30,7 @@ private:
     std::vector<SProgressRow> m_rows;
 };
 
-// The end object: the whole outcome and the exit status.
-std::string JsonEndLine(const SRunOutcome& outcome, int exitStatus);
+// The end object: the whole outcome, the exit status and the file's signature.
+std::string JsonEndLine(const SRunOutcome& outcome, int exitStatus, const SSignatureCheck& signature);
 // The end object of a run that never began: the ending named and the reason.
 std::string JsonErrorLine(const char* ending, const std::string& message, int exitStatus);

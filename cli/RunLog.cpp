@@ -87,7 +87,8 @@ void CRunLog::SetPort(const std::string& port, const std::string& device, const 
     m_serialNumber = serialNumber;
 }
 
-std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered)
+std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered,
+                            const SSignatureCheck& signature)
 {
     if (m_fd < 0)
         return {};
@@ -106,6 +107,7 @@ std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus, bool dev
         line.Number("size", m_fileSize).Text("sha256", m_sha256);
     else
         line.Raw("size", "null").Raw("sha256", "null");
+    line.Raw("signature", JsonSignature(signature));
     const std::string text = line.Text("ending", EndingName(outcome.ending))
                                  .Raw("records", JsonRecords(outcome))
                                  .Text("message", outcome.message)

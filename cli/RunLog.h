@@ -1,11 +1,12 @@
 #pragma once
 // update-cli --log FILE: one JSON line appended per run, for production
-// records: when it started, which program, port and device, which file (size
-// and SHA-256), what became of every record, the final message and the exit
+// records: when it started, which program, port and device, which file (size,
+// SHA-256 and signature), what became of every record, the final message and the exit
 // status. The log is opened before the run; a log that cannot be opened or
 // written is reported once on standard error and never stops the run.
 
 #include "RunOutcome.h"
+#include "SignatureCheck.h"
 
 #include <chrono>
 #include <string>
@@ -24,7 +25,8 @@ public:
     void SetPort(const std::string& port, const std::string& device, const std::string& serialNumber);
     // Appends the run's record with one write. Returns the problem to report
     // (empty when written or when there is no log); reported once.
-    std::string Append(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered);
+    std::string Append(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered,
+                       const SSignatureCheck& signature);
     // Why the log could not be opened (empty when it could or is not wanted).
     std::string OpenError() const { return m_openError; }
 

@@ -147,6 +147,8 @@ std::vector<std::string> CStation::PassArguments(const CStationPort& port) const
         args.insert(args.end(), {"--wakeup-timeout", res::Format("%.17g", m_options.wakeupTimeoutSeconds)});
     if (!m_options.logFile.empty())
         args.insert(args.end(), {"--log", m_options.logFile});
+    if (m_options.requireSignature)
+        args.push_back("--require-signature");
     // A file name that looks like an option stays a file name.
     args.push_back(!m_options.file.empty() && m_options.file[0] == '-' && m_options.file != "-" ? "./" + m_options.file
                                                                                                  : m_options.file);

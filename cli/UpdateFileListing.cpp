@@ -30,12 +30,14 @@ namespace {
 bool CheckAndDescribe(CUpdateRunState& run, const SCliOptions& options, std::ostream& out, bool withNames)
 {
     run.m_fileName = options.file;
+    run.m_requireSignature = options.requireSignature;
     const CUpdateRunState::SCheckResult check = run.CheckUpdateFileHeader();
     if (!check.ok) {
         std::fprintf(stderr, "%s%s", check.message.c_str(), check.message.back() == '\n' ? "" : "\n");
         return false;
     }
     out << "Version: " << FileVersionToken(run.m_fileVersion) << "\n";
+    out << SignatureLine(run.m_signatureCheck) << "\n";
     for (unsigned i = 0; withNames && i < run.m_targetCount; ++i)
         out << (i + 1) << ": " << PrintableText(TrimName(run.m_targetName[i])) << "\n";
     return true;

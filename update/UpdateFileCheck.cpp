@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -71,9 +72,12 @@ CUpdateRunState::SCheckResult CUpdateRunState::CheckUpdateFileHeader()
     if (name.empty())
         return {false, res::LoadString(res::IDS_NO_FILE_SELECTED)};
 
+    m_signatureCheck = {};
     m_updateFile = std::fopen(name.c_str(), "rb");
     if (m_updateFile == nullptr)
         return {false, res::Format(res::LoadString(res::IDS_FILE_NOT_FOUND).c_str(), name.c_str())};
+    if (!TakeSignatureCheck())
+        return {false, m_signatureCheck.refusal};
 
     std::string line;
     if (!ReadTextLine(m_updateFile, line))
@@ -105,6 +109,21 @@ CUpdateRunState::SCheckResult CUpdateRunState::CheckUpdateFileHeader()
             return wrongFormat();
     }
     return {true, {}};
+}
+
+bool CUpdateRunState::TakeSignatureCheck()
+{
+    m_signatureCheck = CheckFileSignature(m_updateFile, m_fileName, m_requireSignature,
+                                          LoadTrustedKeys(TrustedKeyFolders()));
+    if (m_signatureCheck.verifiedCopy != nullptr) {
+        (void)std::fclose(m_updateFile);  // only read from: nothing can be lost
+        m_updateFile = std::exchange(m_signatureCheck.verifiedCopy, nullptr);
+    }
+    if (m_signatureCheck.refusal.empty())
+        return true;
+    CloseUpdateFile();
+    m_targetCount = 0;
+    return false;
 }
 
 void CUpdateRunState::CloseUpdateFile()

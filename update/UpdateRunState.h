@@ -14,6 +14,7 @@
 
 #include "ComPort.h"
 #include "RunOutcome.h"
+#include "SignatureCheck.h"
 #include "UpdateFileBody.h"
 #include "XsvfHost.h"
 
@@ -163,6 +164,10 @@ public:
     std::string m_tracePath;  // the XSVF trace; empty: xsvf_debug.txt in the current folder
     FILE* m_updateFile = nullptr;
     std::string m_readError;  // why reading the update file failed; empty when it did not
+    // Signatures are required even when no key is trusted (update-cli --require-signature).
+    bool m_requireSignature = false;
+    // The last check's signature; when it was verified, m_updateFile reads the verified copy.
+    SSignatureCheck m_signatureCheck;
     EFileVersion m_fileVersion = EFileVersion::V1_00;
     unsigned m_targetCount = 0;
     std::string m_targetName[MAX_TARGETS];
@@ -199,6 +204,9 @@ protected:
     virtual SCheckResult CheckFileForRun() { return CheckUpdateFileHeader(); }
 
 private:
+    // The signature check of the file just opened; takes over the verified
+    // copy. False (file closed, no targets) when the file is refused.
+    bool TakeSignatureCheck();
     // The records behind the worker's last one, read from the body as far as
     // it is readable; true when the end mark was reached.
     bool ListRecordsNotReached();

@@ -103,6 +103,7 @@ TEST_F(UpdateCliTest, CheckListsVersionAndTargets)
     EXPECT_EQ(Run({"--check", path}), 0);
     // 13 bytes on the line each: the selection, its answer, one block and its answer.
     EXPECT_EQ(m_stdout, "Version: V1.00\n"
+                        "not signed\n"
                         "1: Controller, stored 8 bytes, estimated 0.0 s at 57600 baud\n"
                         "2: Logic, stored 8 bytes, estimated 0.0 s at 57600 baud\n");
 }

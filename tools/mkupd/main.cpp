@@ -1,6 +1,7 @@
 // mkupd: writes update files from target descriptions, so that nobody has to
 // hand-edit hexadecimal text.
 
+#include "Minisign.h"
 #include "ProgramStart.h"
 #include "ReplacementFile.h"
 #include "SampleUpdateFile.h"
@@ -12,9 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -41,6 +44,11 @@ const char* const USAGE =
     "  --header-count N  write N as the header's target count (default: the targets)\n"
     "  --xrepeat N       SVF conversions: extra attempts of a failing checked data\n"
     "                    scan, 0..255 (default 0)\n"
+    "\n"
+    "  --sign SECRET_KEY also write OUT.upd.minisig, signed with this minisign secret\n"
+    "                    key (one without password: minisign -G -W)\n"
+    "  --trusted-comment TEXT  with --sign: the signature's trusted comment\n"
+    "                    (default: timestamp:SECONDS<TAB>file:NAME<TAB>hashed)\n"
     "\n"
     "       mkupd --sample OUT.upd   writes the bundled sample update file\n"
     "       mkupd --svf-to-xsvf IN.svf OUT.xsvf [--xrepeat N]   converts only\n";
@@ -209,6 +217,33 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
         Fail("cannot write " + path);
 }
 
+SMinisignSecretKey ReadSecretKey(const std::string& path)
+{
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    std::string error;
+    const std::optional<SMinisignSecretKey> key = ParseSecretKey(std::string(bytes.begin(), bytes.end()), error);
+    if (!key)
+        Fail(path + ": " + error);
+    return *key;
+}
+
+// minisign's own default: when and what was signed.
+std::string DefaultTrustedComment(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return "timestamp:" + std::to_string(static_cast<long long>(std::time(nullptr))) +
+           "\tfile:" + path.substr(slash == std::string::npos ? 0 : slash + 1) + "\thashed";
+}
+
+void WriteSignature(const std::string& path, const std::vector<uint8_t>& bytes, const SMinisignSecretKey& key,
+                    const std::string& trustedComment)
+{
+    CMinisignDigest digest;
+    digest.Update(bytes.data(), bytes.size());
+    const std::string text = SignDigest(key, digest.Final(), trustedComment);
+    WriteFileBytes(path + ".minisig", std::vector<uint8_t>(text.begin(), text.end()));
+}
+
 upd::SUpdateTarget BuildTarget(const STargetOptions& options, const SSvfOptions& svfOptions)
 {
     if (options.dataPath.empty())
@@ -241,6 +276,8 @@ int main(int argc, char** argv)
     bool sample = false;
     SSvfOptions svfOptions;
     std::string svfIn, xsvfOut;
+    std::string secretKeyPath;
+    std::optional<std::string> trustedComment;
     auto current = [&]() -> STargetOptions& {
         if (targets.empty())
             Fail("target options must follow --target");
@@ -267,6 +304,10 @@ int main(int argc, char** argv)
             if (repeat > 255)
                 Fail("the retry count must be 0..255");
             svfOptions.repeat = static_cast<uint8_t>(repeat);
+        } else if (arg == "--sign") {
+            secretKeyPath = value();
+        } else if (arg == "--trusted-comment") {
+            trustedComment = value();
         } else if (arg == "-o" || arg == "--output") {
             outPath = value();
         } else if (arg == "--file-version") {
@@ -302,13 +343,20 @@ int main(int argc, char** argv)
         }
     }
     if (!svfIn.empty()) {
-        if (!outPath.empty() || !targets.empty())
+        if (!outPath.empty() || !targets.empty() || !secretKeyPath.empty())
             Fail("--svf-to-xsvf takes no other output or targets");
         ConvertSvfToFile(svfIn, xsvfOut, svfOptions);
         return 0;
     }
     if (outPath.empty())
         Fail("no output file (-o)");
+    if (trustedComment && secretKeyPath.empty())
+        Fail("--trusted-comment goes with --sign");
+    if (trustedComment && trustedComment->find_first_of("\r\n") != std::string::npos)
+        Fail("the trusted comment must be one line");
+    // A key that cannot sign stops mkupd before anything is written.
+    const std::optional<SMinisignSecretKey> key =
+        secretKeyPath.empty() ? std::nullopt : std::optional(ReadSecretKey(secretKeyPath));
 
     for (const STargetOptions& options : targets)
         file.targets.push_back(BuildTarget(options, svfOptions));
@@ -321,5 +369,7 @@ int main(int argc, char** argv)
         Fail(error.what());
     }
     WriteFileBytes(outPath, bytes);
+    if (key)
+        WriteSignature(outPath, bytes, *key, trustedComment.value_or(DefaultTrustedComment(outPath)));
     return 0;
 }
