@@ -1,4 +1,5 @@
 #include "Station.h"
+#include "ProgramStart.h"
 
 #include "CliSignals.h"
 #include "JsonLine.h"
@@ -139,7 +140,7 @@ CStation::~CStation()
 
 std::vector<std::string> CStation::PassArguments(const CStationPort& port) const
 {
-    std::vector<std::string> args = {"update-cli", "--json", "--port", port.Port(), "--trace", port.TracePath()};
+    std::vector<std::string> args = {ProgramName("update-cli"), "--json", "--port", port.Port(), "--trace", port.TracePath()};
     // Without --station each port's run is recorded as a single run would be.
     if (m_options.station)
         args.push_back("--station-pass");
@@ -161,7 +162,7 @@ void CStation::StartPass(size_t index)
     auto child = std::make_unique<CStationChild>();
     std::string error;
     if (!child->Start(PassArguments(port), error)) {
-        const std::string reason = "update-cli: cannot start the run on " + port.Port() + ": " + error;
+        const std::string reason = ProgramName("update-cli") + ": cannot start the run on " + port.Port() + ": " + error;
         m_view.PassLost(port, reason, EXIT_USAGE_OR_SETUP);
         m_view.PassEnded(port, port.EndPass(EXIT_USAGE_OR_SETUP, m_stopping));
         port.Close();
@@ -173,7 +174,7 @@ void CStation::StartPass(size_t index)
 int CStation::Run()
 {
     if (m_signalFd < 0) {
-        m_err.Queue(std::string("update-cli: signalfd: ") + std::strerror(errno) + "\n");
+        m_err.Queue(ProgramName("update-cli") + ": signalfd: " + std::strerror(errno) + "\n");
         return EXIT_USAGE_OR_SETUP;
     }
     m_view.Start(m_ports);
@@ -299,7 +300,7 @@ void CStation::KeepTrace(size_t index)
         (info.st_mtim.tv_sec == start.tv_sec && info.st_mtim.tv_nsec < start.tv_nsec))
         return;
     if (rename(trace.c_str(), kept.c_str()) != 0) {
-        m_view.ChildError(port, "update-cli: cannot keep the trace " + trace + ": " + std::strerror(errno));
+        m_view.ChildError(port, ProgramName("update-cli") + ": cannot keep the trace " + trace + ": " + std::strerror(errno));
         return;
     }
     m_view.TraceKept(port, kept);
@@ -366,7 +367,7 @@ int RunStation(const SCliOptions& options)
         if (options.json)
             out.Queue(JsonErrorLine("usage_error", problem, EXIT_USAGE_OR_SETUP));
         else
-            err.Queue("update-cli: " + problem + "\n");
+            err.Queue(ProgramName("update-cli") + ": " + problem + "\n");
         DrainOutputs(err, out, signals);
         return EXIT_USAGE_OR_SETUP;
     }
