@@ -2,7 +2,6 @@
 #include "ProgramStart.h"
 
 #include "JsonLine.h"
-#include "Sha256.h"
 #include "StringTable.h"
 
 #include <cerrno>
@@ -11,6 +10,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <sodium.h>
 
 namespace {
 
@@ -62,20 +63,22 @@ void CRunLog::HashUpdateFile()
     if (fd < 0)
         return;
     struct stat info {};
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        CSha256 hash;
+    crypto_hash_sha256_state hash;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && sodium_init() >= 0 && crypto_hash_sha256_init(&hash) == 0) {
         uint8_t buffer[65536];
         long long total = 0;
         ssize_t got = 0;
         while ((got = read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
             if (got > 0) {
-                hash.Update(buffer, static_cast<size_t>(got));
+                (void)crypto_hash_sha256_update(&hash, buffer, static_cast<size_t>(got));  // fails never
                 total += got;
             }
         }
-        if (got == 0) {
+        uint8_t digest[crypto_hash_sha256_BYTES];
+        char hex[2 * sizeof digest + 1];
+        if (got == 0 && crypto_hash_sha256_final(&hash, digest) == 0) {
             m_fileSize = total;
-            m_sha256 = hash.HexDigest();
+            m_sha256 = sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
         }
     }
     (void)close(fd);  // read-only: nothing can be lost

@@ -6,7 +6,7 @@
 #include "CliUpdateRun.h"
 #include "JsonRunView.h"
 #include "PortCommands.h"
-#include "Station.h"
+#include "StationRun.h"
 #include "StringTable.h"
 #include "UpdateFileListing.h"
 
