@@ -62,6 +62,7 @@ CUpdateRunState::SCheckResult CUpdateRunState::CheckUpdateFileHeader()
 {
     CloseUpdateFile();
     m_readError.clear();
+    m_signatureCheck = {};
     const std::string& name = m_fileName;
     auto wrongFormat = [&] {
         CloseUpdateFile();
@@ -72,7 +73,6 @@ CUpdateRunState::SCheckResult CUpdateRunState::CheckUpdateFileHeader()
     if (name.empty())
         return {false, res::LoadString(res::IDS_NO_FILE_SELECTED)};
 
-    m_signatureCheck = {};
     m_updateFile = std::fopen(name.c_str(), "rb");
     if (m_updateFile == nullptr)
         return {false, res::Format(res::LoadString(res::IDS_FILE_NOT_FOUND).c_str(), name.c_str())};
