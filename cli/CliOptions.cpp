@@ -87,18 +87,6 @@ std::string CliUsage()
     return usage;
 }
 
-int ComPortNumber(const std::string& port)
-{
-    if (port.size() < 4 || port.size() > 5 || strncasecmp(port.c_str(), "com", 3) != 0)
-        return 0;
-    for (size_t i = 3; i < port.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(port[i])))
-            return 0;
-    }
-    const int number = std::atoi(port.c_str() + 3);
-    return number >= 1 && number <= 10 && port[3] != '0' ? number : 0;
-}
-
 namespace {
 
 bool CheckStationOptions(const SCliOptions& options, std::string& error)
