@@ -27,7 +27,9 @@ git ls-files -z --cached --others --exclude-standard |
   tar --null -T - -cf - | tar -xf - -C "$source_dir"
 
 echo "== dpkg-buildpackage"
-(cd "$source_dir" && DEB_BUILD_OPTIONS="parallel=2 ${DEB_BUILD_OPTIONS:-}" dpkg-buildpackage -us -uc -b)
+# Two jobs (the CI machine's cores); no automatic debug symbol packages, which
+# CI neither checks nor keeps.
+(cd "$source_dir" && DEB_BUILD_OPTIONS="parallel=2 noautodbgsym ${DEB_BUILD_OPTIONS:-}" dpkg-buildpackage -us -uc -b)
 version=$(dpkg-parsechangelog -l "$source_dir/debian/changelog" -S Version)
 arch=$(dpkg-architecture -q DEB_HOST_ARCH)
 cli_deb=$work/devupdate-cli_${version}_${arch}.deb
