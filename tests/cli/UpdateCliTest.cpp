@@ -117,7 +117,7 @@ TEST_F(UpdateCliTest, OptionsEndAtDoubleDashAndEachErrorNamesItsOption)
     inFolder.folder = m_folder.Path();
     CChildProcess check("update-cli", {"--check", "--", "-x.upd"}, inFolder);
     EXPECT_EQ(check.Wait(20000), 0) << check.Stderr();
-    EXPECT_EQ(check.Stdout(), "Version: V1.00\n1: Dash, stored 8 bytes, estimated 0.0 s at 57600 baud\n");
+    EXPECT_EQ(check.Stdout(), "Version: V1.00\nnot signed\n1: Dash, stored 8 bytes, estimated 0.0 s at 57600 baud\n");
 
     const std::string path = WriteFile({upd::FileVersion::V1_00, {Firmware(1, "Logic")}});
     const struct {

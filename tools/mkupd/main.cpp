@@ -58,7 +58,7 @@ const char* const USAGE =
     "  --xrepeat N       SVF conversions: extra attempts of a failing checked data\n"
     "                    scan, 0..255 (default 0)\n"
     "  --sign SECRET_KEY also write OUT.upd.minisig, signed with this minisign secret\n"
-    "                    key (one without password: minisign -G -W)\n"
+    "                    key (one made without a password)\n"
     "  --trusted-comment TEXT\n"
     "                    with --sign: the signature's trusted comment (default:\n"
     "                    timestamp:SECONDS<TAB>file:NAME<TAB>hashed)\n"
