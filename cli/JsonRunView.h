@@ -6,7 +6,6 @@
 #include "OutputStream.h"
 #include "RunOutcome.h"
 #include "RunView.h"
-#include "SignatureCheck.h"
 
 #include <string>
 #include <vector>
@@ -29,8 +28,3 @@ private:
     COutputStream& m_out;
     std::vector<SProgressRow> m_rows;
 };
-
-// The end object: the whole outcome, the exit status and the file's signature.
-std::string JsonEndLine(const SRunOutcome& outcome, int exitStatus, const SSignatureCheck& signature);
-// The end object of a run that never began: the ending named and the reason.
-std::string JsonErrorLine(const char* ending, const std::string& message, int exitStatus);

@@ -1,12 +1,12 @@
 #pragma once
 // update-cli --log FILE: one JSON line appended per run, for production
-// records: when it started, which program, port and device, which file (size,
-// SHA-256 and signature), what became of every record, the final message and the exit
+// records: when it started, which program, port and device, which file (size
+// and SHA-256), what became of every record, the final message and the exit
 // status. The log is opened before the run; a log that cannot be opened or
 // written is reported once on standard error and never stops the run.
 
+#include "JsonEvents.h"
 #include "RunOutcome.h"
-#include "SignatureCheck.h"
 
 #include <chrono>
 #include <string>
@@ -23,10 +23,13 @@ public:
     // The port as given, the device it reached (empty: none) and the
     // adapter's serial number (empty: none known).
     void SetPort(const std::string& port, const std::string& device, const std::string& serialNumber);
+    // The update file's signature as the record names it (default null).
+    void SetSignature(JsonObject signature) { m_signature = std::move(signature); }
     // Appends the run's record with one write. Returns the problem to report
     // (empty when written or when there is no log); reported once.
-    std::string Append(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered,
-                       const SSignatureCheck& signature);
+    std::string Append(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered);
+    // The record Append writes: one JSON line.
+    std::string Record(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered) const;
     // Why the log could not be opened (empty when it could or is not wanted).
     std::string OpenError() const { return m_openError; }
 
@@ -37,6 +40,7 @@ private:
     std::string m_path;
     std::string m_openError;
     std::string m_updateFile;
+    JsonObject m_signature;
     std::string m_port;
     std::string m_device;
     std::string m_serialNumber;

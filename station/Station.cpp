@@ -42,8 +42,7 @@ std::vector<std::string> CStation::PassArguments(const CStationPort& port) const
     if (m_settings.requireSignature)
         args.push_back("--require-signature");
     // A file name that looks like an option stays a file name.
-    args.push_back(!m_settings.file.empty() && m_settings.file[0] == '-' && m_settings.file != "-" ? "./" + m_settings.file
-                                                                                                 : m_settings.file);
+    args.insert(args.end(), {"--", m_settings.file});
     return args;
 }
 
