@@ -3,14 +3,17 @@
 #include "CliSignals.h"
 #include "JsonLine.h"
 #include "JsonRunView.h"
+#include "OutputFile.h"
 #include "OutputStream.h"
 #include "PortCommands.h"
 #include "PortInfo.h"
 #include "RunOutcome.h"
+#include "RunOutputs.h"
 #include "StationChild.h"
 #include "StationPort.h"
 #include "StationView.h"
 #include "StringTable.h"
+#include "XsvfTrace.h"
 
 #include <nlohmann/json.hpp>
 
@@ -298,6 +301,15 @@ void CStation::KeepTrace(size_t index)
     if (info.st_mtim.tv_sec < start.tv_sec ||
         (info.st_mtim.tv_sec == start.tv_sec && info.st_mtim.tv_nsec < start.tv_nsec))
         return;
+    // The kept name is an output too: never the update file or the log.
+    CRunFiles files;
+    files.AddInput("the update file", m_options.file);
+    if (!m_options.logFile.empty())
+        files.AddInput("the log", m_options.logFile);
+    if (std::string clash = files.AddOutput("the kept trace", kept); !clash.empty()) {
+        m_view.ChildError(port, "update-cli: cannot keep the trace " + trace + ": " + clash);
+        return;
+    }
     if (rename(trace.c_str(), kept.c_str()) != 0) {
         m_view.ChildError(port, "update-cli: cannot keep the trace " + trace + ": " + std::strerror(errno));
         return;
@@ -341,6 +353,16 @@ std::string SetupProblem(const SCliOptions& options, const std::vector<CStationP
             return "the port " + ports[i].Port() + " is given twice";
         if (!traces.insert(ports[i].TracePath()).second)
             return "two ports would share the trace file " + ports[i].TracePath();
+    }
+    const std::vector<std::string> tracePaths(traces.begin(), traces.end());
+    if (std::string clash = RunOutputsClash(options.file, options.logFile, tracePaths); !clash.empty())
+        return clash;
+    // Each pass checks its trace again; a place no pass could use ends the station at once.
+    if (UpdateFileMayHoldXsvf(options.file)) {
+        for (const std::string& trace : tracePaths) {
+            if (!TracePlaceProblem(trace, IdentifyFile(options.file)).empty())
+                return TraceOpenFailureText(trace);
+        }
     }
     return {};
 }
