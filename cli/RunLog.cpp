@@ -37,7 +37,8 @@ CRunLog::CRunLog(const std::string& path, const std::string& updateFile)
     if (path.empty())
         return;
     std::string error;
-    m_fd = OpenOutputFile(path, O_APPEND | O_CREAT, 0644, error);
+    // Read too: a record must know whether the log ends in a line end.
+    m_fd = OpenOutputFile(path, O_RDWR | O_APPEND | O_CREAT, 0644, error);
     if (m_fd < 0) {
         m_openError = res::Format("update-cli: log %s: open: %s", path.c_str(), error.c_str());
         return;

@@ -141,7 +141,11 @@ int OpenOutputFile(const std::string& path, int flags, mode_t mode, std::string&
         error = kind;
         return -1;
     }
-    const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (flags & ~O_TRUNC), mode);
+    const int common = O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (flags & ~(O_TRUNC | O_ACCMODE));
+    int fd = open(path.c_str(), ((flags & O_ACCMODE) == O_RDWR ? O_RDWR : O_WRONLY) | common, mode);
+    // A file this user may write but not read is still written.
+    if (fd < 0 && errno == EACCES && (flags & O_ACCMODE) == O_RDWR)
+        fd = open(path.c_str(), O_WRONLY | common, mode);
     if (fd < 0) {
         error = errno == ENXIO ? "a FIFO without a reader" : errno == EISDIR ? "a folder" : std::strerror(errno);
         return -1;

@@ -55,8 +55,9 @@ private:
 // file"; empty for a regular file or a name that does not exist.
 std::string OutputKindProblem(const std::string& path, bool refuseLinks);
 
-// Opens an output for writing (flags: O_APPEND, O_CREAT, O_TRUNC as wanted;
-// O_WRONLY, O_NONBLOCK, O_NOCTTY and O_CLOEXEC are added). Only a regular
+// Opens an output for writing (flags: O_RDWR, O_APPEND, O_CREAT, O_TRUNC as
+// wanted; O_WRONLY unless O_RDWR, O_NONBLOCK, O_NOCTTY and O_CLOEXEC are
+// added). Only a regular
 // file is opened; O_TRUNC is applied only once the file is known to be one.
 // The descriptor is blocking again when returned. -1 with `error` ("a FIFO
 // without a reader", "a device", "a folder" or the system's reason).
@@ -64,7 +65,8 @@ int OpenOutputFile(const std::string& path, int flags, mode_t mode, std::string&
 
 // Appends `record` (a line ending in '\n') with one write, whole or not at
 // all: after a short write the file is cut back to its length before. When
-// the file does not end in a line end, the record starts with one. Empty on
+// the file does not end in a line end, the record starts with one (fd open
+// for reading too, else that is not looked at). Empty on
 // success, else the problem ("write: No space left on device").
 std::string AppendRecord(int fd, const std::string& record);
 
