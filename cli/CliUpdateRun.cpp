@@ -9,6 +9,7 @@
 #include "PortInfo.h"
 #include "PortName.h"
 #include "PrintableText.h"
+#include "ProgramStart.h"
 #include "RunLog.h"
 #include "RunOutputs.h"
 #include "RunTiming.h"
@@ -318,7 +319,7 @@ CUpdateRunState::SRunPort RunPortOf(const std::string& port)
     const int number = ComPortNumber(port);
     if (number == 0)
         return {port, port};
-    return {res::Format("\\\\.\\COM%d", number), res::Format("COM%d", number)};
+    return {ComDeviceName(static_cast<unsigned>(number)), ComShortName(static_cast<unsigned>(number))};
 }
 
 // Without --port the user should see which device the default reaches.
@@ -363,7 +364,7 @@ int ReportUsageError(const std::string& error, const SCliOptions& options, SCliO
     if (options.json)
         output.out.Queue(JsonErrorLine("usage_error", error, EXIT_USAGE_OR_SETUP));
     else
-        output.err.Queue("update-cli: " + error + "\n");
+        output.err.Queue(ProgramName("update-cli") + ": " + error + "\n");
     DrainOutputs(output.err, output.out, signals);
     return EXIT_USAGE_OR_SETUP;
 }

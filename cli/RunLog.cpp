@@ -1,8 +1,8 @@
 #include "RunLog.h"
+#include "ProgramStart.h"
 
 #include "JsonLine.h"
 #include "OutputFile.h"
-#include "Sha256.h"
 #include "StringTable.h"
 
 #include <cerrno>
@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <sodium.h>
 
 namespace {
 
@@ -40,7 +42,7 @@ CRunLog::CRunLog(const std::string& path, const std::string& updateFile)
     // Read too: a record must know whether the log ends in a line end.
     m_fd = OpenOutputFile(path, O_RDWR | O_APPEND | O_CREAT, 0644, error);
     if (m_fd < 0) {
-        m_openError = res::Format("update-cli: log %s: open: %s", path.c_str(), error.c_str());
+        m_openError = res::Format("%s: log %s: open: %s", ProgramName("update-cli").c_str(), path.c_str(), error.c_str());
         return;
     }
     HashUpdateFile();
@@ -63,20 +65,22 @@ void CRunLog::HashUpdateFile()
     if (fd < 0)
         return;
     struct stat info {};
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        CSha256 hash;
+    crypto_hash_sha256_state hash;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && sodium_init() >= 0 && crypto_hash_sha256_init(&hash) == 0) {
         uint8_t buffer[65536];
         long long total = 0;
         ssize_t got = 0;
         while ((got = read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
             if (got > 0) {
-                hash.Update(buffer, static_cast<size_t>(got));
+                (void)crypto_hash_sha256_update(&hash, buffer, static_cast<size_t>(got));  // fails never
                 total += got;
             }
         }
-        if (got == 0) {
+        uint8_t digest[crypto_hash_sha256_BYTES];
+        char hex[2 * sizeof digest + 1];
+        if (got == 0 && crypto_hash_sha256_final(&hash, digest) == 0) {
             m_fileSize = total;
-            m_sha256 = hash.HexDigest();
+            m_sha256 = sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
         }
     }
     (void)close(fd);  // read-only: nothing can be lost
@@ -95,7 +99,7 @@ std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus, bool dev
         return {};
     CJsonLine line;
     line.Text("start", UtcTime(m_start))
-        .Text("program", std::string("update-cli ") + res::PROGRAM_VERSION)
+        .Text("program", ProgramName("update-cli") + " " + res::PROGRAM_VERSION)
         .Text("port", m_port)
         .Text("device", m_device);
     if (m_serialNumber.empty())
@@ -114,5 +118,7 @@ std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus, bool dev
                                  .Number("exit_status", exitStatus)
                                  .Line();
     const std::string problem = AppendRecord(m_fd, text);
-    return problem.empty() ? problem : res::Format("update-cli: log %s: %s", m_path.c_str(), problem.c_str());
+    return problem.empty() ? problem
+                           : res::Format("%s: log %s: %s", ProgramName("update-cli").c_str(), m_path.c_str(),
+                                         problem.c_str());
 }
