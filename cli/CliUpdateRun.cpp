@@ -2,6 +2,7 @@
 
 #include "CliSignals.h"
 #include "CommentQueue.h"
+#include "JsonEvents.h"
 #include "JsonRunView.h"
 #include "LatencyWarning.h"
 #include "OutputFile.h"
@@ -106,7 +107,7 @@ std::vector<SProgressRow> CollectRows(const CUpdateRunState& run)
 {
     std::vector<SProgressRow> rows;
     for (unsigned i = 0; i < run.m_targetCount; ++i)
-        rows.push_back({PrintableText(TrimName(run.m_targetName[i])), run.m_targetResult[i].percent.load(),
+        rows.push_back({TrimName(run.m_targetName[i]), run.m_targetResult[i].percent.load(),
                         run.TargetStatus(i), {}});
     return rows;
 }
@@ -333,7 +334,7 @@ std::string DefaultPortLine(const std::string& port, const std::string& deviceNa
 void QueueOutcome(const CUpdateRunState& run, const SRunOutcome& outcome, COutputStream& out)
 {
     for (const SProgressRow& row : CollectRows(run))
-        out.Queue(res::Format("%s: %d%% %s\n", row.name.c_str(), row.percent, row.status.c_str()));
+        out.Queue(res::Format("%s: %d%% %s\n", PrintableText(row.name).c_str(), row.percent, row.status.c_str()));
     out.Queue(outcome.message + "\n");
 }
 
@@ -362,7 +363,7 @@ int ReportUsageError(const std::string& error, const SCliOptions& options, SCliO
                      const sigset_t& signals)
 {
     if (options.json)
-        output.out.Queue(JsonErrorLine("usage_error", error, EXIT_USAGE_OR_SETUP));
+        output.out.Queue(JsonLine(JsonErrorEnd(events::ending::USAGE_ERROR, error, EXIT_USAGE_OR_SETUP)));
     else
         output.err.Queue(ProgramName("update-cli") + ": " + error + "\n");
     DrainOutputs(output.err, output.out, signals);
@@ -378,7 +379,7 @@ int ReportCancelledWait(const SCliOptions& options, SCliOutput& output, const si
     outcome.message = res::LoadString(res::IDS_CANCELLED_BY_USER);
     const int status = ExitStatusOf(outcome);
     if (options.json)
-        output.out.Queue(JsonErrorLine(EndingName(outcome.ending), outcome.message, status));
+        output.out.Queue(JsonLine(JsonErrorEnd(EndingName(outcome.ending), outcome.message, status)));
     else
         output.err.Queue(AsLine(outcome.message));
     DrainOutputs(output.err, output.out, signals);
@@ -437,7 +438,7 @@ int RunUpdate(const SCliOptions& options)
     outcome = run.FinishRun();
     const int status = ExitStatusOf(outcome);
     if (options.json) {
-        output.out.Queue(JsonEndLine(outcome, status));
+        output.out.Queue(JsonLine(JsonEndEvent(outcome, status)));
     } else if (!started) {
         output.err.Queue(AsLine(outcome.message));
     } else {
