@@ -1,14 +1,17 @@
 #include "StationRun.h"
 
 #include "CliSignals.h"
-#include "JsonRunView.h"
+#include "JsonEvents.h"
+#include "OutputFile.h"
 #include "OutputStream.h"
 #include "PortCommands.h"
 #include "PortInfo.h"
 #include "ProgramStart.h"
 #include "RunOutcome.h"
+#include "RunOutputs.h"
 #include "Station.h"
 #include "StationViews.h"
+#include "XsvfTrace.h"
 
 #include <cerrno>
 #include <csignal>
@@ -99,6 +102,16 @@ std::string SetupProblem(const SCliOptions& options, const std::vector<CStationP
         if (!traces.insert(ports[i].TracePath()).second)
             return "two ports would share the trace file " + ports[i].TracePath();
     }
+    const std::vector<std::string> tracePaths(traces.begin(), traces.end());
+    if (std::string clash = RunOutputsClash(options.file, options.logFile, tracePaths); !clash.empty())
+        return clash;
+    // Each pass checks its trace again; a place no pass could use ends the station at once.
+    if (UpdateFileMayHoldXsvf(options.file)) {
+        for (const std::string& trace : tracePaths) {
+            if (!TracePlaceProblem(trace, IdentifyFile(options.file)).empty())
+                return TraceOpenFailureText(trace);
+        }
+    }
     return {};
 }
 
@@ -157,7 +170,7 @@ int RunStation(const SCliOptions& options)
     }
     if (const std::string problem = SetupProblem(options, ports, identities); !problem.empty()) {
         if (options.json)
-            out.Queue(JsonErrorLine("usage_error", problem, EXIT_USAGE_OR_SETUP));
+            out.Queue(JsonLine(JsonErrorEnd(events::ending::USAGE_ERROR, problem, EXIT_USAGE_OR_SETUP)));
         else
             err.Queue(ProgramName("update-cli") + ": " + problem + "\n");
         DrainOutputs(err, out, signals);
