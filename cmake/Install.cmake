@@ -4,6 +4,7 @@
 # own names in build/bin:
 #   update      -> devupdate        (the window, target update_gui)
 #   update-cli  -> devupdate-cli
+#   update-station -> devupdate-station (finds devupdate-cli beside itself)
 #   devsim      -> devupdate-sim    (target devsim_main)
 #   mkupd       -> mkupd
 include(GNUInstallDirs)
@@ -13,6 +14,7 @@ set(UPDATE_MAINTAINER "Device update maintainers <devupdate@example.org>")
 set(UPDATE_INSTALLED_PROGRAMS
   update_gui=devupdate
   update-cli=devupdate-cli
+  update-station=devupdate-station
   devsim_main=devupdate-sim
   mkupd=mkupd)
 
@@ -49,6 +51,9 @@ endif()
 
 set(packaging ${CMAKE_SOURCE_DIR}/packaging)
 install(FILES ${packaging}/devupdate.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+if(TARGET update-station)
+  install(FILES ${packaging}/devupdate-station.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+endif()
 install(FILES ${packaging}/devupdate-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
   RENAME devupdate.xml)
 foreach(size 16 32 48 64 128 256)
