@@ -1,4 +1,5 @@
 #include "PortCommands.h"
+#include "ProgramStart.h"
 
 #include "CliUpdateRun.h"
 #include "JsonLine.h"
@@ -14,7 +15,6 @@
 
 namespace {
 
-constexpr unsigned PORT_LIST_SIZE = 10;
 
 std::string ComNames(const std::vector<unsigned>& numbers)
 {
@@ -98,7 +98,7 @@ void ListPortsAsJson(const std::vector<SPortInfo>& ports, const SPortPlaces& pla
         line.Raw("latency_timer_ms", port.latencyTimerMs ? std::to_string(*port.latencyTimerMs) : "null");
         std::fputs(line.Line().c_str(), out);
     }
-    for (unsigned n = 1; n <= PORT_LIST_SIZE; ++n) {
+    for (unsigned n = 1; n <= COM_PORT_COUNT; ++n) {
         const SPortTarget target = RoutePortName("Com" + std::to_string(n), places);
         const std::optional<SPortInfo> port = FindSerialPort(target.path, places);
         CJsonLine line;
@@ -162,7 +162,7 @@ int RunListPorts(const SPortPlaces& places, std::FILE* out, bool json)
                          *port.latencyTimerMs > 1 ? (" (1 ms is best: " + LatencyTimerFix(port) + ")").c_str() : "");
     }
     std::fprintf(out, "\n");
-    for (unsigned n = 1; n <= PORT_LIST_SIZE; ++n)
+    for (unsigned n = 1; n <= COM_PORT_COUNT; ++n)
         std::fprintf(out, "%s\n", ComPortMapping(n, places).c_str());
     return EXIT_UPDATED;
 }
@@ -171,14 +171,14 @@ int RunMapPort(const SCliOptions& options, const SPortPlaces& places)
 {
     const unsigned number = static_cast<unsigned>(ComPortNumber(options.mapPortName));
     if (places.userPortsDir.empty()) {
-        std::fprintf(stderr, "update-cli: no folder for the user's settings (HOME is not set)\n");
+        std::fprintf(stderr, "%s: no folder for the user's settings (HOME is not set)\n", ProgramName("update-cli").c_str());
         return EXIT_USAGE_OR_SETUP;
     }
     const std::string link = places.userPortsDir + "com" + std::to_string(number);
     std::string error;
     if (options.mapPortDevice == "-") {
         if (!RemoveLink(link, error)) {
-            std::fprintf(stderr, "update-cli: %s\n", error.c_str());
+            std::fprintf(stderr, "%s: %s\n", ProgramName("update-cli").c_str(), error.c_str());
             return EXIT_USAGE_OR_SETUP;
         }
     } else {
@@ -187,11 +187,11 @@ int RunMapPort(const SCliOptions& options, const SPortPlaces& places)
             device = places.devRoot + "/" + device;
         struct stat info {};
         if (stat(device.c_str(), &info) != 0) {
-            std::fprintf(stderr, "update-cli: %s: no such device\n", device.c_str());
+            std::fprintf(stderr, "%s: %s: no such device\n", ProgramName("update-cli").c_str(), device.c_str());
             return EXIT_USAGE_OR_SETUP;
         }
         if (!MakePrivateFolders(places.userPortsDir, error) || !ReplaceLink(link, LinkTargetFor(device, places), error)) {
-            std::fprintf(stderr, "update-cli: %s\n", error.c_str());
+            std::fprintf(stderr, "%s: %s\n", ProgramName("update-cli").c_str(), error.c_str());
             return EXIT_USAGE_OR_SETUP;
         }
     }

@@ -1,4 +1,5 @@
 #include "RunLog.h"
+#include "ProgramStart.h"
 
 #include "JsonLine.h"
 #include "StringTable.h"
@@ -28,7 +29,7 @@ std::string UtcTime(std::chrono::system_clock::time_point time)
 
 std::string ErrnoText(const char* operation, const std::string& path)
 {
-    return res::Format("update-cli: log %s: %s: %s", path.c_str(), operation, std::strerror(errno));
+    return res::Format("%s: log %s: %s: %s", ProgramName("update-cli").c_str(), path.c_str(), operation, std::strerror(errno));
 }
 
 }  // namespace
@@ -96,7 +97,7 @@ std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus, bool dev
         return {};
     CJsonLine line;
     line.Text("start", UtcTime(m_start))
-        .Text("program", std::string("update-cli ") + res::PROGRAM_VERSION)
+        .Text("program", ProgramName("update-cli") + " " + res::PROGRAM_VERSION)
         .Text("port", m_port)
         .Text("device", m_device);
     if (m_serialNumber.empty())
@@ -122,6 +123,7 @@ std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus, bool dev
     if (written < 0)
         return ErrnoText("write", m_path);
     if (static_cast<size_t>(written) != text.size())
-        return res::Format("update-cli: log %s: write: only %zd of %zu bytes", m_path.c_str(), written, text.size());
+        return res::Format("%s: log %s: write: only %zd of %zu bytes", ProgramName("update-cli").c_str(), m_path.c_str(), written,
+                           text.size());
     return {};
 }

@@ -5,6 +5,7 @@
 #include "OutputStream.h"
 #include "PortCommands.h"
 #include "PortInfo.h"
+#include "ProgramStart.h"
 #include "RunOutcome.h"
 #include "Station.h"
 #include "StationViews.h"
@@ -108,7 +109,7 @@ int Supervise(const SCliOptions& options, std::vector<CStationPort> ports, CStat
 {
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
     if (signalFd < 0) {
-        err.Queue(std::string("update-cli: signalfd: ") + std::strerror(errno) + "\n");
+        err.Queue(ProgramName("update-cli") + ": signalfd: " + std::strerror(errno) + "\n");
         return EXIT_USAGE_OR_SETUP;
     }
     CStation station(StationSettings(options), std::move(ports), view);
@@ -168,7 +169,7 @@ int RunStation(const SCliOptions& options)
         if (options.json)
             out.Queue(JsonErrorLine("usage_error", problem, EXIT_USAGE_OR_SETUP));
         else
-            err.Queue("update-cli: " + problem + "\n");
+            err.Queue(ProgramName("update-cli") + ": " + problem + "\n");
         DrainOutputs(err, out, signals);
         return EXIT_USAGE_OR_SETUP;
     }

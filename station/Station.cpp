@@ -1,5 +1,6 @@
 #include "Station.h"
 
+#include "ProgramStart.h"
 #include "RunOutcome.h"
 #include "StringTable.h"
 
@@ -22,9 +23,15 @@ CStation::CStation(SStationSettings settings, std::vector<CStationPort> ports, C
 {
 }
 
+std::string CStation::ChildName() const
+{
+    const std::string& program = m_settings.program;
+    return program.empty() ? ProgramName("update-cli") : program.substr(program.rfind('/') + 1);
+}
+
 std::vector<std::string> CStation::PassArguments(const CStationPort& port) const
 {
-    std::vector<std::string> args = {"update-cli", "--json", "--port", port.Port(), "--trace", port.TracePath()};
+    std::vector<std::string> args = {ChildName(), "--json", "--port", port.Port(), "--trace", port.TracePath()};
     // Without --station each port's run is recorded as a single run would be.
     if (m_settings.station)
         args.push_back("--station-pass");
@@ -46,7 +53,7 @@ void CStation::StartPass(size_t index)
     auto child = std::make_unique<CStationChild>();
     std::string error;
     if (!child->Start(m_settings.program, PassArguments(port), error)) {
-        const std::string reason = "update-cli: cannot start the run on " + port.Port() + ": " + error;
+        const std::string reason = ChildName() + ": cannot start the run on " + port.Port() + ": " + error;
         m_view.PassLost(port, reason, EXIT_USAGE_OR_SETUP);
         m_view.PassEnded(port, port.EndPass(EXIT_USAGE_OR_SETUP, m_stopping));
         port.Close();
@@ -168,7 +175,7 @@ void CStation::KeepTrace(size_t index)
         (info.st_mtim.tv_sec == start.tv_sec && info.st_mtim.tv_nsec < start.tv_nsec))
         return;
     if (rename(trace.c_str(), kept.c_str()) != 0) {
-        m_view.ChildError(port, "update-cli: cannot keep the trace " + trace + ": " + std::strerror(errno));
+        m_view.ChildError(port, ChildName() + ": cannot keep the trace " + trace + ": " + std::strerror(errno));
         return;
     }
     m_view.TraceKept(port, kept);

@@ -51,6 +51,8 @@ public:
 private:
     void StartPass(size_t index);
     std::vector<std::string> PassArguments(const CStationPort& port) const;
+    // The name of the program each pass runs, for its argv[0] and messages.
+    std::string ChildName() const;
     void ReadChild(size_t index, int fd);
     void EndPassWhenDone(size_t index);
     // Moves the port's trace to xsvf_debug-PORT-passN.txt: the next pass

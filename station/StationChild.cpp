@@ -32,7 +32,8 @@ void CloseFd(int& fd)
         _exit(127);
     execv(program, argv.data());
     const char* reason = strerror(errno);
-    const char prefix[] = "update-cli: cannot start the run: ";
+    const char prefix[] = ": cannot start the run: ";  // after argv[0], the program's name
+    (void)!write(STDERR_FILENO, argv[0], strlen(argv[0]));
     (void)!write(STDERR_FILENO, prefix, sizeof prefix - 1);
     (void)!write(STDERR_FILENO, reason, strlen(reason));
     (void)!write(STDERR_FILENO, "\n", 1);

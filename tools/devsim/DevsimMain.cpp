@@ -4,7 +4,9 @@
 // SIGINT/SIGTERM arrived.
 
 #include "Devsim.h"
+#include "CommandLine.h"
 #include "ProgramStart.h"
+#include "StringTable.h"
 
 #include <cerrno>
 #include <csignal>
@@ -12,16 +14,29 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <getopt.h>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
 namespace {
 
+const char* Name()
+{
+    static const std::string name = ProgramName("devsim");
+    return name.c_str();
+}
+
+// ParseOptions' results besides an exit status.
+constexpr int SHOW_USAGE = -1;
+constexpr int SHOW_VERSION = -2;
+
 const char USAGE[] =
-    "Usage: devsim --link PATH [options]\n"
+    "Usage: %s --link PATH [options]\n"
     "Simulated device for the update tool, on a pseudo-terminal.\n"
     "\n"
     "  --link PATH             symbolic link to the slave side (e.g. bin/ports/com1)\n"
@@ -42,7 +57,8 @@ const char USAGE[] =
     "  --svf FILE              SVF expectation mode: the JTAG target answers what FILE\n"
     "                          expects and checks every scan; the result is printed at\n"
     "                          exit, and a mismatch makes the exit status 3\n"
-    "  --help                  this text\n";
+    "  --help                  this text\n"
+    "  --version               the program's name and version\n";
 
 bool ParseUnsigned(const char* text, unsigned& value)
 {
@@ -83,82 +99,78 @@ bool LoadSvf(const std::string& path, SDevsimConfig& config)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "devsim: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot open %s: %s\n", Name(), path.c_str(), std::strerror(errno));
         return false;
     }
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     try {
         config.svfScans = std::make_shared<const std::vector<SSvfScan>>(SvfScans(ReadSvf(text)));
     } catch (const CSvfError& error) {
-        std::fprintf(stderr, "devsim: %s: %s\n", path.c_str(), error.what());
+        std::fprintf(stderr, "%s: %s: %s\n", Name(), path.c_str(), error.what());
         return false;
     }
     return true;
 }
 
-// Returns 0 when parsed, 2 on a usage error, -1 for --help.
+// Returns 0 when parsed, 2 on a usage error, SHOW_USAGE or SHOW_VERSION.
 int ParseOptions(int argc, char** argv, SOptions& o)
 {
-    enum { LINK = 1, DELAY, WAKEUPS, EXTRA, BUSY, CRC, BAUD, REAL, REFUSE, FAULT, RUNS, LOG,
-           FLASH, IMAGES, SVF, HELP };
-    static const option LONG[] = {
-        {"link", required_argument, nullptr, LINK},
-        {"power-on-delay", required_argument, nullptr, DELAY},
-        {"power-on-wakeups", required_argument, nullptr, WAKEUPS},
-        {"extra-acks", required_argument, nullptr, EXTRA},
-        {"busy", required_argument, nullptr, BUSY},
-        {"block-crc", no_argument, nullptr, CRC},
-        {"baud", required_argument, nullptr, BAUD},
-        {"real-delays", no_argument, nullptr, REAL},
-        {"refuse", required_argument, nullptr, REFUSE},
-        {"fault", required_argument, nullptr, FAULT},
-        {"runs", required_argument, nullptr, RUNS},
-        {"log", required_argument, nullptr, LOG},
-        {"flash", required_argument, nullptr, FLASH},
-        {"images", required_argument, nullptr, IMAGES},
-        {"svf", required_argument, nullptr, SVF},
-        {"help", no_argument, nullptr, HELP},
-        {nullptr, 0, nullptr, 0},
+    CLI::App app;
+    app.set_help_flag();
+    const CLI::Option* help = app.add_flag("--help");
+    const CLI::Option* version = app.add_flag("--version");
+    // Numbers are read here, to say which option a bad one was given to.
+    std::map<const CLI::Option*, std::function<bool(const std::string&)>> readers;
+    auto number = [&](const char* name, unsigned& out) {
+        readers.emplace(app.add_option(name),
+                        [&out](const std::string& text) { return ParseUnsigned(text.c_str(), out); });
     };
-    int c;
-    unsigned v = 0;
-    while ((c = getopt_long(argc, argv, "", LONG, nullptr)) != -1) {
-        bool ok = true;
-        switch (c) {
-        case LINK: o.config.linkPath = optarg; break;
-        case DELAY:
-            ok = ParseUnsigned(optarg, v);
-            o.config.powerOnDelay = std::chrono::milliseconds(v);
-            break;
-        case WAKEUPS: ok = ParseUnsigned(optarg, o.config.powerOnAfterWakeups); break;
-        case EXTRA: ok = ParseUnsigned(optarg, o.config.extraAcks); break;
-        case BUSY: ok = ParseUnsigned(optarg, o.config.busyPerBlock); break;
-        case CRC: o.config.blockCrc = true; break;
-        case BAUD: ok = ParseUnsigned(optarg, o.config.baud); break;
-        case REAL: o.config.realDelays = true; break;
-        case REFUSE: ok = ParseTargets(optarg, o.config.refusedTargets); break;
-        case FAULT: {
-            const auto rule = ParseFaultRule(optarg);
-            ok = rule.has_value();
-            if (rule)
-                o.config.faults.push_back(*rule);
-            break;
-        }
-        case RUNS: ok = ParseUnsigned(optarg, o.runs); break;
-        case LOG: o.log = optarg; break;
-        case FLASH: o.flash = optarg; break;
-        case IMAGES: o.images = optarg; break;
-        case SVF: o.svf = optarg; break;
-        case HELP: return -1;
-        default: return 2;
-        }
-        if (!ok) {
-            std::fprintf(stderr, "devsim: bad value '%s'\n", optarg);
-            return 2;
-        }
+    unsigned powerOnDelayMs = 0;
+    app.add_option("--link", o.config.linkPath);
+    number("--power-on-delay", powerOnDelayMs);
+    number("--power-on-wakeups", o.config.powerOnAfterWakeups);
+    number("--extra-acks", o.config.extraAcks);
+    number("--busy", o.config.busyPerBlock);
+    app.add_flag("--block-crc", o.config.blockCrc);
+    number("--baud", o.config.baud);
+    app.add_flag("--real-delays", o.config.realDelays);
+    readers.emplace(app.add_option("--refuse"), [&](const std::string& text) {
+        return ParseTargets(text.c_str(), o.config.refusedTargets);
+    });
+    number("--runs", o.runs);
+    app.add_option("--log", o.log);
+    app.add_option("--flash", o.flash);
+    app.add_option("--images", o.images);
+    app.add_option("--svf", o.svf);
+    std::vector<std::string> faults;
+    app.add_option("--fault", faults)->allow_extra_args(false)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    std::string error;
+    const bool parsed = ParseProgramOptions(app, argc, argv, error);
+    if (help->count() > 0)
+        return SHOW_USAGE;
+    if (version->count() > 0)
+        return SHOW_VERSION;
+    if (!parsed) {
+        std::fprintf(stderr, "%s: %s\n", Name(), error.c_str());
+        return 2;
     }
-    if (optind != argc || o.config.linkPath.empty()) {
-        std::fprintf(stderr, "devsim: --link PATH is required (see --help)\n");
+    auto badValue = [](const std::string& text, const std::string& option) {
+        std::fprintf(stderr, "%s: bad value '%s' for %s\n", Name(), text.c_str(), option.c_str());
+        return 2;
+    };
+    for (const auto& [option, read] : readers) {
+        if (option->count() > 0 && !read(option->results().front()))
+            return badValue(option->results().front(), option->get_name());
+    }
+    o.config.powerOnDelay = std::chrono::milliseconds(powerOnDelayMs);
+    for (const std::string& fault : faults) {
+        const std::optional<SFaultRule> rule = ParseFaultRule(fault);
+        if (!rule)
+            return badValue(fault, "--fault");
+        o.config.faults.push_back(*rule);
+    }
+    if (o.config.linkPath.empty()) {
+        std::fprintf(stderr, "%s: --link PATH is required (see --help)\n", Name());
         return 2;
     }
     return 0;
@@ -173,7 +185,7 @@ void Serve(const CDevsim& device, unsigned runs, const sigset_t& signals)
         if (sig > 0)
             return;
         if (sig < 0 && errno != EAGAIN && errno != EINTR) {
-            std::perror("devsim: sigtimedwait");
+            std::fprintf(stderr, "%s: sigtimedwait: %s\n", Name(), std::strerror(errno));
             return;
         }
         if ((runs > 0 && device.SessionsEnded() >= runs) || device.IsVanished())
@@ -203,10 +215,15 @@ bool WriteImages(const CDevsim& device, const std::string& folder)
 int main(int argc, char** argv)
 {
     (void)PrepareProgramStart();
+    NameProgramFromExecutable();
     SOptions o;
     const int parsed = ParseOptions(argc, argv, o);
-    if (parsed == -1) {
-        std::fputs(USAGE, stdout);
+    if (parsed == SHOW_USAGE) {
+        std::printf(USAGE, Name());
+        return 0;
+    }
+    if (parsed == SHOW_VERSION) {
+        std::printf("%s %s\n", Name(), res::PROGRAM_VERSION);
         return 0;
     }
     if (parsed != 0)
@@ -221,7 +238,7 @@ int main(int argc, char** argv)
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGHUP);
     if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) {
-        std::fprintf(stderr, "devsim: pthread_sigmask failed\n");
+        std::fprintf(stderr, "%s: pthread_sigmask failed\n", Name());
         return 1;
     }
 
@@ -229,7 +246,7 @@ int main(int argc, char** argv)
     try {
         device.Start();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "devsim: %s\n", e.what());
+        std::fprintf(stderr, "%s: %s\n", Name(), e.what());
         return 1;
     }
     std::printf("%s\n", device.SlavePath().c_str());
@@ -240,15 +257,15 @@ int main(int argc, char** argv)
 
     int status = 0;
     if (!o.log.empty() && !device.WriteTrafficLog(o.log)) {
-        std::fprintf(stderr, "devsim: cannot write %s: %s\n", o.log.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", Name(), o.log.c_str(), std::strerror(errno));
         status = 1;
     }
     if (!o.flash.empty() && !device.WriteFlash(o.flash)) {
-        std::fprintf(stderr, "devsim: cannot write %s: %s\n", o.flash.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", Name(), o.flash.c_str(), std::strerror(errno));
         status = 1;
     }
     if (!o.images.empty() && !WriteImages(device, o.images)) {
-        std::fprintf(stderr, "devsim: cannot write the images to %s\n", o.images.c_str());
+        std::fprintf(stderr, "%s: cannot write the images to %s\n", Name(), o.images.c_str());
         status = 1;
     }
     if (!o.svf.empty()) {
