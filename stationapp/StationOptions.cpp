@@ -1,6 +1,7 @@
 #include "StationOptions.h"
 
 #include "CliOptions.h"
+#include "ProgramStart.h"
 #include "RunOutcome.h"
 #include "StringTable.h"
 
@@ -10,9 +11,10 @@
 
 int ParseStationOptions(int argc, char** argv, SStationOptions& options)
 {
-    CLI::App app("The production station as a window: one device per port at the same time, port after port.",
-                 "update-station");
-    app.set_version_flag("--version", std::string("update-station ") + res::PROGRAM_VERSION);
+    const std::string name = ProgramName("update-station");
+    CLI::App app("The production station as a window: one device per port at the same time, port after port.", name);
+    app.set_help_flag("--help", "print this help and exit");
+    app.set_version_flag("--version", name + " " + res::PROGRAM_VERSION, "print the version and exit");
     app.add_option("--port", options.ports, "a port of the station (ComN or a device path); repeatable")
         ->type_name("PORT")
         ->allow_extra_args(false);
@@ -31,11 +33,11 @@ int ParseStationOptions(int argc, char** argv, SStationOptions& options)
         return status == 0 ? 0 : static_cast<int>(EXIT_USAGE_OR_SETUP);
     }
     if (options.ports.size() > MAX_STATION_PORTS) {
-        std::fprintf(stderr, "update-station: at most %zu ports at once\n", MAX_STATION_PORTS);
+        std::fprintf(stderr, "%s: at most %zu ports at once\n", name.c_str(), MAX_STATION_PORTS);
         return EXIT_USAGE_OR_SETUP;
     }
     if (options.start && options.file.empty()) {
-        std::fprintf(stderr, "update-station: --start needs the update file\n");
+        std::fprintf(stderr, "%s: --start needs the update file\n", name.c_str());
         return EXIT_USAGE_OR_SETUP;
     }
     return -1;

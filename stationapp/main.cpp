@@ -13,6 +13,7 @@
 int main(int argc, char* argv[])
 {
     (void)PrepareProgramStart();
+    NameProgramFromExecutable();
     SStationOptions options;
     // --help, --version and usage errors need no display.
     if (const int status = ParseStationOptions(argc, argv, options); status >= 0)
