@@ -87,6 +87,12 @@ void CStationWindow::MakeTiles(const std::vector<CStationPort>& ports)
     m_last.assign(ports.size(), {});
     m_answeredAt.assign(ports.size(), {});
     const int columns = TileColumns(ports.size());
+    const int rows = (static_cast<int>(ports.size()) + columns - 1) / columns;
+    // Every tile the same size, whatever its text asks for.
+    for (int c = 0; c < 4; ++c)
+        m_tileGrid->setColumnStretch(c, c < columns ? 1 : 0);
+    for (int r = 0; r < 4; ++r)
+        m_tileGrid->setRowStretch(r, r < rows ? 1 : 0);
     for (size_t i = 0; i < ports.size(); ++i) {
         auto* tile = new CStationTile(QString::fromStdString(ports[i].Port()),
                                       QString::fromStdString(ports[i].Description()));
