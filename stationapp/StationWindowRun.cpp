@@ -3,6 +3,7 @@
 
 #include "StationWindow.h"
 
+#include "JsonEvents.h"
 #include "PortChoice.h"
 #include "PortName.h"
 #include "RunOutcome.h"
@@ -87,6 +88,12 @@ void CStationWindow::MakeTiles(const std::vector<CStationPort>& ports)
     m_last.assign(ports.size(), {});
     m_answeredAt.assign(ports.size(), {});
     const int columns = TileColumns(ports.size());
+    const int rows = (static_cast<int>(ports.size()) + columns - 1) / columns;
+    // Every tile the same size, whatever its text asks for.
+    for (int c = 0; c < 4; ++c)
+        m_tileGrid->setColumnStretch(c, c < columns ? 1 : 0);
+    for (int r = 0; r < 4; ++r)
+        m_tileGrid->setRowStretch(r, r < rows ? 1 : 0);
     for (size_t i = 0; i < ports.size(); ++i) {
         auto* tile = new CStationTile(QString::fromStdString(ports[i].Port()),
                                       QString::fromStdString(ports[i].Description()));
@@ -168,7 +175,7 @@ void CStationWindow::Start(const std::vector<CStationPort>& ports)
 void CStationWindow::ChildEvent(const CStationPort& port, const std::string& line, const nlohmann::json& event)
 {
     (void)line;
-    if (event.is_object() && event.value("event", "") == "answered")
+    if (JsonTextOf(event, events::field::EVENT) == events::name::ANSWERED)
         m_answeredAt[IndexOf(port)] = std::chrono::steady_clock::now();
 }
 
