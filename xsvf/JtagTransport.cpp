@@ -20,12 +20,6 @@ void PutBigEndian16(std::vector<uint8_t>& out, unsigned value)
 
 }  // namespace
 
-CJtagTransport& CJtagTransport::Instance()
-{
-    static CJtagTransport transport;
-    return transport;
-}
-
 void CJtagTransport::BeginRun(CJtagLink& link)
 {
     m_link = &link;
