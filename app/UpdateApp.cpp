@@ -1,18 +1,52 @@
 #include "UpdateApp.h"
 
+#include "ProgramStart.h"
+#include "StringTable.h"
 #include "TerminationSignals.h"
 #include "UpdateDlg.h"
 
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
+
+namespace {
+
+const char* const USAGE =
+    "usage: %s [FILE]\n"
+    "       %s --help | --version\n"
+    "\n"
+    "Opens the update window. FILE, when given, is put in the file field and\n"
+    "checked at once. Qt's own options (-platform, -display ...) are taken too.\n"
+    "\n"
+    "  -h, --help  print this text\n"
+    "  --version   print the program's name and version\n";
+
+}  // namespace
+
+std::optional<int> CUpdateApp::AnswerWithoutWindow(int argc, char* argv[])
+{
+    if (argc != 2)
+        return std::nullopt;
+    const std::string name = ProgramName("update");
+    const std::string_view arg = argv[1];
+    if (arg == "--help" || arg == "-h") {
+        std::printf(USAGE, name.c_str(), name.c_str());
+        return 0;
+    }
+    if (arg == "--version") {
+        std::printf("%s %s\n", name.c_str(), res::PROGRAM_VERSION);
+        return 0;
+    }
+    return std::nullopt;
+}
 
 bool CUpdateApp::ParseCommandLine(int argc, char* argv[])
 {
     if (argc <= 1)
         return true;
     if (argc > 2 || argv[1][0] == '-' || argv[1][0] == '\0') {
-        std::fprintf(stderr, "usage: %s [FILE]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [FILE]\n", ProgramName("update").c_str());
         return false;
     }
     std::error_code error;

@@ -5,9 +5,14 @@
 
 #include <QApplication>
 
+#include <optional>
+
 int main(int argc, char* argv[])
 {
     (void)PrepareProgramStart();
+    NameProgramFromExecutable();
+    if (const std::optional<int> status = CUpdateApp::AnswerWithoutWindow(argc, argv))
+        return *status;
     QApplication application(argc, argv);
     CUpdateApp updateApp;
     if (!updateApp.ParseCommandLine(argc, argv))

@@ -1,10 +1,16 @@
 #include "CliOptions.h"
 
+#include "ProgramStart.h"
+
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <strings.h>
 
-const char* const CLI_USAGE =
+namespace {
+
+// Written for the build name; CliUsage() puts in the program's own.
+const char* const USAGE =
     "usage: update-cli [--port PORT] [--wakeup-timeout SECONDS] [--quiet] [--json]\n"
     "                  [--log LOG] [--trace TRACE | --trace-dir DIR] FILE\n"
     "       update-cli --port PORT [--port PORT ...] [--station [--count N]]\n"
@@ -52,6 +58,29 @@ const char* const CLI_USAGE =
     "updated, 2 usage, file or port error, 3 cancelled, 4 wake-up time-out. With\n"
     "several ports: 0 when every port updated every target, else the most serious\n"
     "of the ports' statuses, in this order: 2, 4, 1, 3.\n";
+
+}  // namespace
+
+std::string CliUsage()
+{
+    const std::string buildName = "update-cli";
+    const std::string name = ProgramName(buildName.c_str());
+    // Continuation lines of a synopsis line stay aligned under its options.
+    auto continuationAfter = [](const std::string& program) {
+        std::string line(1 + std::strlen("usage: ") + program.size() + 1 + 1, ' ');
+        line.front() = '\n';
+        line.back() = '[';
+        return line;
+    };
+    const std::string continuation = continuationAfter(buildName);
+    const std::string widened = continuationAfter(name);
+    std::string usage = USAGE;
+    for (size_t at = 0; (at = usage.find(buildName, at)) != std::string::npos; at += name.size())
+        usage.replace(at, buildName.size(), name);
+    for (size_t at = 0; (at = usage.find(continuation, at)) != std::string::npos; at += widened.size())
+        usage.replace(at, continuation.size(), widened);
+    return usage;
+}
 
 int ComPortNumber(const std::string& port)
 {

@@ -44,4 +44,5 @@ inline bool IsStationRun(const SCliOptions& options)
 // At most this many ports run at once.
 constexpr size_t MAX_STATION_PORTS = 16;
 
-extern const char* const CLI_USAGE;
+// The usage text, with the program's own name (see ProgramName).
+std::string CliUsage();

@@ -1,4 +1,5 @@
 #include "PortCommands.h"
+#include "ProgramStart.h"
 
 #include "CliUpdateRun.h"
 #include "JsonLine.h"
@@ -171,14 +172,14 @@ int RunMapPort(const SCliOptions& options, const SPortPlaces& places)
 {
     const unsigned number = static_cast<unsigned>(ComPortNumber(options.mapPortName));
     if (places.userPortsDir.empty()) {
-        std::fprintf(stderr, "update-cli: no folder for the user's settings (HOME is not set)\n");
+        std::fprintf(stderr, "%s: no folder for the user's settings (HOME is not set)\n", ProgramName("update-cli").c_str());
         return EXIT_USAGE_OR_SETUP;
     }
     const std::string link = places.userPortsDir + "com" + std::to_string(number);
     std::string error;
     if (options.mapPortDevice == "-") {
         if (!RemoveLink(link, error)) {
-            std::fprintf(stderr, "update-cli: %s\n", error.c_str());
+            std::fprintf(stderr, "%s: %s\n", ProgramName("update-cli").c_str(), error.c_str());
             return EXIT_USAGE_OR_SETUP;
         }
     } else {
@@ -187,11 +188,11 @@ int RunMapPort(const SCliOptions& options, const SPortPlaces& places)
             device = places.devRoot + "/" + device;
         struct stat info {};
         if (stat(device.c_str(), &info) != 0) {
-            std::fprintf(stderr, "update-cli: %s: no such device\n", device.c_str());
+            std::fprintf(stderr, "%s: %s: no such device\n", ProgramName("update-cli").c_str(), device.c_str());
             return EXIT_USAGE_OR_SETUP;
         }
         if (!MakePrivateFolders(places.userPortsDir, error) || !ReplaceLink(link, LinkTargetFor(device, places), error)) {
-            std::fprintf(stderr, "update-cli: %s\n", error.c_str());
+            std::fprintf(stderr, "%s: %s\n", ProgramName("update-cli").c_str(), error.c_str());
             return EXIT_USAGE_OR_SETUP;
         }
     }

@@ -1,7 +1,7 @@
 #include "RunLog.h"
+#include "ProgramStart.h"
 
 #include "JsonLine.h"
-#include "Sha256.h"
 #include "StringTable.h"
 
 #include <cerrno>
@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <sodium.h>
 
 namespace {
 
@@ -27,7 +29,7 @@ std::string UtcTime(std::chrono::system_clock::time_point time)
 
 std::string ErrnoText(const char* operation, const std::string& path)
 {
-    return res::Format("update-cli: log %s: %s: %s", path.c_str(), operation, std::strerror(errno));
+    return res::Format("%s: log %s: %s: %s", ProgramName("update-cli").c_str(), path.c_str(), operation, std::strerror(errno));
 }
 
 }  // namespace
@@ -61,20 +63,22 @@ void CRunLog::HashUpdateFile()
     if (fd < 0)
         return;
     struct stat info {};
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        CSha256 hash;
+    crypto_hash_sha256_state hash;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && sodium_init() >= 0 && crypto_hash_sha256_init(&hash) == 0) {
         uint8_t buffer[65536];
         long long total = 0;
         ssize_t got = 0;
         while ((got = read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
             if (got > 0) {
-                hash.Update(buffer, static_cast<size_t>(got));
+                (void)crypto_hash_sha256_update(&hash, buffer, static_cast<size_t>(got));  // fails never
                 total += got;
             }
         }
-        if (got == 0) {
+        uint8_t digest[crypto_hash_sha256_BYTES];
+        char hex[2 * sizeof digest + 1];
+        if (got == 0 && crypto_hash_sha256_final(&hash, digest) == 0) {
             m_fileSize = total;
-            m_sha256 = hash.HexDigest();
+            m_sha256 = sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
         }
     }
     (void)close(fd);  // read-only: nothing can be lost
@@ -93,7 +97,7 @@ std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus, bool dev
         return {};
     CJsonLine line;
     line.Text("start", UtcTime(m_start))
-        .Text("program", std::string("update-cli ") + res::PROGRAM_VERSION)
+        .Text("program", ProgramName("update-cli") + " " + res::PROGRAM_VERSION)
         .Text("port", m_port)
         .Text("device", m_device);
     if (m_serialNumber.empty())
@@ -119,6 +123,7 @@ std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus, bool dev
     if (written < 0)
         return ErrnoText("write", m_path);
     if (static_cast<size_t>(written) != text.size())
-        return res::Format("update-cli: log %s: write: only %zd of %zu bytes", m_path.c_str(), written, text.size());
+        return res::Format("%s: log %s: write: only %zd of %zu bytes", ProgramName("update-cli").c_str(), m_path.c_str(), written,
+                           text.size());
     return {};
 }

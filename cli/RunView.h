@@ -2,18 +2,11 @@
 // What update-cli shows of a run while it goes on, as text for people
 // (CProgressDisplay) or as JSON Lines for programs (CJsonRunView).
 
+#include "ProgressRow.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
-
-struct SProgressRow {
-    std::string name;  // trimmed
-    int percent = 0;
-    std::string status;
-    std::string timing;  // time spent, bytes per second, time left; empty before the row began
-
-    bool operator==(const SProgressRow&) const = default;
-};
 
 class CRunView {
 public:

@@ -6,7 +6,7 @@
 #include "CliUpdateRun.h"
 #include "JsonRunView.h"
 #include "PortCommands.h"
-#include "Station.h"
+#include "StationRun.h"
 #include "StringTable.h"
 #include "UpdateFileListing.h"
 
@@ -16,21 +16,22 @@
 int main(int argc, char** argv)
 {
     (void)PrepareProgramStart();
+    NameProgramFromExecutable();
     SCliOptions options;
     std::string error;
     if (!ParseCliOptions(argc, argv, options, error)) {
         if (options.json)
             std::fputs(JsonErrorLine("usage_error", error, EXIT_USAGE_OR_SETUP).c_str(), stdout);
         else
-            std::fprintf(stderr, "update-cli: %s\n%s", error.c_str(), CLI_USAGE);
+            std::fprintf(stderr, "%s: %s\n%s", ProgramName("update-cli").c_str(), error.c_str(), CliUsage().c_str());
         return EXIT_USAGE_OR_SETUP;
     }
     switch (options.mode) {
     case CliMode::Help:
-        std::fputs(CLI_USAGE, stdout);
+        std::fputs(CliUsage().c_str(), stdout);
         return 0;
     case CliMode::Version:
-        std::printf("update-cli %s\n", res::PROGRAM_VERSION);
+        std::printf("%s %s\n", ProgramName("update-cli").c_str(), res::PROGRAM_VERSION);
         return 0;
     case CliMode::Check:
         return RunCheck(options);

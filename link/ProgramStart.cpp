@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <climits>
+#include <string>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -31,6 +33,12 @@ bool FillClosedStandardDescriptors()
     return true;
 }
 
+std::string& NameOfExecutable()
+{
+    static std::string name;
+    return name;
+}
+
 }  // namespace
 
 bool SignalInheritedAsIgnored(int signal)
@@ -43,4 +51,23 @@ bool PrepareProgramStart()
 {
     const bool filled = FillClosedStandardDescriptors();
     return signal(SIGPIPE, SIG_IGN) != SIG_ERR && filled;
+}
+
+void NameProgramFromExecutable()
+{
+    std::string path(PATH_MAX, '\0');
+    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length <= 0 || static_cast<size_t>(length) >= path.size())
+        return;  // keep the build name
+    path.resize(static_cast<size_t>(length));
+    const std::string replaced = " (deleted)";  // the file was replaced while it runs (an upgrade)
+    if (path.ends_with(replaced))
+        path.resize(path.size() - replaced.size());
+    NameOfExecutable() = path.substr(path.rfind('/') + 1);
+}
+
+std::string ProgramName(const char* buildName)
+{
+    const std::string& name = NameOfExecutable();
+    return name.empty() ? std::string(buildName) : name;
 }

@@ -1,7 +1,10 @@
 #include "Devsim.h"
 
+#include "ProgramStart.h"
+
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -16,6 +19,12 @@ using namespace devsim;
 
 namespace {
 
+// errno's text after the failed operation, under the program's own name.
+void ReportSystemError(const char* operation)
+{
+    std::fprintf(stderr, "%s: %s: %s\n", ProgramName("devsim").c_str(), operation, std::strerror(errno));
+}
+
 [[noreturn]] void ThrowErrno(const char* operation)
 {
     throw std::system_error(errno, std::generic_category(), operation);
@@ -27,7 +36,7 @@ void CloseFd(int& fd)
         return;
     // A failed close leaves nothing to retry on Linux; the descriptor is gone either way.
     if (close(fd) != 0)
-        std::perror("devsim: close");
+        ReportSystemError("close");
     fd = -1;
 }
 
@@ -51,7 +60,7 @@ bool SetCloseOnExec(int fd)
 void TightenTimerSlack()
 {
     if (prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) != 0)
-        std::perror("devsim: prctl(PR_SET_TIMERSLACK)");
+        ReportSystemError("prctl(PR_SET_TIMERSLACK)");
 }
 
 std::string ParentFolder(const std::string& path)
@@ -137,7 +146,7 @@ void CDevsim::Stop()
         if (m_stopPipe[1] >= 0) {
             const char stop = 's';
             if (write(m_stopPipe[1], &stop, 1) != 1 && errno != EAGAIN)
-                std::perror("devsim: write(stop pipe)");
+                ReportSystemError("write(stop pipe)");
         }
     }
     if (m_thread.joinable())
@@ -167,7 +176,7 @@ void CDevsim::RemoveLink()
     const ssize_t n = readlink(m_config.linkPath.c_str(), target, sizeof target - 1);
     if (n > 0 && m_slavePath == std::string(target, static_cast<size_t>(n)) &&
         unlink(m_config.linkPath.c_str()) != 0)
-        std::perror("devsim: unlink(link)");
+        ReportSystemError("unlink(link)");
 }
 
 void CDevsim::Serve()
@@ -209,7 +218,7 @@ void CDevsim::Serve()
         if (ppoll(fds, fds[1].fd >= 0 ? 2 : 1, timeoutPtr, nullptr) < 0) {
             if (errno == EINTR)
                 continue;
-            std::perror("devsim: ppoll");
+            ReportSystemError("ppoll");
             return;
         }
         if ((fds[0].revents & POLLIN) && StopRequested())
@@ -239,7 +248,7 @@ bool CDevsim::StopRequested()
         for (ssize_t i = 0; i < n; ++i)
             stop = stop || bytes[i] == 's';
     if (n < 0 && errno != EAGAIN && errno != EINTR) {
-        std::perror("devsim: read(stop pipe)");
+        ReportSystemError("read(stop pipe)");
         return true;
     }
     return stop;
@@ -254,7 +263,7 @@ void CDevsim::ReadInput(DevClock::time_point now)
             return;
         // We hold a slave descriptor, so EIO cannot come from the tool closing
         // its port; anything here is a real failure of the line.
-        std::perror("devsim: read(master)");
+        ReportSystemError("read(master)");
         CloseMaster();
         m_vanished = true;
         m_changed.notify_all();
@@ -326,7 +335,7 @@ void CDevsim::WriteOutput(DevClock::time_point now)
                 m_outputBlocked = true;
                 return;
             }
-            std::perror("devsim: write(master)");
+            ReportSystemError("write(master)");
             CloseMaster();
             m_vanished = true;
             m_changed.notify_all();
@@ -382,7 +391,7 @@ void CDevsim::Vanish()
     // The thread may be polling the master: let it close the master itself.
     const char wake = 'v';
     if (write(m_stopPipe[1], &wake, 1) != 1 && errno != EAGAIN)
-        std::perror("devsim: write(stop pipe)");
+        ReportSystemError("write(stop pipe)");
 }
 
 bool CDevsim::IsVanished() const

@@ -5,6 +5,7 @@
 
 #include "Devsim.h"
 #include "ProgramStart.h"
+#include "StringTable.h"
 
 #include <cerrno>
 #include <csignal>
@@ -20,8 +21,18 @@
 
 namespace {
 
+const char* Name()
+{
+    static const std::string name = ProgramName("devsim");
+    return name.c_str();
+}
+
+// ParseOptions' results besides an exit status.
+constexpr int SHOW_USAGE = -1;
+constexpr int SHOW_VERSION = -2;
+
 const char USAGE[] =
-    "Usage: devsim --link PATH [options]\n"
+    "Usage: %s --link PATH [options]\n"
     "Simulated device for the update tool, on a pseudo-terminal.\n"
     "\n"
     "  --link PATH             symbolic link to the slave side (e.g. bin/ports/com1)\n"
@@ -42,7 +53,8 @@ const char USAGE[] =
     "  --svf FILE              SVF expectation mode: the JTAG target answers what FILE\n"
     "                          expects and checks every scan; the result is printed at\n"
     "                          exit, and a mismatch makes the exit status 3\n"
-    "  --help                  this text\n";
+    "  --help                  this text\n"
+    "  --version               the program's name and version\n";
 
 bool ParseUnsigned(const char* text, unsigned& value)
 {
@@ -83,14 +95,14 @@ bool LoadSvf(const std::string& path, SDevsimConfig& config)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "devsim: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot open %s: %s\n", Name(), path.c_str(), std::strerror(errno));
         return false;
     }
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     try {
         config.svfScans = std::make_shared<const std::vector<SSvfScan>>(SvfScans(ReadSvf(text)));
     } catch (const CSvfError& error) {
-        std::fprintf(stderr, "devsim: %s: %s\n", path.c_str(), error.what());
+        std::fprintf(stderr, "%s: %s: %s\n", Name(), path.c_str(), error.what());
         return false;
     }
     return true;
@@ -100,7 +112,7 @@ bool LoadSvf(const std::string& path, SDevsimConfig& config)
 int ParseOptions(int argc, char** argv, SOptions& o)
 {
     enum { LINK = 1, DELAY, WAKEUPS, EXTRA, BUSY, CRC, BAUD, REAL, REFUSE, FAULT, RUNS, LOG,
-           FLASH, IMAGES, SVF, HELP };
+           FLASH, IMAGES, SVF, HELP, VERSION };
     static const option LONG[] = {
         {"link", required_argument, nullptr, LINK},
         {"power-on-delay", required_argument, nullptr, DELAY},
@@ -118,6 +130,7 @@ int ParseOptions(int argc, char** argv, SOptions& o)
         {"images", required_argument, nullptr, IMAGES},
         {"svf", required_argument, nullptr, SVF},
         {"help", no_argument, nullptr, HELP},
+        {"version", no_argument, nullptr, VERSION},
         {nullptr, 0, nullptr, 0},
     };
     int c;
@@ -149,16 +162,17 @@ int ParseOptions(int argc, char** argv, SOptions& o)
         case FLASH: o.flash = optarg; break;
         case IMAGES: o.images = optarg; break;
         case SVF: o.svf = optarg; break;
-        case HELP: return -1;
+        case HELP: return SHOW_USAGE;
+        case VERSION: return SHOW_VERSION;
         default: return 2;
         }
         if (!ok) {
-            std::fprintf(stderr, "devsim: bad value '%s'\n", optarg);
+            std::fprintf(stderr, "%s: bad value '%s'\n", Name(), optarg);
             return 2;
         }
     }
     if (optind != argc || o.config.linkPath.empty()) {
-        std::fprintf(stderr, "devsim: --link PATH is required (see --help)\n");
+        std::fprintf(stderr, "%s: --link PATH is required (see --help)\n", Name());
         return 2;
     }
     return 0;
@@ -173,7 +187,7 @@ void Serve(const CDevsim& device, unsigned runs, const sigset_t& signals)
         if (sig > 0)
             return;
         if (sig < 0 && errno != EAGAIN && errno != EINTR) {
-            std::perror("devsim: sigtimedwait");
+            std::fprintf(stderr, "%s: sigtimedwait: %s\n", Name(), std::strerror(errno));
             return;
         }
         if ((runs > 0 && device.SessionsEnded() >= runs) || device.IsVanished())
@@ -203,10 +217,15 @@ bool WriteImages(const CDevsim& device, const std::string& folder)
 int main(int argc, char** argv)
 {
     (void)PrepareProgramStart();
+    NameProgramFromExecutable();
     SOptions o;
     const int parsed = ParseOptions(argc, argv, o);
-    if (parsed == -1) {
-        std::fputs(USAGE, stdout);
+    if (parsed == SHOW_USAGE) {
+        std::printf(USAGE, Name());
+        return 0;
+    }
+    if (parsed == SHOW_VERSION) {
+        std::printf("%s %s\n", Name(), res::PROGRAM_VERSION);
         return 0;
     }
     if (parsed != 0)
@@ -221,7 +240,7 @@ int main(int argc, char** argv)
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGHUP);
     if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) {
-        std::fprintf(stderr, "devsim: pthread_sigmask failed\n");
+        std::fprintf(stderr, "%s: pthread_sigmask failed\n", Name());
         return 1;
     }
 
@@ -229,7 +248,7 @@ int main(int argc, char** argv)
     try {
         device.Start();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "devsim: %s\n", e.what());
+        std::fprintf(stderr, "%s: %s\n", Name(), e.what());
         return 1;
     }
     std::printf("%s\n", device.SlavePath().c_str());
@@ -240,15 +259,15 @@ int main(int argc, char** argv)
 
     int status = 0;
     if (!o.log.empty() && !device.WriteTrafficLog(o.log)) {
-        std::fprintf(stderr, "devsim: cannot write %s: %s\n", o.log.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", Name(), o.log.c_str(), std::strerror(errno));
         status = 1;
     }
     if (!o.flash.empty() && !device.WriteFlash(o.flash)) {
-        std::fprintf(stderr, "devsim: cannot write %s: %s\n", o.flash.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", Name(), o.flash.c_str(), std::strerror(errno));
         status = 1;
     }
     if (!o.images.empty() && !WriteImages(device, o.images)) {
-        std::fprintf(stderr, "devsim: cannot write the images to %s\n", o.images.c_str());
+        std::fprintf(stderr, "%s: cannot write the images to %s\n", Name(), o.images.c_str());
         status = 1;
     }
     if (!o.svf.empty()) {

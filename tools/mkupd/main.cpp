@@ -4,6 +4,7 @@
 #include "ProgramStart.h"
 #include "ReplacementFile.h"
 #include "SampleUpdateFile.h"
+#include "StringTable.h"
 #include "SpoolingInput.h"
 #include "SvfToXsvf.h"
 #include "UpdateFileWriter.h"
@@ -26,9 +27,15 @@ namespace {
 
 const char* const USAGE =
     "usage: mkupd -o OUT.upd [--file-version V1.00|V1.01] [--header-count N] [--xrepeat N] TARGET...\n"
+    "       mkupd --sample OUT.upd\n"
+    "       mkupd --svf-to-xsvf IN.svf OUT.xsvf [--xrepeat N]\n"
+    "       mkupd --help | --version\n"
     "  TARGET: --target NUMBER --name NAME --type firmware|xsvf|svf|HHHH --data FILE\n"
     "          [--block-size N] [--block-crc] [--as-is] [--packed]\n"
     "\n"
+    "  -o, --output OUT.upd  write the update file to OUT.upd\n"
+    "  --file-version V  V1.00 (plain firmware only, as hexadecimal text) or V1.01\n"
+    "                    (raw bytes, every type, packing allowed; the default)\n"
     "  --target N        the device's target number (1..255); starts a target\n"
     "  --name NAME       the name shown in the run display\n"
     "  --type T          firmware (FEFF), xsvf (FF00), svf (an SVF file, stored as\n"
@@ -41,9 +48,11 @@ const char* const USAGE =
     "  --header-count N  write N as the header's target count (default: the targets)\n"
     "  --xrepeat N       SVF conversions: extra attempts of a failing checked data\n"
     "                    scan, 0..255 (default 0)\n"
-    "\n"
-    "       mkupd --sample OUT.upd   writes the bundled sample update file\n"
-    "       mkupd --svf-to-xsvf IN.svf OUT.xsvf [--xrepeat N]   converts only\n";
+    "  --sample OUT.upd  write the bundled sample update file\n"
+    "  --svf-to-xsvf IN.svf OUT.xsvf\n"
+    "                    convert an SVF file to an XSVF stream, nothing else\n"
+    "  -h, --help        print this text\n"
+    "  --version         print the program's name and version\n";
 
 struct STargetOptions {
     upd::SUpdateTarget target;
@@ -255,6 +264,9 @@ int main(int argc, char** argv)
         };
         if (arg == "--help" || arg == "-h") {
             std::cout << USAGE;
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "mkupd " << res::PROGRAM_VERSION << "\n";
             return 0;
         } else if (arg == "--sample") {
             sample = true;

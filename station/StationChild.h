@@ -10,6 +10,8 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace station {
+
 class CStationChild {
 public:
     CStationChild() = default;
@@ -17,9 +19,9 @@ public:
     CStationChild(const CStationChild&) = delete;
     CStationChild& operator=(const CStationChild&) = delete;
 
-    // Starts the program at /proc/self/exe with args (argv[0] first). False
-    // with `error` set when no process could be started.
-    bool Start(const std::vector<std::string>& args, std::string& error);
+    // Starts `program` (empty: this program, /proc/self/exe) with args
+    // (argv[0] first). False with `error` set when no process could be started.
+    bool Start(const std::string& program, const std::vector<std::string>& args, std::string& error);
 
     // The pipes to read, -1 once at their end.
     int OutFd() const { return m_out; }
@@ -43,3 +45,5 @@ private:
     std::string m_outCarry;
     std::string m_errCarry;
 };
+
+}  // namespace station

@@ -3,12 +3,14 @@
 // whether the device answered, the end) and what its passes came to.
 // Fed with the JSON event lines of the pass's child process.
 
-#include "RunView.h"
+#include "ProgressRow.h"
 
 #include <nlohmann/json_fwd.hpp>
 
 #include <string>
 #include <vector>
+
+namespace station {
 
 struct SStationCounts {
     unsigned passed = 0;
@@ -76,3 +78,5 @@ private:
     int m_status = -1;  // nothing yet
     bool m_closed = false;
 };
+
+}  // namespace station

@@ -1,4 +1,4 @@
-#include "StationView.h"
+#include "StationViews.h"
 
 #include "JsonLine.h"
 #include "PrintableText.h"
@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <sys/ioctl.h>
 #include <unistd.h>
+
+using station::CStationPort;
+using station::SStationCounts;
 
 namespace {
 

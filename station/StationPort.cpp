@@ -6,6 +6,8 @@
 
 #include <utility>
 
+namespace station {
+
 namespace {
 
 std::string TextOf(const nlohmann::json& event, const char* key)
@@ -88,3 +90,5 @@ int CStationPort::ExitStatus() const
 {
     return m_status < 0 ? static_cast<int>(EXIT_CANCELLED) : m_status;
 }
+
+}  // namespace station

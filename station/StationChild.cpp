@@ -9,6 +9,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace station {
+
 namespace {
 
 void CloseFd(int& fd)
@@ -19,7 +21,7 @@ void CloseFd(int& fd)
 }
 
 // In the child between fork and exec: only async-signal-safe calls.
-[[noreturn]] void ExecChild(const std::vector<char*>& argv, pid_t parent, int out, int err)
+[[noreturn]] void ExecChild(const char* program, const std::vector<char*>& argv, pid_t parent, int out, int err)
 {
     (void)setpgid(0, 0);
     (void)prctl(PR_SET_PDEATHSIG, SIGHUP);
@@ -28,9 +30,10 @@ void CloseFd(int& fd)
     const int input = open("/dev/null", O_RDONLY);
     if (input < 0 || dup2(input, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0)
         _exit(127);
-    execv("/proc/self/exe", argv.data());
+    execv(program, argv.data());
     const char* reason = strerror(errno);
-    const char prefix[] = "update-cli: cannot start the run: ";
+    const char prefix[] = ": cannot start the run: ";  // after argv[0], the program's name
+    (void)!write(STDERR_FILENO, argv[0], strlen(argv[0]));
     (void)!write(STDERR_FILENO, prefix, sizeof prefix - 1);
     (void)!write(STDERR_FILENO, reason, strlen(reason));
     (void)!write(STDERR_FILENO, "\n", 1);
@@ -50,7 +53,7 @@ CStationChild::~CStationChild()
     }
 }
 
-bool CStationChild::Start(const std::vector<std::string>& args, std::string& error)
+bool CStationChild::Start(const std::string& program, const std::vector<std::string>& args, std::string& error)
 {
     int out[2];
     int err[2];
@@ -68,10 +71,11 @@ bool CStationChild::Start(const std::vector<std::string>& args, std::string& err
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
+    const char* path = program.empty() ? "/proc/self/exe" : program.c_str();
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0)
-        ExecChild(argv, parent, out[1], err[1]);
+        ExecChild(path, argv, parent, out[1], err[1]);
     const int forkErrno = errno;
     (void)close(out[1]);
     (void)close(err[1]);
@@ -137,3 +141,5 @@ int CStationChild::Reap()
         return 127;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
+
+}  // namespace station
