@@ -3,6 +3,7 @@
 #include "UpdateDlg.h"
 
 #include "LatencyWarning.h"
+#include "PortName.h"
 #include "PortOpenFailure.h"
 #include "StringTable.h"
 
@@ -16,8 +17,8 @@ void CUpdateDlg::OnUpdateButton()
     CUpdateRun::SRunPort port;
     const int index = m_portList->currentIndex();
     if (index >= 0) {
-        port.deviceName = res::Format("\\\\.\\COM%d", index + 1);
-        port.shortName = res::Format("COM%d", index + 1);
+        port.deviceName = ComDeviceName(static_cast<unsigned>(index + 1));
+        port.shortName = ComShortName(static_cast<unsigned>(index + 1));
     }
     // The window's check tells the user about a failure itself.
     if (!m_run.PrepareRun(port, {CheckUpdateFile(), {}})) {
