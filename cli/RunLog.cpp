@@ -1,7 +1,8 @@
 #include "RunLog.h"
 #include "ProgramStart.h"
 
-#include "JsonLine.h"
+#include "JsonEvents.h"
+#include "OutputFile.h"
 #include "StringTable.h"
 
 #include <cerrno>
@@ -27,11 +28,6 @@ std::string UtcTime(std::chrono::system_clock::time_point time)
     return text;
 }
 
-std::string ErrnoText(const char* operation, const std::string& path)
-{
-    return res::Format("%s: log %s: %s: %s", ProgramName("update-cli").c_str(), path.c_str(), operation, std::strerror(errno));
-}
-
 }  // namespace
 
 CRunLog::CRunLog(const std::string& path, const std::string& updateFile)
@@ -42,9 +38,11 @@ CRunLog::CRunLog(const std::string& path, const std::string& updateFile)
 {
     if (path.empty())
         return;
-    m_fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    std::string error;
+    // Read too: a record must know whether the log ends in a line end.
+    m_fd = OpenOutputFile(path, O_RDWR | O_APPEND | O_CREAT, 0644, error);
     if (m_fd < 0) {
-        m_openError = ErrnoText("open", path);
+        m_openError = res::Format("%s: log %s: open: %s", ProgramName("update-cli").c_str(), path.c_str(), error.c_str());
         return;
     }
     HashUpdateFile();
@@ -58,7 +56,11 @@ CRunLog::~CRunLog()
 
 void CRunLog::HashUpdateFile()
 {
-    // A pipe could be read only once, by the run: only regular files are hashed.
+    // A pipe could be read only once, by the run: only regular files are
+    // hashed, and nothing else is even opened.
+    struct stat named {};
+    if (stat(m_updateFile.c_str(), &named) != 0 || !S_ISREG(named.st_mode))
+        return;
     const int fd = open(m_updateFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return;
@@ -91,39 +93,37 @@ void CRunLog::SetPort(const std::string& port, const std::string& device, const 
     m_serialNumber = serialNumber;
 }
 
+std::string CRunLog::Record(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered) const
+{
+    using namespace events;
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - m_startSteady;
+    const bool sized = m_fileSize >= 0;
+    const JsonObject record = {
+        {field::START, UtcTime(m_start)},
+        {field::PROGRAM, ProgramName("update-cli") + " " + res::PROGRAM_VERSION},
+        {field::PORT, m_port},
+        {field::DEVICE, m_device},
+        {field::SERIAL_NUMBER, m_serialNumber.empty() ? JsonObject() : JsonObject(m_serialNumber)},
+        {field::SECONDS, JsonSeconds(seconds.count())},
+        {field::DEVICE_ANSWERED, deviceAnswered},
+        {field::FILE, m_updateFile},
+        {field::SIZE, sized ? JsonObject(m_fileSize) : JsonObject()},
+        {field::SHA256, sized ? JsonObject(m_sha256) : JsonObject()},
+        {field::ENDING, EndingName(outcome.ending)},
+        {field::RECORDS, JsonRecords(outcome)},
+        {field::MESSAGE, outcome.message},
+        {field::EXIT_STATUS, exitStatus},
+    };
+    return JsonLine(record);
+}
+
 std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered)
 {
     if (m_fd < 0)
         return {};
-    CJsonLine line;
-    line.Text("start", UtcTime(m_start))
-        .Text("program", ProgramName("update-cli") + " " + res::PROGRAM_VERSION)
-        .Text("port", m_port)
-        .Text("device", m_device);
-    if (m_serialNumber.empty())
-        line.Raw("serial_number", "null");
-    else
-        line.Text("serial_number", m_serialNumber);
-    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - m_startSteady;
-    line.Real("seconds", seconds.count()).Bool("device_answered", deviceAnswered).Text("file", m_updateFile);
-    if (m_fileSize >= 0)
-        line.Number("size", m_fileSize).Text("sha256", m_sha256);
-    else
-        line.Raw("size", "null").Raw("sha256", "null");
-    const std::string text = line.Text("ending", EndingName(outcome.ending))
-                                 .Raw("records", JsonRecords(outcome))
-                                 .Text("message", outcome.message)
-                                 .Number("exit_status", exitStatus)
-                                 .Line();
-    // One write with O_APPEND: records of runs side by side never interleave.
-    ssize_t written = -1;
-    do {
-        written = write(m_fd, text.data(), text.size());
-    } while (written < 0 && errno == EINTR);
-    if (written < 0)
-        return ErrnoText("write", m_path);
-    if (static_cast<size_t>(written) != text.size())
-        return res::Format("%s: log %s: write: only %zd of %zu bytes", ProgramName("update-cli").c_str(), m_path.c_str(), written,
-                           text.size());
-    return {};
+    const std::string text = Record(outcome, exitStatus, deviceAnswered);
+    const std::string problem = AppendRecord(m_fd, text);
+    return problem.empty() ? problem
+                           : res::Format("%s: log %s: %s", ProgramName("update-cli").c_str(), m_path.c_str(),
+                                         problem.c_str());
 }

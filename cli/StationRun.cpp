@@ -1,14 +1,17 @@
 #include "StationRun.h"
 
 #include "CliSignals.h"
-#include "JsonRunView.h"
+#include "JsonEvents.h"
+#include "OutputFile.h"
 #include "OutputStream.h"
 #include "PortCommands.h"
 #include "PortInfo.h"
 #include "ProgramStart.h"
 #include "RunOutcome.h"
+#include "RunOutputs.h"
 #include "Station.h"
 #include "StationViews.h"
+#include "XsvfTrace.h"
 
 #include <cerrno>
 #include <csignal>
@@ -99,6 +102,16 @@ std::string SetupProblem(const SCliOptions& options, const std::vector<CStationP
         if (!traces.insert(ports[i].TracePath()).second)
             return "two ports would share the trace file " + ports[i].TracePath();
     }
+    const std::vector<std::string> tracePaths(traces.begin(), traces.end());
+    if (std::string clash = RunOutputsClash(options.file, options.logFile, tracePaths); !clash.empty())
+        return clash;
+    // Each pass checks its trace again; a place no pass could use ends the station at once.
+    if (UpdateFileMayHoldXsvf(options.file)) {
+        for (const std::string& trace : tracePaths) {
+            if (!TracePlaceProblem(trace, IdentifyFile(options.file)).empty())
+                return TraceOpenFailureText(trace);
+        }
+    }
     return {};
 }
 
@@ -112,13 +125,7 @@ int Supervise(const SCliOptions& options, std::vector<CStationPort> ports, CStat
         err.Queue(ProgramName("update-cli") + ": signalfd: " + std::strerror(errno) + "\n");
         return EXIT_USAGE_OR_SETUP;
     }
-    station::SStationSettings settings;
-    settings.file = options.file;
-    settings.station = options.station;
-    settings.passCount = options.passCount;
-    settings.wakeupTimeoutSeconds = options.wakeupTimeoutSeconds;
-    settings.logFile = options.logFile;
-    CStation station(std::move(settings), std::move(ports), view);
+    CStation station(StationSettings(options), std::move(ports), view);
     const auto takeSignals = [&] {
         signalfd_siginfo info{};
         while (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
@@ -140,14 +147,9 @@ int Supervise(const SCliOptions& options, std::vector<CStationPort> ports, CStat
 
 }  // namespace
 
-int RunStation(const SCliOptions& options)
+std::string PrepareStationPorts(const SCliOptions& options, std::vector<CStationPort>& ports)
 {
-    // Before any child starts: a signal is taken by the loop, never by default.
-    const sigset_t signals = BlockRunSignals();
-    COutputStream out(STDOUT_FILENO);
-    COutputStream err(STDERR_FILENO);
     const SPortPlaces places = SPortPlaces::ForThisProcess();
-    std::vector<CStationPort> ports;
     std::vector<std::string> identities;
     for (const std::string& port : options.ports) {
         const std::string trace = "xsvf_debug-" + ShortPortName(port) + ".txt";
@@ -155,9 +157,30 @@ int RunStation(const SCliOptions& options)
                            options.traceDir.empty() ? trace : options.traceDir + "/" + trace);
         identities.push_back(PortIdentity(port, places));
     }
-    if (const std::string problem = SetupProblem(options, ports, identities); !problem.empty()) {
+    return SetupProblem(options, ports, identities);
+}
+
+station::SStationSettings StationSettings(const SCliOptions& options)
+{
+    station::SStationSettings settings;
+    settings.file = options.file;
+    settings.station = options.station;
+    settings.passCount = options.passCount;
+    settings.wakeupTimeoutSeconds = options.wakeupTimeoutSeconds;
+    settings.logFile = options.logFile;
+    return settings;
+}
+
+int RunStation(const SCliOptions& options)
+{
+    // Before any child starts: a signal is taken by the loop, never by default.
+    const sigset_t signals = BlockRunSignals();
+    COutputStream out(STDOUT_FILENO);
+    COutputStream err(STDERR_FILENO);
+    std::vector<CStationPort> ports;
+    if (const std::string problem = PrepareStationPorts(options, ports); !problem.empty()) {
         if (options.json)
-            out.Queue(JsonErrorLine("usage_error", problem, EXIT_USAGE_OR_SETUP));
+            out.Queue(JsonLine(JsonErrorEnd(events::ending::USAGE_ERROR, problem, EXIT_USAGE_OR_SETUP)));
         else
             err.Queue(ProgramName("update-cli") + ": " + problem + "\n");
         DrainOutputs(err, out, signals);

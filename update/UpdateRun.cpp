@@ -4,10 +4,10 @@
 #include "UpdateRun.h"
 
 #include "PortOpenFailure.h"
+#include "RunOutputs.h"
 #include "StringTable.h"
 #include "UpdateThread.h"
 
-#include <algorithm>
 #include <system_error>
 
 namespace {
@@ -41,6 +41,13 @@ bool CUpdateRun::PrepareRun(const SRunPort& port, const SCheckResult& check)
     m_startFailure.clear();
     if (!check.ok) {
         m_startFailure = check.message;
+        return false;
+    }
+    // The trace's place is known good before the device is touched.
+    if (std::string trace = TracePreflightFailure(m_state.m_updateFile, m_state.m_fileVersion, m_state.m_tracePath);
+        !trace.empty()) {
+        m_startFailure = trace;
+        m_state.CloseUpdateFile();
         return false;
     }
     if (port.deviceName.empty()) {
