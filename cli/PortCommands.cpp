@@ -179,7 +179,7 @@ int RunMapPort(const SCliOptions& options, const SPortPlaces& places)
             return EXIT_USAGE_OR_SETUP;
         }
         if (!IsSerialPortNode(device, places)) {
-            std::fprintf(stderr, "update-cli: %s: not a serial port\n", device.c_str());
+            std::fprintf(stderr, "%s: %s: not a serial port\n", ProgramName("update-cli").c_str(), device.c_str());
             return EXIT_USAGE_OR_SETUP;
         }
         if (!MakePrivateFolders(places.userPortsDir, error) || !ReplaceLink(link, LinkTargetFor(device, places), error)) {

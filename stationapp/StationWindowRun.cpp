@@ -3,6 +3,7 @@
 
 #include "StationWindow.h"
 
+#include "JsonEvents.h"
 #include "PortChoice.h"
 #include "PortName.h"
 #include "RunOutcome.h"
@@ -168,7 +169,7 @@ void CStationWindow::Start(const std::vector<CStationPort>& ports)
 void CStationWindow::ChildEvent(const CStationPort& port, const std::string& line, const nlohmann::json& event)
 {
     (void)line;
-    if (event.is_object() && event.value("event", "") == "answered")
+    if (JsonTextOf(event, events::field::EVENT) == events::name::ANSWERED)
         m_answeredAt[IndexOf(port)] = std::chrono::steady_clock::now();
 }
 
