@@ -71,8 +71,10 @@ bool CStationWindow::StartStation(std::string& problem)
     m_start->setEnabled(false);
     m_stop->setEnabled(true);
     m_stop->setText("S&top");
-    m_file->setEnabled(false);
-    m_ports->setEnabled(false);
+    // The file and the ports stay as the station runs them.
+    for (QWidget* choice : {static_cast<QWidget*>(m_file), static_cast<QWidget*>(m_browse),
+                            static_cast<QWidget*>(m_ports)})
+        choice->setEnabled(false);
     m_station->Start();
     ShowTiles();
     ShowTotals();
@@ -156,8 +158,9 @@ void CStationWindow::Finished()
     m_start->setEnabled(true);
     m_stop->setEnabled(false);
     m_stop->setText("S&top");
-    m_file->setEnabled(true);
-    m_ports->setEnabled(true);
+    for (QWidget* choice : {static_cast<QWidget*>(m_file), static_cast<QWidget*>(m_browse),
+                            static_cast<QWidget*>(m_ports)})
+        choice->setEnabled(true);
     if (m_quitWhenDone || m_options.passCount > 0)
         QApplication::exit(status);
 }
