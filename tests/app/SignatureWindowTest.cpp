@@ -41,7 +41,7 @@ TEST(SignatureWindowTest, ChosenFileAndUpdateAreRefusedUnlessSignedByATrustedKey
     EXPECT_EQ(RowCount(dlg), 0);
     EXPECT_EQ(Edit(dlg, res::IDC_FILE_EDIT)->toolTip().toStdString(),
               "not signed: The file was changed after it was signed.");
-    EXPECT_FALSE(dlg.m_comPort.IsOpen());
+    EXPECT_FALSE(dlg.Run().State().m_comPort.IsOpen());
     std::filesystem::remove_all(trusted);
 }
 
