@@ -5,6 +5,14 @@
 #include <algorithm>
 #include <iterator>
 
+bool SRunOutcome::EveryTargetUpdated() const
+{
+    if (records.size() != static_cast<size_t>(targetCount))
+        return false;
+    return std::all_of(records.begin(), records.end(),
+                       [](const SRecordOutcome& record) { return record.result == ERecordResult::Updated; });
+}
+
 int ExitStatusOf(const SRunOutcome& outcome)
 {
     switch (outcome.ending) {
