@@ -1,5 +1,6 @@
 #include "RunOutcome.h"
 
+#include "StringTable.h"
 #include "UpdateFileBody.h"
 
 #include <algorithm>
@@ -72,6 +73,13 @@ const char* TargetTypeName(unsigned type)
     case TARGET_XSVF: return "xsvf";
     default: return "unknown";
     }
+}
+
+std::string WakeupTimeoutText(double seconds)
+{
+    if (seconds == 1)
+        return "No answer from the device within 1 second.";
+    return res::Format("No answer from the device within %g seconds.", seconds);
 }
 
 std::string TrimName(const std::string& name)

@@ -76,5 +76,9 @@ const char* RecordResultName(ERecordResult result);
 // "firmware", "xsvf" or "unknown".
 const char* TargetTypeName(unsigned type);
 
+// The final message of a run whose device did not answer the wake-up:
+// "No answer from the device within 1 second." ("%g seconds" otherwise).
+std::string WakeupTimeoutText(double seconds);
+
 // A header name as rows show it: without surrounding blanks and line ends.
 std::string TrimName(const std::string& name);

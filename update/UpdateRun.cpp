@@ -145,8 +145,11 @@ SRunOutcome CUpdateRunState::BuildOutcome()
     outcome.ending = m_workerEnding;
     if (outcome.ending == ERunEnding::AllUpdated && !outcome.EveryTargetUpdated())
         outcome.ending = ERunEnding::SomeNotUpdated;
-    if (outcome.ending == ERunEnding::Cancelled && m_cancelReason == ECancelReason::WakeupTimeout)
+    if (outcome.ending == ERunEnding::Cancelled && m_cancelReason == ECancelReason::WakeupTimeout) {
         outcome.ending = ERunEnding::WakeupTimeout;
+        outcome.message = WakeupTimeoutText(m_wakeupSeconds);
+        SetMessage(outcome.message);
+    }
     return outcome;
 }
 

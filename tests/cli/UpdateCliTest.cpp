@@ -321,8 +321,16 @@ TEST_F(UpdateCliTest, WakeupTimeoutExits4)
     config.powerOnDelay = 1h;
     StartDevice(config);
     const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
-    EXPECT_EQ(Run({"--wakeup-timeout", "0.3", "--port", m_device->SlavePath(), path}), 4);
-    EXPECT_EQ(m_stdout, "Connect device, switch device off then on\nA: 0% \nConnect device, switch device off then on\n");
+    const std::string log = m_folder.Path() + "/runs.jsonl";
+    EXPECT_EQ(Run({"--wakeup-timeout", "0.3", "--log", log, "--port", m_device->SlavePath(), path}), 4);
+    const std::string text = "No answer from the device within 0.3 seconds.";
+    EXPECT_EQ(m_stdout, "Connect device, switch device off then on\nA: 0% \n" + text + "\n");
+    EXPECT_EQ(m_stderr, text + "\n");
+    EXPECT_NE(ReadFile(log).find("\"message\":\"" + text + "\""), std::string::npos) << ReadFile(log);
+    EXPECT_EQ(Run({"--json", "--wakeup-timeout", "0.3", "--port", m_device->SlavePath(), path}), 4);
+    EXPECT_NE(m_stdout.find("\"ending\":\"wakeup_timeout\",\"exit_status\":4,\"message\":\"" + text + "\""),
+              std::string::npos)
+        << m_stdout;
 }
 
 TEST_F(UpdateCliTest, InterruptBeforeTheDeviceAnsweredCancelsAtOnce)
