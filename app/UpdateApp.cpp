@@ -43,15 +43,19 @@ std::optional<int> CUpdateApp::AnswerWithoutWindow(int argc, char* argv[])
 
 bool CUpdateApp::ParseCommandLine(int argc, char* argv[])
 {
-    if (argc <= 1)
+    // "--" ends the options: "update -- -x.upd" opens the file "-x.upd".
+    const bool optionsEnded = argc > 1 && std::string_view(argv[1]) == "--";
+    const int first = optionsEnded ? 2 : 1;
+    if (argc <= first)
         return true;
-    if (argc > 2 || argv[1][0] == '-' || argv[1][0] == '\0') {
+    const char* file = argv[first];
+    if (argc > first + 1 || (file[0] == '-' && !optionsEnded) || file[0] == '\0') {
         std::fprintf(stderr, "usage: %s [FILE]\n", ProgramName("update").c_str());
         return false;
     }
     std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(argv[1], error);
-    m_startFile = error ? std::string(argv[1]) : absolute.string();
+    const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+    m_startFile = error ? std::string(file) : absolute.string();
     return true;
 }
 

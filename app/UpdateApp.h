@@ -11,7 +11,7 @@ public:
     // they work without a display: the exit status when the command line
     // asked for one of them, else nothing.
     static std::optional<int> AnswerWithoutWindow(int argc, char* argv[]);
-    // The command line left after Qt took its own options: "update [FILE]".
+    // The command line left after Qt took its own options: "update [--] [FILE]".
     // FILE (made absolute, so that update.cfg remembers it from anywhere)
     // opens at start. False after printing the usage to stderr.
     bool ParseCommandLine(int argc, char* argv[]);

@@ -2,6 +2,7 @@
 
 #include "AboutDlg.h"
 #include "DialogBuilder.h"
+#include "PortName.h"
 #include "PortToolTips.h"
 #include "StringTable.h"
 
@@ -20,8 +21,6 @@
 #include <QThread>
 
 namespace {
-
-constexpr int kPortCount = 10;
 
 template <typename T>
 T* ControlAs(const std::map<int, QWidget*>& controls, int id)
@@ -93,8 +92,8 @@ bool CUpdateDlg::OnInitDialog()
     BuildRunDisplay();
     m_fileName.clear();
     SetMessage(res::LoadString(res::IDS_IDLE_HINT));
-    for (int n = 1; n <= kPortCount; ++n)
-        m_portList->addItem(QString::fromStdString(res::Format("Com%d", n)));
+    for (unsigned n = 1; n <= COM_PORT_COUNT; ++n)
+        m_portList->addItem(QString::fromStdString(res::Format("Com%u", n)));
     new CPortToolTips(*m_portList);  // owned by the list
     SetRunControls(true);
     const bool haveSetting = ReadPortSetting();

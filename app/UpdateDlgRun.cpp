@@ -3,6 +3,7 @@
 #include "UpdateDlg.h"
 
 #include "LatencyWarning.h"
+#include "PortName.h"
 #include "PortOpenFailure.h"
 #include "StringTable.h"
 
@@ -22,8 +23,8 @@ void CUpdateDlg::OnUpdateButton()
     SRunPort port;
     const int index = m_portList->currentIndex();
     if (index >= 0) {
-        port.deviceName = res::Format("\\\\.\\COM%d", index + 1);
-        port.shortName = res::Format("COM%d", index + 1);
+        port.deviceName = ComDeviceName(static_cast<unsigned>(index + 1));
+        port.shortName = ComShortName(static_cast<unsigned>(index + 1));
     }
     if (!PrepareRun(port)) {
         m_lastOutcome = FinishRun();

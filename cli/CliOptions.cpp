@@ -1,7 +1,11 @@
 #include "CliOptions.h"
 
+#include "CommandLine.h"
 #include "ProgramStart.h"
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -82,19 +86,30 @@ std::string CliUsage()
     return usage;
 }
 
-int ComPortNumber(const std::string& port)
+namespace {
+
+bool ParsePassCount(const std::string& text, unsigned& count, std::string& error)
 {
-    if (port.size() < 4 || port.size() > 5 || strncasecmp(port.c_str(), "com", 3) != 0)
-        return 0;
-    for (size_t i = 3; i < port.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(port[i])))
-            return 0;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text.c_str(), &end, 10);
+    if (!std::isdigit(static_cast<unsigned char>(text[0])) || *end != '\0' || value == 0 || value > 1000000) {
+        error = "--count needs a number of passes from 1 to 1000000";
+        return false;
     }
-    const int number = std::atoi(port.c_str() + 3);
-    return number >= 1 && number <= 10 && port[3] != '0' ? number : 0;
+    count = static_cast<unsigned>(value);
+    return true;
 }
 
-namespace {
+bool ParseWakeupTimeout(const std::string& text, double& seconds, std::string& error)
+{
+    char* end = nullptr;
+    seconds = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || !(seconds > 0)) {
+        error = "--wakeup-timeout needs a number of seconds above 0";
+        return false;
+    }
+    return true;
+}
 
 bool CheckStationOptions(const SCliOptions& options, std::string& error)
 {
@@ -126,108 +141,74 @@ bool CheckStationOptions(const SCliOptions& options, std::string& error)
 
 bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& error)
 {
-    bool haveMode = false;
-    if (const char* fromEnvironment = std::getenv("UPDATE_PORT"); fromEnvironment != nullptr && *fromEnvironment)
-        options.port = fromEnvironment;
-    for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--json")
+    for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i) {
+        if (std::string_view(argv[i]) == "--json")
             options.json = true;
     }
-    auto setMode = [&](CliMode mode) {
-        if (haveMode && options.mode != mode) {
+    CLI::App app;
+    app.set_help_flag();  // --help is ours: the usage text, exit 0
+    const CLI::Option* help = app.add_flag("-h,--help");
+    const CLI::Option* version = app.add_flag("--version");
+    const CLI::Option* port = app.add_option("--port", options.ports)
+                                     ->expected(1)
+                                     ->allow_extra_args(false)
+                                     ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                                     ->envname("UPDATE_PORT");
+    app.add_flag("--station", options.station);
+    app.add_flag("--station-pass", options.stationPass);
+    std::string count, wakeupTimeout;
+    const CLI::Option* countGiven = app.add_option("--count", count);
+    app.add_option("--trace-dir", options.traceDir);
+    const CLI::Option* timeoutGiven = app.add_option("--wakeup-timeout", wakeupTimeout);
+    app.add_flag("-q,--quiet", options.quiet);
+    app.add_flag("--json", options.json);
+    app.add_option("--log", options.logFile);
+    app.add_option("--trace", options.traceFile);
+    const CLI::Option* check = app.add_flag("--check");
+    const CLI::Option* list = app.add_flag("--list");
+    app.add_option("--out", options.listingOut);
+    const CLI::Option* listPorts = app.add_flag("--list-ports");
+    std::vector<std::string> mapPort;
+    const CLI::Option* map = app.add_option("--map-port", mapPort)->expected(2)->allow_extra_args(false);
+    std::vector<std::string> files;
+    app.add_option("FILE", files);
+    const bool parsed = ParseProgramOptions(app, argc, argv, error);
+    if (help->count() > 0 || version->count() > 0) {
+        options.mode = help->count() > 0 ? CliMode::Help : CliMode::Version;
+        return true;
+    }
+    if (!parsed)
+        return false;
+    const std::pair<const CLI::Option*, CliMode> modes[] = {
+        {check, CliMode::Check}, {list, CliMode::List}, {listPorts, CliMode::ListPorts}, {map, CliMode::MapPort}};
+    bool haveMode = false;
+    for (const auto& [option, mode] : modes) {
+        if (option->count() == 0)
+            continue;
+        if (haveMode) {
             error = "conflicting options";
             return false;
         }
         haveMode = true;
         options.mode = mode;
-        return true;
-    };
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc) {
-                error = arg + " needs a value";
-                return false;
-            }
-            out = argv[++i];
-            return true;
-        };
-        if (arg == "--help" || arg == "-h") {
-            options.mode = CliMode::Help;
-            return true;
-        } else if (arg == "--version") {
-            options.mode = CliMode::Version;
-            return true;
-        } else if (arg == "--port") {
-            if (!value(options.port))
-                return false;
-            options.portGiven = true;
-            options.ports.push_back(options.port);
-        } else if (arg == "--station") {
-            options.station = true;
-        } else if (arg == "--station-pass") {
-            options.stationPass = true;
-        } else if (arg == "--count") {
-            std::string text;
-            if (!value(text))
-                return false;
-            char* end = nullptr;
-            const unsigned long count = std::strtoul(text.c_str(), &end, 10);
-            if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0])) || *end != '\0' || count == 0 ||
-                count > 1000000) {
-                error = "--count needs a number of passes from 1 to 1000000";
-                return false;
-            }
-            options.passCount = static_cast<unsigned>(count);
-        } else if (arg == "--trace-dir") {
-            if (!value(options.traceDir))
-                return false;
-        } else if (arg == "--wakeup-timeout") {
-            std::string text;
-            if (!value(text))
-                return false;
-            char* end = nullptr;
-            options.wakeupTimeoutSeconds = std::strtod(text.c_str(), &end);
-            if (text.empty() || *end != '\0' || !(options.wakeupTimeoutSeconds > 0)) {
-                error = "--wakeup-timeout needs a number of seconds above 0";
-                return false;
-            }
-        } else if (arg == "--quiet" || arg == "-q") {
-            options.quiet = true;
-        } else if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--log") {
-            if (!value(options.logFile))
-                return false;
-        } else if (arg == "--trace") {
-            if (!value(options.traceFile))
-                return false;
-        } else if (arg == "--check") {
-            if (!setMode(CliMode::Check))
-                return false;
-        } else if (arg == "--list") {
-            if (!setMode(CliMode::List))
-                return false;
-        } else if (arg == "--out") {
-            if (!value(options.listingOut))
-                return false;
-        } else if (arg == "--list-ports") {
-            if (!setMode(CliMode::ListPorts))
-                return false;
-        } else if (arg == "--map-port") {
-            if (!setMode(CliMode::MapPort) || !value(options.mapPortName) || !value(options.mapPortDevice))
-                return false;
-            if (ComPortNumber(options.mapPortName) == 0) {
-                error = "--map-port needs Com1..Com10";
-                return false;
-            }
-        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-            error = "unknown option " + arg;
-            return false;
-        } else if (options.file.empty()) {
-            options.file = arg;
-        } else {
-            error = "more than one file given";
+    }
+    if (files.size() > 1) {
+        error = "more than one file given";
+        return false;
+    }
+    if (!files.empty())
+        options.file = files.front();
+    // UPDATE_PORT fills the option too; only the command line counts as given.
+    options.portGiven = std::find(app.parse_order().begin(), app.parse_order().end(), port) != app.parse_order().end();
+    if (countGiven->count() > 0 && !ParsePassCount(count, options.passCount, error))
+        return false;
+    if (timeoutGiven->count() > 0 && !ParseWakeupTimeout(wakeupTimeout, options.wakeupTimeoutSeconds, error))
+        return false;
+    if (options.mode == CliMode::MapPort) {
+        options.mapPortName = mapPort[0];
+        options.mapPortDevice = mapPort[1];
+        if (ComPortNumber(options.mapPortName) == 0) {
+            error = "--map-port needs Com1..Com10";
             return false;
         }
     }

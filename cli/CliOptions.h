@@ -1,6 +1,8 @@
 #pragma once
 // The command line of update-cli.
 
+#include "PortName.h"
+
 #include <string>
 #include <vector>
 
@@ -33,7 +35,10 @@ struct SCliOptions {
 bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& error);
 
 // "Com1".."Com10" (any case) give the port number; 0 for anything else.
-int ComPortNumber(const std::string& port);
+inline int ComPortNumber(const std::string& port)
+{
+    return static_cast<int>(ComNumber(port, COM_PORT_COUNT));
+}
 
 // Several ports, or --station: each port is updated by a child process.
 inline bool IsStationRun(const SCliOptions& options)

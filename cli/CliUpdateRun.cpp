@@ -316,7 +316,7 @@ CUpdateRunState::SRunPort RunPortOf(const std::string& port)
     const int number = ComPortNumber(port);
     if (number == 0)
         return {port, port};
-    return {res::Format("\\\\.\\COM%d", number), res::Format("COM%d", number)};
+    return {ComDeviceName(static_cast<unsigned>(number)), ComShortName(static_cast<unsigned>(number))};
 }
 
 // Without --port the user should see which device the default reaches.

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr unsigned PORT_LIST_SIZE = 10;
 
 std::string ComNames(const std::vector<unsigned>& numbers)
 {
@@ -106,7 +105,7 @@ void ListPortsAsJson(const std::vector<SPortInfo>& ports, const SPortPlaces& pla
         line.Raw("latency_timer_ms", port.latencyTimerMs ? std::to_string(*port.latencyTimerMs) : "null");
         std::fputs(line.Line().c_str(), out);
     }
-    for (unsigned n = 1; n <= PORT_LIST_SIZE; ++n) {
+    for (unsigned n = 1; n <= COM_PORT_COUNT; ++n) {
         const SPortTarget target = RoutePortName("Com" + std::to_string(n), places);
         const std::optional<SPortInfo> port = FindSerialPort(target.path, places);
         CJsonLine line;
@@ -163,7 +162,7 @@ int RunListPorts(const SPortPlaces& places, std::FILE* out, bool json)
                          *port.latencyTimerMs > 1 ? (" (1 ms is best: " + LatencyTimerFix(port) + ")").c_str() : "");
     }
     std::fprintf(out, "\n");
-    for (unsigned n = 1; n <= PORT_LIST_SIZE; ++n)
+    for (unsigned n = 1; n <= COM_PORT_COUNT; ++n)
         std::fprintf(out, "%s\n", ComPortMapping(n, places).c_str());
     return EXIT_UPDATED;
 }

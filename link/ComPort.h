@@ -27,6 +27,14 @@
 #include <string>
 #include <termios.h>
 
+// The device's line, as every run sets it up.
+constexpr unsigned DEVICE_BAUD = 57600;
+constexpr unsigned OPEN_TIMEOUT_MS = 2000;
+// Draining and the wake-up take only what arrives within this time.
+constexpr unsigned WAKEUP_TIMEOUT_MS = 1;
+// Once the device answered the wake-up: the wait for each answer byte.
+constexpr unsigned ANSWER_TIMEOUT_MS = 150;
+
 class CComPort {
 public:
     static constexpr int WRITE_SAFETY_MS = 5000;

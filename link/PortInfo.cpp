@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr unsigned PORT_LIST_SIZE = 10;
-
 bool StartsWith(const std::string& text, const char* prefix)
 {
     return text.rfind(prefix, 0) == 0;
@@ -154,7 +152,7 @@ SPortInfo ReadPort(const std::string& name, const std::string& classDir, const S
         return port;
     port.byId = LinksTo(places.devRoot + "/serial/by-id", canonical);
     port.byPath = LinksTo(places.devRoot + "/serial/by-path", canonical);
-    for (unsigned n = 1; n <= PORT_LIST_SIZE; ++n)
+    for (unsigned n = 1; n <= COM_PORT_COUNT; ++n)
         if (CanonicalPath(ResolvePortName("Com" + std::to_string(n), places)) == canonical)
             port.comNumbers.push_back(n);
     return port;

@@ -14,6 +14,9 @@
 
 namespace {
 
+// A port's device name begins with it: "\\.\COM3".
+const char* const DEVICE_PREFIX = "\\\\.\\";
+
 bool EntryExists(const std::string& path)
 {
     struct stat info {};
@@ -34,24 +37,38 @@ SPortPlaces SPortPlaces::ForThisProcess()
     return places;
 }
 
-unsigned ComNameNumber(const std::string& name)
+unsigned ComNumber(const std::string& name, unsigned highest)
 {
-    static const std::string DEVICE_PREFIX = "\\\\.\\";
-    const std::string rest = name.rfind(DEVICE_PREFIX, 0) == 0 ? name.substr(DEVICE_PREFIX.size()) : name;
-    if (rest.size() < 4 || rest.size() > 6)
+    if (name.size() < 4 || name[3] == '0')
         return 0;
     for (size_t i = 0; i < 3; ++i)
-        if (std::tolower(static_cast<unsigned char>(rest[i])) != "com"[i])
+        if (std::tolower(static_cast<unsigned char>(name[i])) != "com"[i])
             return 0;
-    if (rest[3] == '0')
-        return 0;
     unsigned number = 0;
-    for (size_t i = 3; i < rest.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(rest[i])))
+    for (size_t i = 3; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i])))
             return 0;
-        number = number * 10 + static_cast<unsigned>(rest[i] - '0');
+        number = number * 10 + static_cast<unsigned>(name[i] - '0');
+        if (number > highest)
+            return 0;
     }
     return number;
+}
+
+unsigned ComNameNumber(const std::string& name)
+{
+    const bool device = name.rfind(DEVICE_PREFIX, 0) == 0;
+    return ComNumber(device ? name.substr(std::strlen(DEVICE_PREFIX)) : name, MAX_COM_NAME_NUMBER);
+}
+
+std::string ComDeviceName(unsigned number)
+{
+    return DEVICE_PREFIX + ComShortName(number);
+}
+
+std::string ComShortName(unsigned number)
+{
+    return "COM" + std::to_string(number);
 }
 
 SPortTarget RoutePortName(const std::string& name, const SPortPlaces& places)

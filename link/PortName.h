@@ -43,8 +43,19 @@ std::string LinkText(const std::string& path);
 // the path.
 std::string ShownPortPath(const SPortTarget& target);
 
-// n of "\\.\COMn" or "COMn" (any case, no leading zeros, 1..999); 0 otherwise.
+// The ports the window offers and --list-ports shows: Com1..Com10.
+constexpr unsigned COM_PORT_COUNT = 10;
+// The highest n a port name "COMn" may carry.
+constexpr unsigned MAX_COM_NAME_NUMBER = 999;
+
+// n of "COMn" (any case, no leading zeros, 1..highest); 0 otherwise.
+unsigned ComNumber(const std::string& name, unsigned highest);
+// n of "\\.\COMn" or "COMn" (1..MAX_COM_NAME_NUMBER); 0 otherwise.
 unsigned ComNameNumber(const std::string& name);
+// "\\.\COMn", the name a run opens for port n.
+std::string ComDeviceName(unsigned number);
+// "COMn", the port as the run's texts name it.
+std::string ComShortName(unsigned number);
 
 // The directory of the running program, ending in '/': from /proc/self/exe.
 // Empty when it cannot be determined (names then resolve relative to the

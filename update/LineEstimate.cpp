@@ -39,13 +39,10 @@ public:
     bool Write(const uint8_t* data, size_t n) override
     {
         m_sent += n;
-        // The transport writes a frame whole: length (2), payload, check (2).
-        if (n >= 5) {
-            const uint8_t command = data[2];
-            if (command == xsvf::CMD_DELAY && n >= 9)
-                m_waitMicroseconds += (uint64_t{data[3]} << 24) | (uint64_t{data[4]} << 16) |
-                                      (uint64_t{data[5]} << 8) | data[6];
-            m_answers.push_back(command == xsvf::CMD_FINISH ? xsvf::JTAG_FINISHED : xsvf::JTAG_ACK);
+        // The transport writes a frame whole.
+        if (const std::optional<xsvf::SFrameRequest> request = xsvf::ReadFrameRequest(data, n)) {
+            m_waitMicroseconds += request->waitMicroseconds;
+            m_answers.push_back(request->command == xsvf::CMD_FINISH ? xsvf::JTAG_FINISHED : xsvf::JTAG_ACK);
         }
         return true;
     }

@@ -6,12 +6,14 @@
 // the device for. The device's own busy time beyond those waits is not
 // known and not counted.
 
+#include "ComPort.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
 
-constexpr double ESTIMATE_BAUD = 57600;
+constexpr double ESTIMATE_BAUD = DEVICE_BAUD;
 constexpr double ESTIMATE_BITS_PER_BYTE = 10;
 
 // Each exchange of a command and its answer costs a turnaround on both

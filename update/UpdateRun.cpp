@@ -32,9 +32,9 @@ std::string StatusTextOf(ERecordResult result)
 
 bool CUpdateRunState::OpenAndDrainPort(const std::string& deviceName)
 {
-    if (!m_comPort.Open(deviceName, 57600, 2000))
+    if (!m_comPort.Open(deviceName, DEVICE_BAUD, OPEN_TIMEOUT_MS))
         return false;
-    m_comPort.SetTimeouts(1);
+    m_comPort.SetTimeouts(WAKEUP_TIMEOUT_MS);
     const auto deadline = std::chrono::steady_clock::now() + MAX_DRAIN_TIME;
     uint8_t discarded = 0;
     while (m_comPort.Read(&discarded, 1) && std::chrono::steady_clock::now() < deadline) {

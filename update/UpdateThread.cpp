@@ -120,7 +120,7 @@ bool CUpdateWorker::WaitForReady()
     m_run.SetMessage(res::LoadString(res::IDS_RUNNING_UPDATE));
     m_run.m_refreshPending = 1;
     WriteByte(CMD_START);
-    m_port.SetTimeouts(150);
+    m_port.SetTimeouts(ANSWER_TIMEOUT_MS);
     for (;;) {
         const int answer = ReadNextAnswer();
         if (answer == ANS_STOP) {

@@ -18,7 +18,29 @@ void PutBigEndian16(std::vector<uint8_t>& out, unsigned value)
     out.push_back(static_cast<uint8_t>(value));
 }
 
+// The delay frame's payload: the command, then the wait (4 bytes, big-endian).
+constexpr size_t DELAY_PAYLOAD_BYTES = 5;
+
+std::array<uint8_t, DELAY_PAYLOAD_BYTES> DelayPayload(uint32_t microseconds)
+{
+    return {CMD_DELAY, static_cast<uint8_t>(microseconds >> 24), static_cast<uint8_t>(microseconds >> 16),
+            static_cast<uint8_t>(microseconds >> 8), static_cast<uint8_t>(microseconds)};
+}
+
 }  // namespace
+
+std::optional<SFrameRequest> xsvf::ReadFrameRequest(const uint8_t* frame, size_t n)
+{
+    if (n < FRAME_LENGTH_BYTES + 1 + FRAME_CHECK_BYTES || ((size_t{frame[0]} << 8) | frame[1]) != n - FRAME_LENGTH_BYTES)
+        return std::nullopt;
+    const uint8_t* payload = frame + FRAME_LENGTH_BYTES;
+    SFrameRequest request{payload[0], 0};
+    if (request.command == CMD_DELAY && n == FRAME_LENGTH_BYTES + DELAY_PAYLOAD_BYTES + FRAME_CHECK_BYTES) {
+        for (size_t i = 1; i < DELAY_PAYLOAD_BYTES; ++i)
+            request.waitMicroseconds = (request.waitMicroseconds << 8) | payload[i];
+    }
+    return request;
+}
 
 CJtagTransport& CJtagTransport::Instance()
 {
@@ -44,7 +66,7 @@ void CJtagTransport::EndRun()
 uint8_t CJtagTransport::SendFrame(const uint8_t* payload, size_t length)
 {
     m_frame.clear();
-    PutBigEndian16(m_frame, static_cast<unsigned>(length + 2));
+    PutBigEndian16(m_frame, static_cast<unsigned>(length + FRAME_CHECK_BYTES));
     m_frame.insert(m_frame.end(), payload, payload + length);
     PutBigEndian16(m_frame, Crc16(payload, length));
 
@@ -198,11 +220,8 @@ bool CJtagTransport::ReadTdoBitsequenz(int bits, uint8_t* capturedChunk)
 
 bool CJtagTransport::RemoteWait(uint32_t microseconds)
 {
-    const uint8_t payload[5] = {CMD_DELAY, static_cast<uint8_t>(microseconds >> 24),
-                                static_cast<uint8_t>(microseconds >> 16),
-                                static_cast<uint8_t>(microseconds >> 8),
-                                static_cast<uint8_t>(microseconds)};
-    return SendFrame(payload, sizeof payload) == JTAG_ACK;
+    const std::array<uint8_t, DELAY_PAYLOAD_BYTES> payload = DelayPayload(microseconds);
+    return SendFrame(payload.data(), payload.size()) == JTAG_ACK;
 }
 
 bool CJtagTransport::FinishXsvf()

@@ -25,6 +25,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 class CJtagLink;
@@ -62,6 +63,19 @@ constexpr uint8_t SHIFT_HAS_MASK = 0x20;
 
 constexpr int MAX_CHUNK_BITS = 512;
 constexpr int FRAME_RESENDS = 5;  // a frame goes out at most 6 times
+
+// Around the payload: the length before it, the CRC after it.
+constexpr size_t FRAME_LENGTH_BYTES = 2;
+constexpr size_t FRAME_CHECK_BYTES = 2;
+
+// What a frame the transport wrote asks of the device, for a link that
+// counts what it carries: the command and, for a delay frame, the wait.
+struct SFrameRequest {
+    uint8_t command = 0;
+    uint32_t waitMicroseconds = 0;
+};
+// Nothing when the bytes are no whole frame.
+std::optional<SFrameRequest> ReadFrameRequest(const uint8_t* frame, size_t n);
 
 }  // namespace xsvf
 

@@ -107,6 +107,36 @@ TEST_F(UpdateCliTest, CheckListsVersionAndTargets)
                         "2: Logic, stored 8 bytes, estimated 0.0 s at 57600 baud\n");
 }
 
+// "--" ends the options; a single-valued option comes once, --port as often
+// as there are ports; every usage error names its option.
+TEST_F(UpdateCliTest, OptionsEndAtDoubleDashAndEachErrorNamesItsOption)
+{
+    m_folder.Write("-x.upd", upd::WriteUpdateFile({upd::FileVersion::V1_00, {Firmware(1, "Dash")}}));
+    SChildSetup inFolder;
+    inFolder.folder = m_folder.Path();
+    CChildProcess check("update-cli", {"--check", "--", "-x.upd"}, inFolder);
+    EXPECT_EQ(check.Wait(20000), 0) << check.Stderr();
+    EXPECT_EQ(check.Stdout(), "Version: V1.00\n1: Dash, stored 8 bytes, estimated 0.0 s at 57600 baud\n");
+
+    const std::string path = WriteFile({upd::FileVersion::V1_00, {Firmware(1, "Logic")}});
+    const struct {
+        std::vector<std::string> args;
+        const char* error;
+    } cases[] = {
+        {{"--log", "a.log", "--log", "b.log", path}, "--log given more than once"},
+        {{"--wakeup-timeout", "1", "--wakeup-timeout", "1", path}, "--wakeup-timeout given more than once"},
+        {{"--check", path, "--", "--list"}, "more than one file given"},
+        {{"--check", path, "--trace"}, "--trace needs a value"},
+        {{"--check", path, "--port", "Com2", "--port", "Com3"},
+         "--station, --trace-dir and several --port go with an update run only"},
+        {{"--check", path, "-x"}, "unknown option -x"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run(c.args), 2) << c.error;
+        EXPECT_EQ(m_stderr.substr(0, m_stderr.find('\n')), std::string("update-cli: ") + c.error);
+    }
+}
+
 TEST_F(UpdateCliTest, FailedCheckPrintsTheMessageAndExits2)
 {
     const std::string path = m_folder.Write("bad.upd", std::string("Firmwareupdate-Fileformat-V2.00\n00\n"));

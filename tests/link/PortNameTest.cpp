@@ -73,10 +73,25 @@ INSTANTIATE_TEST_SUITE_P(
                       SNameCase{"COM03", "COM03"},
                       SNameCase{"COM", "COM"},
                       SNameCase{"COM3x", "COM3x"},
+                      SNameCase{"COM999", "/dev/ttyS998"},
+                      SNameCase{"COM1000", "COM1000"},
                       SNameCase{"\\\\.\\", "\\\\.\\"},
                       SNameCase{"LPT1", "LPT1"},
                       SNameCase{"ttyS0", "ttyS0"},
                       SNameCase{"", ""}));
+
+TEST(ComNameTest, ShortNamesUpToALimitAndTheDeviceNameARunOpens)
+{
+    const struct {
+        const char* name;
+        unsigned number;
+    } cases[] = {{"Com10", 10}, {"com1", 1}, {"Com11", 0}, {"Com100", 0}, {"Com01", 0}, {"\\\\.\\COM3", 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ComNumber(c.name, COM_PORT_COUNT), c.number) << c.name;
+    EXPECT_EQ(ComDeviceName(7), "\\\\.\\COM7");
+    EXPECT_EQ(ComShortName(7), "COM7");
+    EXPECT_EQ(ComNameNumber(ComDeviceName(MAX_COM_NAME_NUMBER)), MAX_COM_NAME_NUMBER);
+}
 
 TEST(PortLinkTest, LinkBesideTheProgramWins)
 {

@@ -42,6 +42,9 @@ const SRefusal kRefusals[] = {
     {"DataIsADevice", {"--target", "1", "--name", "A", "--data", "/dev/zero"}, "is not a regular file"},
     {"DataMissing", {"--target", "1", "--name", "A", "--data", "/nonexistent/x"}, "No such file or directory"},
     {"FirmwareNotInBlocks", {"--target", "1", "--name", "A", "--as-is", "--data", "DATA"}, "must be blocks"},
+    {"NameTwiceForOneTarget", With(Targets(1), {"--name", "B"}), "mkupd: --name given twice for target 1\n"},
+    {"OutputTwice", With({"-o", "other.upd"}, Targets(1)), "mkupd: --output given more than once\n"},
+    {"OperandAfterDoubleDash", With(Targets(1), {"--", "--packed"}), "mkupd: unexpected operand --packed\n"},
 };
 
 class MkupdTest : public ::testing::Test {

@@ -4,6 +4,7 @@
 // SIGINT/SIGTERM arrived.
 
 #include "Devsim.h"
+#include "CommandLine.h"
 #include "ProgramStart.h"
 #include "StringTable.h"
 
@@ -13,11 +14,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <getopt.h>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+
+#include <CLI/CLI.hpp>
 
 namespace {
 
@@ -108,70 +112,64 @@ bool LoadSvf(const std::string& path, SDevsimConfig& config)
     return true;
 }
 
-// Returns 0 when parsed, 2 on a usage error, -1 for --help.
+// Returns 0 when parsed, 2 on a usage error, SHOW_USAGE or SHOW_VERSION.
 int ParseOptions(int argc, char** argv, SOptions& o)
 {
-    enum { LINK = 1, DELAY, WAKEUPS, EXTRA, BUSY, CRC, BAUD, REAL, REFUSE, FAULT, RUNS, LOG,
-           FLASH, IMAGES, SVF, HELP, VERSION };
-    static const option LONG[] = {
-        {"link", required_argument, nullptr, LINK},
-        {"power-on-delay", required_argument, nullptr, DELAY},
-        {"power-on-wakeups", required_argument, nullptr, WAKEUPS},
-        {"extra-acks", required_argument, nullptr, EXTRA},
-        {"busy", required_argument, nullptr, BUSY},
-        {"block-crc", no_argument, nullptr, CRC},
-        {"baud", required_argument, nullptr, BAUD},
-        {"real-delays", no_argument, nullptr, REAL},
-        {"refuse", required_argument, nullptr, REFUSE},
-        {"fault", required_argument, nullptr, FAULT},
-        {"runs", required_argument, nullptr, RUNS},
-        {"log", required_argument, nullptr, LOG},
-        {"flash", required_argument, nullptr, FLASH},
-        {"images", required_argument, nullptr, IMAGES},
-        {"svf", required_argument, nullptr, SVF},
-        {"help", no_argument, nullptr, HELP},
-        {"version", no_argument, nullptr, VERSION},
-        {nullptr, 0, nullptr, 0},
+    CLI::App app;
+    app.set_help_flag();
+    const CLI::Option* help = app.add_flag("--help");
+    const CLI::Option* version = app.add_flag("--version");
+    // Numbers are read here, to say which option a bad one was given to.
+    std::map<const CLI::Option*, std::function<bool(const std::string&)>> readers;
+    auto number = [&](const char* name, unsigned& out) {
+        readers.emplace(app.add_option(name),
+                        [&out](const std::string& text) { return ParseUnsigned(text.c_str(), out); });
     };
-    int c;
-    unsigned v = 0;
-    while ((c = getopt_long(argc, argv, "", LONG, nullptr)) != -1) {
-        bool ok = true;
-        switch (c) {
-        case LINK: o.config.linkPath = optarg; break;
-        case DELAY:
-            ok = ParseUnsigned(optarg, v);
-            o.config.powerOnDelay = std::chrono::milliseconds(v);
-            break;
-        case WAKEUPS: ok = ParseUnsigned(optarg, o.config.powerOnAfterWakeups); break;
-        case EXTRA: ok = ParseUnsigned(optarg, o.config.extraAcks); break;
-        case BUSY: ok = ParseUnsigned(optarg, o.config.busyPerBlock); break;
-        case CRC: o.config.blockCrc = true; break;
-        case BAUD: ok = ParseUnsigned(optarg, o.config.baud); break;
-        case REAL: o.config.realDelays = true; break;
-        case REFUSE: ok = ParseTargets(optarg, o.config.refusedTargets); break;
-        case FAULT: {
-            const auto rule = ParseFaultRule(optarg);
-            ok = rule.has_value();
-            if (rule)
-                o.config.faults.push_back(*rule);
-            break;
-        }
-        case RUNS: ok = ParseUnsigned(optarg, o.runs); break;
-        case LOG: o.log = optarg; break;
-        case FLASH: o.flash = optarg; break;
-        case IMAGES: o.images = optarg; break;
-        case SVF: o.svf = optarg; break;
-        case HELP: return SHOW_USAGE;
-        case VERSION: return SHOW_VERSION;
-        default: return 2;
-        }
-        if (!ok) {
-            std::fprintf(stderr, "%s: bad value '%s'\n", Name(), optarg);
-            return 2;
-        }
+    unsigned powerOnDelayMs = 0;
+    app.add_option("--link", o.config.linkPath);
+    number("--power-on-delay", powerOnDelayMs);
+    number("--power-on-wakeups", o.config.powerOnAfterWakeups);
+    number("--extra-acks", o.config.extraAcks);
+    number("--busy", o.config.busyPerBlock);
+    app.add_flag("--block-crc", o.config.blockCrc);
+    number("--baud", o.config.baud);
+    app.add_flag("--real-delays", o.config.realDelays);
+    readers.emplace(app.add_option("--refuse"), [&](const std::string& text) {
+        return ParseTargets(text.c_str(), o.config.refusedTargets);
+    });
+    number("--runs", o.runs);
+    app.add_option("--log", o.log);
+    app.add_option("--flash", o.flash);
+    app.add_option("--images", o.images);
+    app.add_option("--svf", o.svf);
+    std::vector<std::string> faults;
+    app.add_option("--fault", faults)->allow_extra_args(false)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    std::string error;
+    const bool parsed = ParseProgramOptions(app, argc, argv, error);
+    if (help->count() > 0)
+        return SHOW_USAGE;
+    if (version->count() > 0)
+        return SHOW_VERSION;
+    if (!parsed) {
+        std::fprintf(stderr, "%s: %s\n", Name(), error.c_str());
+        return 2;
     }
-    if (optind != argc || o.config.linkPath.empty()) {
+    auto badValue = [](const std::string& text, const std::string& option) {
+        std::fprintf(stderr, "%s: bad value '%s' for %s\n", Name(), text.c_str(), option.c_str());
+        return 2;
+    };
+    for (const auto& [option, read] : readers) {
+        if (option->count() > 0 && !read(option->results().front()))
+            return badValue(option->results().front(), option->get_name());
+    }
+    o.config.powerOnDelay = std::chrono::milliseconds(powerOnDelayMs);
+    for (const std::string& fault : faults) {
+        const std::optional<SFaultRule> rule = ParseFaultRule(fault);
+        if (!rule)
+            return badValue(fault, "--fault");
+        o.config.faults.push_back(*rule);
+    }
+    if (o.config.linkPath.empty()) {
         std::fprintf(stderr, "%s: --link PATH is required (see --help)\n", Name());
         return 2;
     }

@@ -1,6 +1,7 @@
 // mkupd: writes update files from target descriptions, so that nobody has to
 // hand-edit hexadecimal text.
 
+#include "CommandLine.h"
 #include "ProgramStart.h"
 #include "ReplacementFile.h"
 #include "SampleUpdateFile.h"
@@ -16,12 +17,16 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <CLI/CLI.hpp>
 
 namespace {
 
@@ -239,99 +244,187 @@ upd::SUpdateTarget BuildTarget(const STargetOptions& options, const SSvfOptions&
     return target;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
-{
-    (void)PrepareProgramStart();
+// What the command line asks for.
+struct SMkupdOptions {
     upd::SUpdateFile file;
     std::string outPath;
     std::vector<STargetOptions> targets;
     bool sample = false;
     SSvfOptions svfOptions;
     std::string svfIn, xsvfOut;
-    auto current = [&]() -> STargetOptions& {
-        if (targets.empty())
-            Fail("target options must follow --target");
-        return targets.back();
-    };
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                Fail(arg + " needs a value");
-            return argv[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            std::cout << USAGE;
-            return 0;
-        } else if (arg == "--version") {
-            std::cout << "mkupd " << res::PROGRAM_VERSION << "\n";
-            return 0;
-        } else if (arg == "--sample") {
-            sample = true;
-            outPath = value();
-        } else if (arg == "--svf-to-xsvf") {
-            svfIn = value();
-            xsvfOut = value();
-        } else if (arg == "--xrepeat") {
-            const unsigned repeat = ParseNumber(value(), 10, "retry count");
-            if (repeat > 255)
-                Fail("the retry count must be 0..255");
-            svfOptions.repeat = static_cast<uint8_t>(repeat);
-        } else if (arg == "-o" || arg == "--output") {
-            outPath = value();
-        } else if (arg == "--file-version") {
-            const std::string version = value();
-            if (version == "V1.00")
-                file.version = upd::FileVersion::V1_00;
-            else if (version == "V1.01")
-                file.version = upd::FileVersion::V1_01;
-            else
-                Fail("file version must be V1.00 or V1.01");
-        } else if (arg == "--header-count") {
-            file.headerCount = static_cast<int>(ParseNumber(value(), 10, "header count"));
-        } else if (arg == "--target") {
-            targets.emplace_back();
-            targets.back().target.number = ParseNumber(value(), 10, "target number");
-        } else if (arg == "--name") {
-            current().target.name = value();
-        } else if (arg == "--type") {
-            current().target.type = ParseType(value());
-        } else if (arg == "--data") {
-            current().dataPath = value();
-        } else if (arg == "--block-size") {
-            current().blockSize = ParseNumber(value(), 10, "block size");
-        } else if (arg == "--block-crc") {
-            current().blockCrc = true;
-        } else if (arg == "--as-is") {
-            current().asIs = true;
-        } else if (arg == "--packed") {
-            current().target.packed = true;
-        } else {
-            std::cerr << USAGE;
-            Fail("unknown argument " + arg);
-        }
+};
+
+// The options of a target, in the order given: each belongs to the --target
+// before it, and once to each target.
+class CTargetOptions {
+public:
+    explicit CTargetOptions(CLI::App& app)
+        : m_target(Value(app, "--target")),
+          m_name(Value(app, "--name")),
+          m_type(Value(app, "--type")),
+          m_data(Value(app, "--data")),
+          m_blockSize(Value(app, "--block-size")),
+          m_blockCrc(app.add_flag("--block-crc")),
+          m_asIs(app.add_flag("--as-is")),
+          m_packed(app.add_flag("--packed"))
+    {
     }
-    if (!svfIn.empty()) {
-        if (!outPath.empty() || !targets.empty())
+
+    std::vector<STargetOptions> Targets(const std::vector<CLI::Option*>& parseOrder) const
+    {
+        std::vector<STargetOptions> targets;
+        std::map<const CLI::Option*, size_t> taken;
+        std::set<const CLI::Option*> given;
+        for (const CLI::Option* option : parseOrder) {
+            const size_t index = taken[option]++;
+            const std::string value = option->get_expected_min() > 0 ? option->results().at(index) : "";
+            if (option == m_target) {
+                targets.emplace_back();
+                targets.back().target.number = ParseNumber(value, 10, "target number");
+                given.clear();
+                continue;
+            }
+            if (!IsTargetOption(option))
+                continue;
+            if (targets.empty())
+                Fail("target options must follow --target");
+            if (!given.insert(option).second)
+                Fail(option->get_name() + " given twice for target " + std::to_string(targets.back().target.number));
+            Apply(option, value, targets.back());
+        }
+        return targets;
+    }
+
+private:
+    static CLI::Option* Value(CLI::App& app, const char* name)
+    {
+        return app.add_option(name)->expected(1)->allow_extra_args(false)->multi_option_policy(
+            CLI::MultiOptionPolicy::TakeAll);
+    }
+
+    bool IsTargetOption(const CLI::Option* option) const
+    {
+        return option == m_name || option == m_type || option == m_data || option == m_blockSize ||
+               option == m_blockCrc || option == m_asIs || option == m_packed;
+    }
+
+    void Apply(const CLI::Option* option, const std::string& value, STargetOptions& target) const
+    {
+        if (option == m_name)
+            target.target.name = value;
+        else if (option == m_type)
+            target.target.type = ParseType(value);
+        else if (option == m_data)
+            target.dataPath = value;
+        else if (option == m_blockSize)
+            target.blockSize = ParseNumber(value, 10, "block size");
+        else if (option == m_blockCrc)
+            target.blockCrc = true;
+        else if (option == m_asIs)
+            target.asIs = true;
+        else if (option == m_packed)
+            target.target.packed = true;
+    }
+
+    const CLI::Option* m_target;
+    const CLI::Option* m_name;
+    const CLI::Option* m_type;
+    const CLI::Option* m_data;
+    const CLI::Option* m_blockSize;
+    const CLI::Option* m_blockCrc;
+    const CLI::Option* m_asIs;
+    const CLI::Option* m_packed;
+};
+
+upd::FileVersion ParseFileVersion(const std::string& version)
+{
+    if (version == "V1.00")
+        return upd::FileVersion::V1_00;
+    if (version != "V1.01")
+        Fail("file version must be V1.00 or V1.01");
+    return upd::FileVersion::V1_01;
+}
+
+// Exits with the usage text (status 0) for --help, the version for
+// --version, and status 2 after a usage error.
+SMkupdOptions ParseOptions(int argc, char** argv)
+{
+    CLI::App app;
+    app.set_help_flag();
+    const CLI::Option* help = app.add_flag("-h,--help");
+    const CLI::Option* version = app.add_flag("--version");
+    SMkupdOptions o;
+    std::string samplePath, fileVersion, headerCount, repeat;
+    std::vector<std::string> svfToXsvf;
+    const CLI::Option* sample = app.add_option("--sample", samplePath);
+    const CLI::Option* convert = app.add_option("--svf-to-xsvf", svfToXsvf)->expected(2)->allow_extra_args(false);
+    const CLI::Option* repeatGiven = app.add_option("--xrepeat", repeat);
+    const CLI::Option* outGiven = app.add_option("-o,--output", o.outPath);
+    const CLI::Option* versionGiven = app.add_option("--file-version", fileVersion);
+    const CLI::Option* countGiven = app.add_option("--header-count", headerCount);
+    const CTargetOptions targetOptions(app);
+    std::string error;
+    const bool parsed = ParseProgramOptions(app, argc, argv, error);
+    if (help->count() > 0) {
+        std::cout << USAGE;
+        std::exit(0);
+    }
+    if (version->count() > 0) {
+        std::cout << "mkupd " << res::PROGRAM_VERSION << "\n";
+        std::exit(0);
+    }
+    if (!parsed) {
+        std::cerr << USAGE;
+        Fail(error);
+    }
+    if (sample->count() > 0 && outGiven->count() > 0)
+        Fail("--sample and -o exclude each other");
+    o.sample = sample->count() > 0;
+    if (o.sample)
+        o.outPath = samplePath;
+    if (convert->count() > 0) {
+        o.svfIn = svfToXsvf[0];
+        o.xsvfOut = svfToXsvf[1];
+    }
+    if (repeatGiven->count() > 0) {
+        const unsigned retries = ParseNumber(repeat, 10, "retry count");
+        if (retries > 255)
+            Fail("the retry count must be 0..255");
+        o.svfOptions.repeat = static_cast<uint8_t>(retries);
+    }
+    if (versionGiven->count() > 0)
+        o.file.version = ParseFileVersion(fileVersion);
+    if (countGiven->count() > 0)
+        o.file.headerCount = static_cast<int>(ParseNumber(headerCount, 10, "header count"));
+    o.targets = targetOptions.Targets(app.parse_order());
+    return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    (void)PrepareProgramStart();
+    SMkupdOptions o = ParseOptions(argc, argv);
+    if (!o.svfIn.empty()) {
+        if (!o.outPath.empty() || !o.targets.empty())
             Fail("--svf-to-xsvf takes no other output or targets");
-        ConvertSvfToFile(svfIn, xsvfOut, svfOptions);
+        ConvertSvfToFile(o.svfIn, o.xsvfOut, o.svfOptions);
         return 0;
     }
-    if (outPath.empty())
+    if (o.outPath.empty())
         Fail("no output file (-o)");
 
-    for (const STargetOptions& options : targets)
-        file.targets.push_back(BuildTarget(options, svfOptions));
+    for (const STargetOptions& options : o.targets)
+        o.file.targets.push_back(BuildTarget(options, o.svfOptions));
     std::vector<uint8_t> bytes;
     try {
-        if (!sample)
-            upd::CheckReadable(file);
-        bytes = sample ? MakeSampleUpdateFile() : upd::WriteUpdateFile(file);
+        if (!o.sample)
+            upd::CheckReadable(o.file);
+        bytes = o.sample ? MakeSampleUpdateFile() : upd::WriteUpdateFile(o.file);
     } catch (const upd::CWriteError& error) {
         Fail(error.what());
     }
-    WriteFileBytes(outPath, bytes);
+    WriteFileBytes(o.outPath, bytes);
     return 0;
 }
