@@ -9,7 +9,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
+#include <initializer_list>
 
 namespace {
 
@@ -111,6 +111,52 @@ bool ParseWakeupTimeout(const std::string& text, double& seconds, std::string& e
     return true;
 }
 
+// The mode of the one mode option given (Update when none).
+bool TakeMode(std::initializer_list<std::pair<const CLI::Option*, CliMode>> modes, CliMode& mode, std::string& error)
+{
+    bool haveMode = false;
+    for (const auto& [option, itsMode] : modes) {
+        if (option->count() == 0)
+            continue;
+        if (haveMode) {
+            error = "conflicting options";
+            return false;
+        }
+        haveMode = true;
+        mode = itsMode;
+    }
+    return true;
+}
+
+// The update file where the mode needs one, the ports as a run takes them.
+bool CheckFileAndPorts(SCliOptions& options, std::string& error)
+{
+    const bool portMode = options.mode == CliMode::ListPorts || options.mode == CliMode::MapPort;
+    if (portMode && !options.file.empty()) {
+        error = "--list-ports and --map-port take no update file";
+        return false;
+    }
+    if (options.file.empty() && !portMode) {
+        error = "no update file given";
+        return false;
+    }
+    if (!options.listingOut.empty() && options.mode != CliMode::List) {
+        error = "--out goes with --list";
+        return false;
+    }
+    if (options.ports.empty())
+        options.ports.push_back(options.port);
+    else
+        options.port = options.ports.front();
+    for (const std::string& port : options.ports) {
+        if (port.empty() || (port[0] != '/' && ComPortNumber(port) == 0)) {
+            error = "PORT must be Com1..Com10 or a device path beginning with '/' (" + port + ")";
+            return false;
+        }
+    }
+    return true;
+}
+
 bool CheckStationOptions(const SCliOptions& options, std::string& error)
 {
     const bool update = options.mode == CliMode::Update;
@@ -179,19 +225,9 @@ bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& e
     }
     if (!parsed)
         return false;
-    const std::pair<const CLI::Option*, CliMode> modes[] = {
-        {check, CliMode::Check}, {list, CliMode::List}, {listPorts, CliMode::ListPorts}, {map, CliMode::MapPort}};
-    bool haveMode = false;
-    for (const auto& [option, mode] : modes) {
-        if (option->count() == 0)
-            continue;
-        if (haveMode) {
-            error = "conflicting options";
-            return false;
-        }
-        haveMode = true;
-        options.mode = mode;
-    }
+    if (!TakeMode({{check, CliMode::Check}, {list, CliMode::List}, {listPorts, CliMode::ListPorts}, {map, CliMode::MapPort}},
+                  options.mode, error))
+        return false;
     if (files.size() > 1) {
         error = "more than one file given";
         return false;
@@ -212,28 +248,5 @@ bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& e
             return false;
         }
     }
-    const bool portMode = options.mode == CliMode::ListPorts || options.mode == CliMode::MapPort;
-    if (portMode && !options.file.empty()) {
-        error = "--list-ports and --map-port take no update file";
-        return false;
-    }
-    if (options.file.empty() && !portMode) {
-        error = "no update file given";
-        return false;
-    }
-    if (!options.listingOut.empty() && options.mode != CliMode::List) {
-        error = "--out goes with --list";
-        return false;
-    }
-    if (options.ports.empty())
-        options.ports.push_back(options.port);
-    else
-        options.port = options.ports.front();
-    for (const std::string& port : options.ports) {
-        if (port.empty() || (port[0] != '/' && ComPortNumber(port) == 0)) {
-            error = "PORT must be Com1..Com10 or a device path beginning with '/' (" + port + ")";
-            return false;
-        }
-    }
-    return CheckStationOptions(options, error);
+    return CheckFileAndPorts(options, error) && CheckStationOptions(options, error);
 }

@@ -2,6 +2,7 @@
 
 #include "CliSignals.h"
 #include "CommentQueue.h"
+#include "JsonEvents.h"
 #include "JsonRunView.h"
 #include "LatencyWarning.h"
 #include "OutputStream.h"
@@ -103,7 +104,7 @@ std::vector<SProgressRow> CollectRows(const CUpdateRunState& run)
 {
     std::vector<SProgressRow> rows;
     for (unsigned i = 0; i < run.m_targetCount; ++i)
-        rows.push_back({PrintableText(TrimName(run.m_targetName[i])), run.m_targetResult[i].percent.load(),
+        rows.push_back({TrimName(run.m_targetName[i]), run.m_targetResult[i].percent.load(),
                         run.TargetStatus(i), {}});
     return rows;
 }
@@ -330,7 +331,7 @@ std::string DefaultPortLine(const std::string& port, const std::string& deviceNa
 void QueueOutcome(const CUpdateRunState& run, const SRunOutcome& outcome, COutputStream& out)
 {
     for (const SProgressRow& row : CollectRows(run))
-        out.Queue(res::Format("%s: %d%% %s\n", row.name.c_str(), row.percent, row.status.c_str()));
+        out.Queue(res::Format("%s: %d%% %s\n", PrintableText(row.name).c_str(), row.percent, row.status.c_str()));
     out.Queue(outcome.message + "\n");
 }
 
@@ -397,7 +398,7 @@ int RunUpdate(const SCliOptions& options)
     outcome = run.FinishRun();
     const int status = ExitStatusOf(outcome);
     if (options.json) {
-        output.out.Queue(JsonEndLine(outcome, status));
+        output.out.Queue(JsonLine(JsonEndEvent(outcome, status)));
     } else if (!started) {
         output.err.Queue(AsLine(outcome.message));
     } else {

@@ -1,20 +1,23 @@
 #include "JsonRunView.h"
 
-#include "JsonLine.h"
+#include "JsonEvents.h"
+
+using namespace events;
 
 void CJsonRunView::ShowMessage(const std::string& text)
 {
-    m_out.Queue(CJsonLine().Text("event", "message").Text("text", text).Line());
+    JsonObject message = JsonEvent(name::MESSAGE);
+    message[field::TEXT] = text;
+    m_out.Queue(JsonLine(std::move(message)));
 }
 
 void CJsonRunView::ShowComment(std::string_view text, bool starts, bool ends)
 {
-    m_out.Queue(CJsonLine()
-                    .Text("event", "comment")
-                    .Text("text", std::string(text))
-                    .Bool("first", starts)
-                    .Bool("last", ends)
-                    .Line());
+    JsonObject comment = JsonEvent(name::COMMENT);
+    comment[field::TEXT] = text;
+    comment[field::FIRST] = starts;
+    comment[field::LAST] = ends;
+    m_out.Queue(JsonLine(std::move(comment)));
 }
 
 void CJsonRunView::ShowRows(const std::vector<SProgressRow>& rows)
@@ -22,47 +25,24 @@ void CJsonRunView::ShowRows(const std::vector<SProgressRow>& rows)
     for (size_t i = 0; i < rows.size(); ++i) {
         if (i < m_rows.size() && rows[i].percent == m_rows[i].percent && rows[i].status == m_rows[i].status)
             continue;
-        m_out.Queue(CJsonLine()
-                        .Text("event", "progress")
-                        .Number("target", static_cast<int64_t>(i + 1))
-                        .Text("name", rows[i].name)
-                        .Number("percent", rows[i].percent)
-                        .Text("status", rows[i].status)
-                        .Line());
+        JsonObject progress = JsonEvent(name::PROGRESS);
+        progress[field::TARGET] = i + 1;
+        progress[field::NAME] = rows[i].name;
+        progress[field::PERCENT] = rows[i].percent;
+        progress[field::STATUS] = rows[i].status;
+        m_out.Queue(JsonLine(std::move(progress)));
     }
     m_rows = rows;
 }
 
 void CJsonRunView::ShowBox(const std::string& text)
 {
-    m_out.Queue(CJsonLine().Text("event", "box").Text("text", text).Line());
+    JsonObject box = JsonEvent(name::BOX);
+    box[field::TEXT] = text;
+    m_out.Queue(JsonLine(std::move(box)));
 }
 
 void CJsonRunView::ShowAnswer()
 {
-    m_out.Queue(CJsonLine().Text("event", "answered").Line());
-}
-
-std::string JsonEndLine(const SRunOutcome& outcome, int exitStatus)
-{
-    return CJsonLine()
-        .Text("event", "end")
-        .Text("ending", EndingName(outcome.ending))
-        .Number("exit_status", exitStatus)
-        .Text("message", outcome.message)
-        .Number("targets_updated", outcome.targetsUpdated)
-        .Number("target_count", outcome.targetCount)
-        .Bool("body_complete", outcome.bodyComplete)
-        .Raw("records", JsonRecords(outcome))
-        .Line();
-}
-
-std::string JsonErrorLine(const char* ending, const std::string& message, int exitStatus)
-{
-    return CJsonLine()
-        .Text("event", "end")
-        .Text("ending", ending)
-        .Number("exit_status", exitStatus)
-        .Text("message", message)
-        .Line();
+    m_out.Queue(JsonLine(JsonEvent(name::ANSWERED)));
 }

@@ -28,8 +28,3 @@ private:
     COutputStream& m_out;
     std::vector<SProgressRow> m_rows;
 };
-
-// The end object: the whole outcome and the exit status.
-std::string JsonEndLine(const SRunOutcome& outcome, int exitStatus);
-// The end object of a run that never began: the ending named and the reason.
-std::string JsonErrorLine(const char* ending, const std::string& message, int exitStatus);

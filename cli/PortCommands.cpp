@@ -2,7 +2,7 @@
 #include "ProgramStart.h"
 
 #include "CliUpdateRun.h"
-#include "JsonLine.h"
+#include "JsonEvents.h"
 #include "PortInfo.h"
 
 #include <algorithm>
@@ -69,49 +69,37 @@ bool RemoveLink(const std::string& link, std::string& error)
     return true;
 }
 
-std::string JsonTexts(const std::vector<std::string>& texts)
-{
-    std::string json;
-    for (const std::string& text : texts) {
-        if (!json.empty())
-            json += ',';
-        json += JsonString(text);
-    }
-    return "[" + json + "]";
-}
-
-std::string JsonNumbers(const std::vector<unsigned>& numbers)
-{
-    std::string json;
-    for (unsigned n : numbers) {
-        if (!json.empty())
-            json += ',';
-        json += std::to_string(n);
-    }
-    return "[" + json + "]";
-}
-
 // One "port" line per serial device, then one "com" line per ComN.
 void ListPortsAsJson(const std::vector<SPortInfo>& ports, const SPortPlaces& places, std::FILE* out)
 {
+    using namespace events;
     for (const SPortInfo& port : ports) {
-        CJsonLine line;
-        line.Text("event", "port").Text("device", port.device).Raw("by_id", JsonTexts(port.byId));
-        line.Raw("by_path", JsonTexts(port.byPath)).Text("driver", port.driver);
-        line.Text("usb_vendor", port.usbVendor).Text("usb_product", port.usbProduct);
-        line.Text("manufacturer", port.manufacturer).Text("product", port.product);
-        line.Text("serial_number", port.serialNumber).Bool("present", port.present);
-        line.Bool("accessible", port.accessible).Text("group", port.group).Raw("com", JsonNumbers(port.comNumbers));
-        line.Raw("latency_timer_ms", port.latencyTimerMs ? std::to_string(*port.latencyTimerMs) : "null");
-        std::fputs(line.Line().c_str(), out);
+        JsonObject line = JsonEvent(name::PORT);
+        line[field::DEVICE] = port.device;
+        line[field::BY_ID] = port.byId;
+        line[field::BY_PATH] = port.byPath;
+        line[field::DRIVER] = port.driver;
+        line[field::USB_VENDOR] = port.usbVendor;
+        line[field::USB_PRODUCT] = port.usbProduct;
+        line[field::MANUFACTURER] = port.manufacturer;
+        line[field::PRODUCT] = port.product;
+        line[field::SERIAL_NUMBER] = port.serialNumber;
+        line[field::PRESENT] = port.present;
+        line[field::ACCESSIBLE] = port.accessible;
+        line[field::GROUP] = port.group;
+        line[field::COM] = port.comNumbers;
+        line[field::LATENCY_TIMER_MS] = port.latencyTimerMs ? JsonObject(*port.latencyTimerMs) : JsonObject();
+        std::fputs(JsonLine(std::move(line)).c_str(), out);
     }
     for (unsigned n = 1; n <= COM_PORT_COUNT; ++n) {
         const SPortTarget target = RoutePortName("Com" + std::to_string(n), places);
         const std::optional<SPortInfo> port = FindSerialPort(target.path, places);
-        CJsonLine line;
-        line.Text("event", "com").Number("com", n).Text("path", target.path);
-        line.Text("leads_to", CanonicalPath(target.path)).Text("serial_device", port ? port->device : "");
-        std::fputs(line.Line().c_str(), out);
+        JsonObject line = JsonEvent(name::COM);
+        line[field::COM] = n;
+        line[field::PATH] = target.path;
+        line[field::LEADS_TO] = CanonicalPath(target.path);
+        line[field::SERIAL_DEVICE] = port ? port->device : "";
+        std::fputs(JsonLine(std::move(line)).c_str(), out);
     }
 }
 

@@ -31,7 +31,7 @@ std::string ProgressBarLine(const SProgressRow& row)
 {
     const int percent = std::clamp(row.percent, 0, 100);
     const int filled = percent * BAR_WIDTH / 100;
-    const std::string name = row.name.substr(0, NAME_WIDTH);
+    const std::string name = PrintableText(row.name).substr(0, NAME_WIDTH);
     return res::Format("%-*s [%s%s] %d%% %s%s%s\n", static_cast<int>(NAME_WIDTH), name.c_str(),
                        std::string(static_cast<size_t>(filled), '#').c_str(),
                        std::string(static_cast<size_t>(BAR_WIDTH - filled), '.').c_str(), percent,
@@ -103,7 +103,7 @@ void CProgressDisplay::ShowPlainProgress(const std::vector<SProgressRow>& rows)
         const int tenth = std::clamp(rows[i].percent, 0, 100) / 10;
         if (tenth <= m_tenthsShown[i] || rows[i].timing.empty())
             continue;
-        if (m_out.Offer(res::Format("%s: %d%% after %s\n", rows[i].name.c_str(), rows[i].percent,
+        if (m_out.Offer(res::Format("%s: %d%% after %s\n", PrintableText(rows[i].name).c_str(), rows[i].percent,
                                     rows[i].timing.c_str())))
             m_tenthsShown[i] = tenth;
     }

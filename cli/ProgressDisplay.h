@@ -14,7 +14,8 @@
 #include <string_view>
 #include <vector>
 
-// A row as a bar: name, bar, percent, status and time figures, with a line end.
+// A row as a bar: name (control characters escaped), bar, percent, status and
+// time figures, with a line end.
 std::string ProgressBarLine(const SProgressRow& row);
 
 class CProgressDisplay : public CRunView {

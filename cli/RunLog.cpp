@@ -1,7 +1,7 @@
 #include "RunLog.h"
 #include "ProgramStart.h"
 
-#include "JsonLine.h"
+#include "JsonEvents.h"
 #include "StringTable.h"
 
 #include <cerrno>
@@ -91,30 +91,35 @@ void CRunLog::SetPort(const std::string& port, const std::string& device, const 
     m_serialNumber = serialNumber;
 }
 
+std::string CRunLog::Record(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered) const
+{
+    using namespace events;
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - m_startSteady;
+    const bool sized = m_fileSize >= 0;
+    const JsonObject record = {
+        {field::START, UtcTime(m_start)},
+        {field::PROGRAM, ProgramName("update-cli") + " " + res::PROGRAM_VERSION},
+        {field::PORT, m_port},
+        {field::DEVICE, m_device},
+        {field::SERIAL_NUMBER, m_serialNumber.empty() ? JsonObject() : JsonObject(m_serialNumber)},
+        {field::SECONDS, JsonSeconds(seconds.count())},
+        {field::DEVICE_ANSWERED, deviceAnswered},
+        {field::FILE, m_updateFile},
+        {field::SIZE, sized ? JsonObject(m_fileSize) : JsonObject()},
+        {field::SHA256, sized ? JsonObject(m_sha256) : JsonObject()},
+        {field::ENDING, EndingName(outcome.ending)},
+        {field::RECORDS, JsonRecords(outcome)},
+        {field::MESSAGE, outcome.message},
+        {field::EXIT_STATUS, exitStatus},
+    };
+    return JsonLine(record);
+}
+
 std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered)
 {
     if (m_fd < 0)
         return {};
-    CJsonLine line;
-    line.Text("start", UtcTime(m_start))
-        .Text("program", ProgramName("update-cli") + " " + res::PROGRAM_VERSION)
-        .Text("port", m_port)
-        .Text("device", m_device);
-    if (m_serialNumber.empty())
-        line.Raw("serial_number", "null");
-    else
-        line.Text("serial_number", m_serialNumber);
-    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - m_startSteady;
-    line.Real("seconds", seconds.count()).Bool("device_answered", deviceAnswered).Text("file", m_updateFile);
-    if (m_fileSize >= 0)
-        line.Number("size", m_fileSize).Text("sha256", m_sha256);
-    else
-        line.Raw("size", "null").Raw("sha256", "null");
-    const std::string text = line.Text("ending", EndingName(outcome.ending))
-                                 .Raw("records", JsonRecords(outcome))
-                                 .Text("message", outcome.message)
-                                 .Number("exit_status", exitStatus)
-                                 .Line();
+    const std::string text = Record(outcome, exitStatus, deviceAnswered);
     // One write with O_APPEND: records of runs side by side never interleave.
     ssize_t written = -1;
     do {

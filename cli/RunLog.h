@@ -25,6 +25,8 @@ public:
     // Appends the run's record with one write. Returns the problem to report
     // (empty when written or when there is no log); reported once.
     std::string Append(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered);
+    // The record Append writes: one JSON line.
+    std::string Record(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered) const;
     // Why the log could not be opened (empty when it could or is not wanted).
     std::string OpenError() const { return m_openError; }
 

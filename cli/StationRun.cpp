@@ -1,7 +1,7 @@
 #include "StationRun.h"
 
 #include "CliSignals.h"
-#include "JsonRunView.h"
+#include "JsonEvents.h"
 #include "OutputStream.h"
 #include "PortCommands.h"
 #include "PortInfo.h"
@@ -158,7 +158,7 @@ int RunStation(const SCliOptions& options)
     }
     if (const std::string problem = SetupProblem(options, ports, identities); !problem.empty()) {
         if (options.json)
-            out.Queue(JsonErrorLine("usage_error", problem, EXIT_USAGE_OR_SETUP));
+            out.Queue(JsonLine(JsonErrorEnd(events::ending::USAGE_ERROR, problem, EXIT_USAGE_OR_SETUP)));
         else
             err.Queue(ProgramName("update-cli") + ": " + problem + "\n");
         DrainOutputs(err, out, signals);

@@ -1,6 +1,6 @@
 #include "StationViews.h"
 
-#include "JsonLine.h"
+#include "JsonEvents.h"
 #include "PrintableText.h"
 #include "ProgressDisplay.h"
 #include "RunOutcome.h"
@@ -12,6 +12,7 @@
 
 using station::CStationPort;
 using station::SStationCounts;
+using namespace events;
 
 namespace {
 
@@ -80,17 +81,6 @@ std::string StateText(const CStationPort& port)
     return port.Answered() ? "updating" : "waiting for a device";
 }
 
-// A JSON object (one line, without its line end) with `fields` put first.
-std::string WithFields(const std::string& fields, const std::string& object)
-{
-    std::string line = "{";
-    line += fields;
-    line += ',';
-    line.append(object, 1, std::string::npos);
-    line += '\n';
-    return line;
-}
-
 }  // namespace
 
 CStationTextView::CStationTextView(COutputStream& out, COutputStream& err, bool live, bool quiet, bool station)
@@ -141,18 +131,18 @@ void CStationTextView::ChildEvent(const CStationPort& port, const std::string& l
     (void)line;
     if (m_quiet || !event.is_object())
         return;
-    const std::string kind = event.value("event", "");
-    if (kind == "message") {
+    const std::string kind = JsonTextOf(event, field::EVENT);
+    if (kind == name::MESSAGE) {
         // On a terminal the message line stands in the port's block.
         if (!m_live)
             Line(Prefixed(port, port.Message()), false);
-    } else if (kind == "progress") {
+    } else if (kind == name::PROGRESS) {
         if (!m_live)
             PlainProgress(port);
-    } else if (kind == "comment") {
+    } else if (kind == name::COMMENT) {
         Comment(port, event);
-    } else if (kind == "box") {
-        const std::string text = Prefixed(port, event.value("text", ""));
+    } else if (kind == name::BOX) {
+        const std::string text = Prefixed(port, JsonTextOf(event, field::TEXT));
         if (m_live)
             Line(text, true);
         else
@@ -163,11 +153,11 @@ void CStationTextView::ChildEvent(const CStationPort& port, const std::string& l
 void CStationTextView::Comment(const CStationPort& port, const nlohmann::json& event)
 {
     std::string& text = m_comments[port.Port()];
-    if (event.value("first", false))
+    if (JsonFlagOf(event, field::FIRST))
         text.clear();
     if (text.size() < MAX_COMMENT_SHOWN)
-        text += event.value("text", "").substr(0, MAX_COMMENT_SHOWN - text.size());
-    if (!event.value("last", false))
+        text += JsonTextOf(event, field::TEXT).substr(0, MAX_COMMENT_SHOWN - text.size());
+    if (!JsonFlagOf(event, field::LAST))
         return;
     Line(PortShown(port) + ":  " + PrintableText(text) + "\n", false);
     text.clear();
@@ -244,7 +234,7 @@ std::string CStationTextView::Block(const std::vector<CStationPort>& ports) cons
         const std::string& message = port.Message();
         add("  " + PrintableText(message.substr(0, message.find('\n'))));
         for (const SProgressRow& row : port.Rows()) {
-            std::string bar = ProgressBarLine({PrintableText(row.name), row.percent, row.status, {}});
+            std::string bar = ProgressBarLine({row.name, row.percent, row.status, {}});
             bar.pop_back();
             add("  " + bar);
         }
@@ -294,21 +284,20 @@ CStationJsonView::CStationJsonView(COutputStream& out, COutputStream& err, bool 
 
 std::string CStationJsonView::PortFields(const CStationPort& port) const
 {
-    std::string fields = "\"port\":" + JsonString(port.Port());
+    JsonObject fields = {{field::PORT, port.Port()}};
     if (m_station)
-        fields += ",\"pass\":" + std::to_string(port.PassNumber());
-    return fields;
+        fields[field::PASS] = port.PassNumber();
+    return JsonFields(fields);
 }
 
 void CStationJsonView::Start(const std::vector<CStationPort>& ports)
 {
     for (const CStationPort& port : ports) {
-        m_out.Queue(CJsonLine()
-                        .Text("event", "station_port")
-                        .Text("port", port.Port())
-                        .Text("device", port.Description())
-                        .Text("trace", port.TracePath())
-                        .Line());
+        JsonObject line = JsonEvent(name::STATION_PORT);
+        line[field::PORT] = port.Port();
+        line[field::DEVICE] = port.Description();
+        line[field::TRACE] = port.TracePath();
+        m_out.Queue(JsonLine(std::move(line)));
     }
 }
 
@@ -317,7 +306,7 @@ void CStationJsonView::ChildEvent(const CStationPort& port, const std::string& l
     // The child's own line, the port put in front: nothing is lost in a re-encoding.
     if (!event.is_object() || event.empty() || line.empty() || line.front() != '{')
         return;
-    m_out.Queue(WithFields(PortFields(port), line));
+    m_out.Queue(JsonWithFields(PortFields(port), line));
 }
 
 void CStationJsonView::ChildError(const CStationPort& port, const std::string& line)
@@ -327,44 +316,37 @@ void CStationJsonView::ChildError(const CStationPort& port, const std::string& l
 
 void CStationJsonView::PassLost(const CStationPort& port, const std::string& reason, int status)
 {
-    const CJsonLine end = CJsonLine()
-                              .Text("event", "end")
-                              .Text("ending", status == EXIT_USAGE_OR_SETUP ? "not_started" : "failed")
-                              .Number("exit_status", status)
-                              .Text("message", reason);
-    m_out.Queue(WithFields(PortFields(port), end.Object()));
+    const ERunEnding ending = status == EXIT_USAGE_OR_SETUP ? ERunEnding::NotStarted : ERunEnding::Failed;
+    m_out.Queue(JsonWithFields(PortFields(port), JsonLine(JsonErrorEnd(EndingName(ending), reason, status))));
 }
 
 void CStationJsonView::TraceKept(const CStationPort& port, const std::string& path)
 {
-    m_out.Queue(WithFields(PortFields(port), CJsonLine().Text("event", "trace_kept").Text("path", path).Object()));
+    JsonObject kept = JsonEvent(name::TRACE_KEPT);
+    kept[field::PATH] = path;
+    m_out.Queue(JsonWithFields(PortFields(port), JsonLine(std::move(kept))));
 }
 
 void CStationJsonView::Summary(const std::vector<CStationPort>& ports, int exitStatus)
 {
     SStationCounts total;
-    std::string list;
+    JsonObject list = JsonObject::array();
     for (const CStationPort& port : ports) {
         const SStationCounts& counts = port.Counts();
         total += counts;
-        if (!list.empty())
-            list += ',';
-        list += CJsonLine()
-                                                .Text("port", port.Port())
-                                                .Text("device", port.Description())
-                                                .Number("exit_status", port.ExitStatus())
-                                                .Number("passed", counts.passed)
-                                                .Number("failed", counts.failed)
-                                                .Number("cancelled", counts.cancelled)
-                                                .Text("message", port.Message())
-                                                .Object();
+        list.push_back({{field::PORT, port.Port()},
+                        {field::DEVICE, port.Description()},
+                        {field::EXIT_STATUS, port.ExitStatus()},
+                        {field::PASSED, counts.passed},
+                        {field::FAILED, counts.failed},
+                        {field::CANCELLED, counts.cancelled},
+                        {field::MESSAGE, port.Message()}});
     }
-    m_out.Queue(CJsonLine()
-                    .Text("event", "summary")
-                    .Number("exit_status", exitStatus)
-                    .Number("passed", total.passed)
-                    .Number("failed", total.failed)
-                    .Number("cancelled", total.cancelled)
-                    .Raw("ports", "[" + list + "]")
-                    .Line());
+    JsonObject summary = JsonEvent(name::SUMMARY);
+    summary[field::EXIT_STATUS] = exitStatus;
+    summary[field::PASSED] = total.passed;
+    summary[field::FAILED] = total.failed;
+    summary[field::CANCELLED] = total.cancelled;
+    summary[field::PORTS] = std::move(list);
+    m_out.Queue(JsonLine(std::move(summary)));
 }

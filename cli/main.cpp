@@ -4,7 +4,7 @@
 #include "ProgramStart.h"
 #include "CliOptions.h"
 #include "CliUpdateRun.h"
-#include "JsonRunView.h"
+#include "JsonEvents.h"
 #include "PortCommands.h"
 #include "StationRun.h"
 #include "StringTable.h"
@@ -21,7 +21,7 @@ int main(int argc, char** argv)
     std::string error;
     if (!ParseCliOptions(argc, argv, options, error)) {
         if (options.json)
-            std::fputs(JsonErrorLine("usage_error", error, EXIT_USAGE_OR_SETUP).c_str(), stdout);
+            std::fputs(JsonLine(JsonErrorEnd(events::ending::USAGE_ERROR, error, EXIT_USAGE_OR_SETUP)).c_str(), stdout);
         else
             std::fprintf(stderr, "%s: %s\n%s", ProgramName("update-cli").c_str(), error.c_str(), CliUsage().c_str());
         return EXIT_USAGE_OR_SETUP;

@@ -40,8 +40,7 @@ std::vector<std::string> CStation::PassArguments(const CStationPort& port) const
     if (!m_settings.logFile.empty())
         args.insert(args.end(), {"--log", m_settings.logFile});
     // A file name that looks like an option stays a file name.
-    args.push_back(!m_settings.file.empty() && m_settings.file[0] == '-' && m_settings.file != "-" ? "./" + m_settings.file
-                                                                                                 : m_settings.file);
+    args.insert(args.end(), {"--", m_settings.file});
     return args;
 }
 

@@ -1,5 +1,6 @@
 #include "StationPort.h"
 
+#include "JsonEvents.h"
 #include "RunOutcome.h"
 
 #include <nlohmann/json.hpp>
@@ -7,22 +8,6 @@
 #include <utility>
 
 namespace station {
-
-namespace {
-
-std::string TextOf(const nlohmann::json& event, const char* key)
-{
-    const auto found = event.find(key);
-    return found != event.end() && found->is_string() ? found->get<std::string>() : std::string();
-}
-
-int NumberOf(const nlohmann::json& event, const char* key, int otherwise)
-{
-    const auto found = event.find(key);
-    return found != event.end() && found->is_number_integer() ? found->get<int>() : otherwise;
-}
-
-}  // namespace
 
 int StatusWithoutEnd(int exitStatus)
 {
@@ -47,25 +32,26 @@ void CStationPort::BeginPass()
 
 void CStationPort::Apply(const nlohmann::json& event)
 {
-    const std::string kind = TextOf(event, "event");
-    if (kind == "message") {
-        m_message = TextOf(event, "text");
-    } else if (kind == "answered") {
+    using namespace events;
+    const std::string kind = JsonTextOf(event, field::EVENT);
+    if (kind == name::MESSAGE) {
+        m_message = JsonTextOf(event, field::TEXT);
+    } else if (kind == name::ANSWERED) {
         m_answered = true;
-    } else if (kind == "progress") {
-        const int target = NumberOf(event, "target", 0);
+    } else if (kind == name::PROGRESS) {
+        const int target = JsonNumberOf(event, field::TARGET, 0);
         // A header names at most ten targets.
         if (target < 1 || target > 10)
             return;
         if (m_rows.size() < static_cast<size_t>(target))
             m_rows.resize(static_cast<size_t>(target));
         SProgressRow& row = m_rows[static_cast<size_t>(target - 1)];
-        row.name = TextOf(event, "name");
-        row.percent = NumberOf(event, "percent", 0);
-        row.status = TextOf(event, "status");
-    } else if (kind == "end") {
-        m_endStatus = NumberOf(event, "exit_status", EXIT_RUN_FAILED);
-        m_message = TextOf(event, "message");
+        row.name = JsonTextOf(event, field::NAME);
+        row.percent = JsonNumberOf(event, field::PERCENT, 0);
+        row.status = JsonTextOf(event, field::STATUS);
+    } else if (kind == name::END) {
+        m_endStatus = JsonNumberOf(event, field::EXIT_STATUS, EXIT_RUN_FAILED);
+        m_message = JsonTextOf(event, field::MESSAGE);
     }
 }
 

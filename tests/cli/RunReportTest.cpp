@@ -5,6 +5,7 @@
 #include "ChildProcess.h"
 #include "Devsim.h"
 #include "ModelPart.h"
+#include "StationPort.h"
 #include "UpdateFileFixture.h"
 #include "XsvfWriter.h"
 
@@ -148,6 +149,36 @@ TEST_F(RunReportTest, JsonLinesOfARealRunCarryEveryEventAndTheWholeOutcome)
     // The firmware's blocks (2500 bytes and 3 counts) went out in its record.
     EXPECT_GE(end.at("records")[0].at("bytes_sent").get<size_t>(), 2506u);
     EXPECT_LT(bytesSent, ToolBytes()) << "wake-up, start and end bytes belong to no record";
+}
+
+// A name is one text everywhere: a control character and a byte outside
+// UTF-8 come out the same in progress, end and the log, and a station reads
+// back what the run wrote.
+TEST_F(RunReportTest, ATargetNameIsTheSameTextInEveryEventAndTheLog)
+{
+    upd::SUpdateFile file = FirmwareAndXsvf();
+    file.targets[0].name = "Ctl\x01" "A\xff";
+    const std::string path = m_folder.Write("named.upd", upd::WriteUpdateFile(file));
+    const std::string log = m_folder.Path() + "/runs.jsonl";
+    ASSERT_EQ(Run({"--json", "--log", log, "--port", m_device->SlavePath(), path}), 0) << m_stderr;
+    const std::string name = "Ctl\x01" "A\xc3\xbf";  // 0xFF stands for U+00FF
+    station::CStationPort port("P", "", "");
+    port.BeginPass();
+    const std::vector<json> lines = ParseLines(m_stdout);
+    for (const json& line : lines) {
+        if (line.at("event") == "progress" && line.at("target") == 1) {
+            EXPECT_EQ(line.at("name"), name);
+        }
+        port.Apply(line);
+    }
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().at("records")[0].at("name"), name);
+    EXPECT_EQ(ParseLines(ReadAll(log)).at(0).at("records")[0].at("name"), name);
+    ASSERT_EQ(port.Rows().size(), 2u);
+    EXPECT_EQ(port.Rows()[0].name, name);
+    EXPECT_EQ(port.Rows()[1].percent, 100);
+    EXPECT_EQ(port.Message(), lines.back().at("message"));
+    EXPECT_EQ(port.EndPass(0, false), 0);
 }
 
 struct SJsonError {
