@@ -1,5 +1,6 @@
 #include "PortSetting.h"
 
+#include "OutputFile.h"
 #include "PortName.h"
 
 #include <cerrno>
@@ -74,6 +75,12 @@ bool WritePortSettingFile(const std::string& path, const SPortSetting& setting)
     std::snprintf(portLine, sizeof portLine, "Port=%d\n", setting.portIndex);
     text += portLine;
 
+    // update.cfg is an output like any other: it never replaces something
+    // that is no regular file, nor the update file it names.
+    CRunFiles files;
+    files.AddInput("the update file", setting.fileName);
+    if (!OutputKindProblem(path, false).empty() || !files.AddOutput("update.cfg", path).empty())
+        return false;
     std::string temporary = path + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0)
@@ -89,23 +96,44 @@ bool WritePortSettingFile(const std::string& path, const SPortSetting& setting)
     return ok;
 }
 
-std::string PortSettingReadPath(const std::string& programDir, const std::string& userDir)
+bool IsPortableProgram(const std::string& programDir, const std::string& installedBinDir)
+{
+    const std::string program = CanonicalPath(programDir.empty() ? "." : programDir);
+    const std::string installed = CanonicalPath(installedBinDir);
+    return program.empty() || program != installed;
+}
+
+std::string PortSettingReadPath(const std::string& programDir, const std::string& userDir, bool portable)
 {
     const std::string beside = programDir + kSettingFile;
+    if (!portable && !userDir.empty())
+        return userDir + kSettingFile;
     struct stat info {};
     if (stat(beside.c_str(), &info) == 0 || userDir.empty())
         return beside;
     return userDir + kSettingFile;
 }
 
-std::string PortSettingWritePath(const std::string& programDir, const std::string& userDir)
+std::string PortSettingWritePath(const std::string& programDir, const std::string& userDir, bool portable)
 {
-    if (access(programDir.empty() ? "." : programDir.c_str(), W_OK) == 0 || userDir.empty())
+    if (portable && (access(programDir.empty() ? "." : programDir.c_str(), W_OK) == 0 || userDir.empty()))
         return programDir + kSettingFile;
+    if (userDir.empty())
+        return {};
     std::string error;
     if (!MakePrivateFolders(userDir, error)) {
         std::fprintf(stderr, "update.cfg: %s\n", error.c_str());
         return {};
     }
     return userDir + kSettingFile;
+}
+
+std::string PortSettingReadPath(const std::string& programDir, const std::string& userDir)
+{
+    return PortSettingReadPath(programDir, userDir, IsPortableProgram(programDir, UPDATE_INSTALL_BINDIR));
+}
+
+std::string PortSettingWritePath(const std::string& programDir, const std::string& userDir)
+{
+    return PortSettingWritePath(programDir, userDir, IsPortableProgram(programDir, UPDATE_INSTALL_BINDIR));
 }

@@ -23,15 +23,27 @@ std::optional<SPortSetting> ReadPortSettingFile(const std::string& path);
 
 // Replaces the file atomically: the two lines go to a temporary file in the
 // same folder, which is then renamed over the old one, so a failure at any
-// point leaves the previous file as it was. False on any failure (nothing
-// is reported to the user; the caller just loses the setting).
+// point leaves the previous file as it was. A FIFO, device or folder of
+// that name, or the update file itself, is never replaced. False on any
+// failure (nothing is reported to the user; the caller just loses the
+// setting).
 bool WritePortSettingFile(const std::string& path, const SPortSetting& setting);
 
-// Where update.cfg is read: beside the program when the file exists there
-// (portable use), else in the user's folder (userDir, ending in '/').
-std::string PortSettingReadPath(const std::string& programDir, const std::string& userDir);
+// A portable copy: a program whose folder is not the binary folder it was
+// built to be installed in (both as real paths). Only a portable copy keeps
+// update.cfg beside itself; an installed one, also when root runs it, keeps
+// it in the user's folder alone, so that no user ever reads another's.
+bool IsPortableProgram(const std::string& programDir, const std::string& installedBinDir);
 
-// Where it is written: beside the program when that folder is writable,
-// else in the user's folder, whose missing folders are created private
-// (0700). Empty when neither can take it.
+// Where update.cfg is read: for a portable copy beside the program when the
+// file exists there, else in the user's folder (userDir, ending in '/').
+std::string PortSettingReadPath(const std::string& programDir, const std::string& userDir, bool portable);
+
+// Where it is written: for a portable copy beside the program when that
+// folder is writable, else in the user's folder, whose missing folders are
+// created private (0700). Empty when neither can take it.
+std::string PortSettingWritePath(const std::string& programDir, const std::string& userDir, bool portable);
+
+// The same for this program, portable or not as it was built and placed.
+std::string PortSettingReadPath(const std::string& programDir, const std::string& userDir);
 std::string PortSettingWritePath(const std::string& programDir, const std::string& userDir);

@@ -5,11 +5,14 @@
 #include "JsonEvents.h"
 #include "JsonRunView.h"
 #include "LatencyWarning.h"
+#include "OutputFile.h"
 #include "OutputStream.h"
 #include "PortInfo.h"
 #include "PortName.h"
 #include "PrintableText.h"
+#include "ProgramStart.h"
 #include "RunLog.h"
+#include "RunOutputs.h"
 #include "RunTiming.h"
 #include "ProgressDisplay.h"
 #include "StringTable.h"
@@ -356,6 +359,33 @@ std::string SerialNumberOf(const std::string& device)
     return info ? info->serialNumber : std::string();
 }
 
+int ReportUsageError(const std::string& error, const SCliOptions& options, SCliOutput& output,
+                     const sigset_t& signals)
+{
+    if (options.json)
+        output.out.Queue(JsonLine(JsonErrorEnd(events::ending::USAGE_ERROR, error, EXIT_USAGE_OR_SETUP)));
+    else
+        output.err.Queue(ProgramName("update-cli") + ": " + error + "\n");
+    DrainOutputs(output.err, output.out, signals);
+    return EXIT_USAGE_OR_SETUP;
+}
+
+// A run signal came while the update file (a FIFO) had no writer yet:
+// nothing was sent, so any of them ends the run as a cancel.
+int ReportCancelledWait(const SCliOptions& options, SCliOutput& output, const sigset_t& signals)
+{
+    SRunOutcome outcome;
+    outcome.ending = ERunEnding::Cancelled;
+    outcome.message = res::LoadString(res::IDS_CANCELLED_BY_USER);
+    const int status = ExitStatusOf(outcome);
+    if (options.json)
+        output.out.Queue(JsonLine(JsonErrorEnd(EndingName(outcome.ending), outcome.message, status)));
+    else
+        output.err.Queue(AsLine(outcome.message));
+    DrainOutputs(output.err, output.out, signals);
+    return status;
+}
+
 }  // namespace
 
 int RunUpdate(const SCliOptions& options)
@@ -363,9 +393,19 @@ int RunUpdate(const SCliOptions& options)
     // Before the port is opened: a signal must never leave the line raw and locked.
     const sigset_t signals = BlockRunSignals();
     SCliOutput output;
+    const std::string tracePath =
+        options.traceDir.empty() ? options.traceFile : options.traceDir + "/" + CXsvfTrace::FILE_NAME;
+    const std::string clash = RunOutputsClash(options.file, options.logFile,
+                                              {tracePath.empty() ? std::string(CXsvfTrace::FILE_NAME) : tracePath});
+    if (!clash.empty())
+        return ReportUsageError(clash, options, output, signals);
+    // A FIFO is opened by the run once its writer has written; a signal ends the wait.
+    CUpdateFileWait fileWait;
+    if (!fileWait.WaitUntilReadable(options.file))
+        return ReportCancelledWait(options, output, signals);
     CCliRunState run(options.quiet && !options.json);
     run.m_fileName = options.file;
-    run.m_tracePath = options.traceDir.empty() ? options.traceFile : options.traceDir + "/" + CXsvfTrace::FILE_NAME;
+    run.m_tracePath = tracePath;
     CRunLog log(options.logFile, options.file);
     if (!log.OpenError().empty())
         output.err.Queue(AsLine(log.OpenError()));

@@ -178,6 +178,10 @@ int RunMapPort(const SCliOptions& options, const SPortPlaces& places)
             std::fprintf(stderr, "%s: %s: no such device\n", ProgramName("update-cli").c_str(), device.c_str());
             return EXIT_USAGE_OR_SETUP;
         }
+        if (!IsSerialPortNode(device, places)) {
+            std::fprintf(stderr, "update-cli: %s: not a serial port\n", device.c_str());
+            return EXIT_USAGE_OR_SETUP;
+        }
         if (!MakePrivateFolders(places.userPortsDir, error) || !ReplaceLink(link, LinkTargetFor(device, places), error)) {
             std::fprintf(stderr, "%s: %s\n", ProgramName("update-cli").c_str(), error.c_str());
             return EXIT_USAGE_OR_SETUP;

@@ -2,6 +2,7 @@
 #include "ProgramStart.h"
 
 #include "JsonEvents.h"
+#include "OutputFile.h"
 #include "StringTable.h"
 
 #include <cerrno>
@@ -27,11 +28,6 @@ std::string UtcTime(std::chrono::system_clock::time_point time)
     return text;
 }
 
-std::string ErrnoText(const char* operation, const std::string& path)
-{
-    return res::Format("%s: log %s: %s: %s", ProgramName("update-cli").c_str(), path.c_str(), operation, std::strerror(errno));
-}
-
 }  // namespace
 
 CRunLog::CRunLog(const std::string& path, const std::string& updateFile)
@@ -42,9 +38,11 @@ CRunLog::CRunLog(const std::string& path, const std::string& updateFile)
 {
     if (path.empty())
         return;
-    m_fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    std::string error;
+    // Read too: a record must know whether the log ends in a line end.
+    m_fd = OpenOutputFile(path, O_RDWR | O_APPEND | O_CREAT, 0644, error);
     if (m_fd < 0) {
-        m_openError = ErrnoText("open", path);
+        m_openError = res::Format("%s: log %s: open: %s", ProgramName("update-cli").c_str(), path.c_str(), error.c_str());
         return;
     }
     HashUpdateFile();
@@ -58,7 +56,11 @@ CRunLog::~CRunLog()
 
 void CRunLog::HashUpdateFile()
 {
-    // A pipe could be read only once, by the run: only regular files are hashed.
+    // A pipe could be read only once, by the run: only regular files are
+    // hashed, and nothing else is even opened.
+    struct stat named {};
+    if (stat(m_updateFile.c_str(), &named) != 0 || !S_ISREG(named.st_mode))
+        return;
     const int fd = open(m_updateFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return;
@@ -120,15 +122,8 @@ std::string CRunLog::Append(const SRunOutcome& outcome, int exitStatus, bool dev
     if (m_fd < 0)
         return {};
     const std::string text = Record(outcome, exitStatus, deviceAnswered);
-    // One write with O_APPEND: records of runs side by side never interleave.
-    ssize_t written = -1;
-    do {
-        written = write(m_fd, text.data(), text.size());
-    } while (written < 0 && errno == EINTR);
-    if (written < 0)
-        return ErrnoText("write", m_path);
-    if (static_cast<size_t>(written) != text.size())
-        return res::Format("%s: log %s: write: only %zd of %zu bytes", ProgramName("update-cli").c_str(), m_path.c_str(), written,
-                           text.size());
-    return {};
+    const std::string problem = AppendRecord(m_fd, text);
+    return problem.empty() ? problem
+                           : res::Format("%s: log %s: %s", ProgramName("update-cli").c_str(), m_path.c_str(),
+                                         problem.c_str());
 }

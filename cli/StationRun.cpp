@@ -2,14 +2,17 @@
 
 #include "CliSignals.h"
 #include "JsonEvents.h"
+#include "OutputFile.h"
 #include "OutputStream.h"
 #include "PortCommands.h"
 #include "PortInfo.h"
 #include "PrintableText.h"
 #include "ProgramStart.h"
 #include "RunOutcome.h"
+#include "RunOutputs.h"
 #include "Station.h"
 #include "StationViews.h"
+#include "XsvfTrace.h"
 
 #include <cerrno>
 #include <csignal>
@@ -99,6 +102,16 @@ std::string SetupProblem(const SCliOptions& options, const std::vector<CStationP
             return "the port " + PrintableText(ports[i].Port()) + " is given twice";
         if (!traces.insert(ports[i].TracePath()).second)
             return "two ports would share the trace file " + PrintableText(ports[i].TracePath());
+    }
+    const std::vector<std::string> tracePaths(traces.begin(), traces.end());
+    if (std::string clash = RunOutputsClash(options.file, options.logFile, tracePaths); !clash.empty())
+        return clash;
+    // Each pass checks its trace again; a place no pass could use ends the station at once.
+    if (UpdateFileMayHoldXsvf(options.file)) {
+        for (const std::string& trace : tracePaths) {
+            if (!TracePlaceProblem(trace, IdentifyFile(options.file)).empty())
+                return TraceOpenFailureText(trace);
+        }
     }
     return {};
 }

@@ -3,6 +3,7 @@
 #include "CliUpdateRun.h"
 #include "FirmwareBlockCounter.h"
 #include "LineEstimate.h"
+#include "OutputFile.h"
 #include "PrintableText.h"
 #include "ProgressDisplay.h"
 #include "ReplacementFile.h"
@@ -290,17 +291,9 @@ private:
     std::string m_fileError;
 };
 
-// Whether both paths name one file (through a link or another path too).
-bool SameFile(const std::string& a, const std::string& b)
-{
-    struct stat first{}, second{};
-    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
-}
-
 int RunList(const SCliOptions& options)
 {
-    if (!options.listingOut.empty() && SameFile(options.file, options.listingOut)) {
+    if (!options.listingOut.empty() && IdentifyFile(options.file).SameAs(IdentifyFile(options.listingOut))) {
         std::fprintf(stderr, "Error: --out %s is the update file itself.\n", options.listingOut.c_str());
         return EXIT_USAGE_OR_SETUP;
     }

@@ -13,5 +13,7 @@ if(NOT TARGET fuzz_harness)
     # The setting file's parser is plain C++; the window's library needs Qt.
     ${CMAKE_SOURCE_DIR}/app/PortSetting.cpp)
   target_include_directories(fuzz_harness PUBLIC ${harness_dir} PRIVATE ${CMAKE_SOURCE_DIR}/app)
+  include(GNUInstallDirs)
+  target_compile_definitions(fuzz_harness PRIVATE UPDATE_INSTALL_BINDIR="${CMAKE_INSTALL_FULL_BINDIR}")
   target_link_libraries(fuzz_harness PUBLIC update xsvf link resources PRIVATE updwriter xsvfgen project_options)
 endif()

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <grp.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -187,6 +188,21 @@ std::optional<SPortInfo> FindSerialPort(const std::string& path, const SPortPlac
     if (CanonicalPath(port.device) != canonical)
         return std::nullopt;
     return port;
+}
+
+bool IsSerialPortNode(const std::string& path, const SPortPlaces& places)
+{
+    // Pseudo-terminal slaves (/dev/pts/N) have majors 136 to 143 and no
+    // entry in sysfs.
+    constexpr unsigned PTY_SLAVE_MAJOR_FIRST = 136;
+    constexpr unsigned PTY_SLAVE_MAJOR_LAST = 143;
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    const unsigned deviceMajor = major(info.st_rdev);
+    if (deviceMajor >= PTY_SLAVE_MAJOR_FIRST && deviceMajor <= PTY_SLAVE_MAJOR_LAST)
+        return true;
+    return FindSerialPort(path, places).has_value();
 }
 
 std::string NodeGroup(const std::string& path)

@@ -39,6 +39,11 @@ std::vector<SPortInfo> ListSerialPorts(const SPortPlaces& places);
 // leads to none of ListSerialPorts.
 std::optional<SPortInfo> FindSerialPort(const std::string& path, const SPortPlaces& places);
 
+// Whether path (links followed) is a serial port's character device: one of
+// ListSerialPorts, or a pseudo-terminal slave (the simulated device's line).
+// Told from stat and sysfs alone: the node is not opened.
+bool IsSerialPortNode(const std::string& path, const SPortPlaces& places);
+
 // The group of a device node, by name (the number when it has none); empty
 // when the node does not exist.
 std::string NodeGroup(const std::string& path);

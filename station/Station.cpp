@@ -1,5 +1,6 @@
 #include "Station.h"
 
+#include "OutputFile.h"
 #include "ProgramStart.h"
 #include "RunOutcome.h"
 #include "StringTable.h"
@@ -173,6 +174,15 @@ void CStation::KeepTrace(size_t index)
     if (info.st_mtim.tv_sec < start.tv_sec ||
         (info.st_mtim.tv_sec == start.tv_sec && info.st_mtim.tv_nsec < start.tv_nsec))
         return;
+    // The kept name is an output too: never the update file or the log.
+    CRunFiles files;
+    files.AddInput("the update file", m_settings.file);
+    if (!m_settings.logFile.empty())
+        files.AddInput("the log", m_settings.logFile);
+    if (std::string clash = files.AddOutput("the kept trace", kept); !clash.empty()) {
+        m_view.ChildError(port, ChildName() + ": cannot keep the trace " + trace + ": " + clash);
+        return;
+    }
     if (rename(trace.c_str(), kept.c_str()) != 0) {
         m_view.ChildError(port, ChildName() + ": cannot keep the trace " + trace + ": " + std::strerror(errno));
         return;

@@ -27,7 +27,8 @@ void CloseFd(int& fd)
     (void)prctl(PR_SET_PDEATHSIG, SIGHUP);
     if (getppid() != parent)
         _exit(127);  // the parent is gone already
-    const int input = open("/dev/null", O_RDONLY);
+    // dup2 leaves the copy open across exec, the original closes there.
+    const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (input < 0 || dup2(input, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0)
         _exit(127);
     execv(program, argv.data());
@@ -77,6 +78,11 @@ bool CStationChild::Start(const std::string& program, const std::vector<std::str
     if (pid == 0)
         ExecChild(path, argv, parent, out[1], err[1]);
     const int forkErrno = errno;
+    // Set on both sides: whichever runs first, no Ctrl-C of the terminal
+    // reaches the child between fork and exec. Fails only once the child has
+    // exec'd (EACCES) or ended, when its own call has done it.
+    if (pid > 0)
+        (void)setpgid(pid, pid);
     (void)close(out[1]);
     (void)close(err[1]);
     if (pid < 0) {

@@ -1,5 +1,7 @@
 #include "ReplacementFile.h"
 
+#include "OutputFile.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +43,11 @@ CReplacementFile::~CReplacementFile()
 bool CReplacementFile::Open(std::string& error)
 {
     m_destination = FollowLink(m_destination);
+    // A FIFO, device or folder of that name is never replaced by a file.
+    if (std::string kind = OutputKindProblem(m_destination, false); !kind.empty()) {
+        error = "open " + m_destination + ": " + kind;
+        return false;
+    }
     m_temporary = m_destination + ".XXXXXX";
     const int fd = mkstemp(m_temporary.data());
     if (fd < 0) {

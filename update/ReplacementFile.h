@@ -3,7 +3,8 @@
 // destination under a temporary name and renamed over it by Commit(). Until
 // then the destination stays as it was; a replacement dropped without
 // Commit() (an error half-way, an exception) is removed again. A destination
-// that is a symbolic link stays one: the file it points to is replaced.
+// that is a symbolic link stays one: the file it points to is replaced. A
+// destination that is a FIFO, a device or a folder is refused.
 
 #include <cstddef>
 #include <cstdio>

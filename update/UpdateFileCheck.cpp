@@ -1,6 +1,7 @@
 // The header check of an update file: marker and version in the first line,
 // the target count, one named line per target.
 
+#include "OutputFile.h"
 #include "StringTable.h"
 #include "UpdateFileReader.h"
 #include "UpdateRunState.h"
@@ -11,8 +12,6 @@
 #include <cstring>
 
 namespace {
-
-
 
 // The token field holds 19 characters; a longer token is refused.
 constexpr size_t MAX_TOKEN_CHARS = 19;
@@ -71,7 +70,7 @@ CUpdateRunState::SCheckResult CUpdateRunState::CheckUpdateFileHeader()
     if (name.empty())
         return {false, res::LoadString(res::IDS_NO_FILE_SELECTED)};
 
-    m_updateFile = std::fopen(name.c_str(), "rb");
+    m_updateFile = OpenUpdateFile(name);
     if (m_updateFile == nullptr)
         return {false, res::Format(res::LoadString(res::IDS_FILE_NOT_FOUND).c_str(), name.c_str())};
 

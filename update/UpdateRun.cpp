@@ -4,6 +4,7 @@
 #include "UpdateRunState.h"
 
 #include "PortOpenFailure.h"
+#include "RunOutputs.h"
 #include "StringTable.h"
 #include "UpdateThread.h"
 
@@ -51,6 +52,12 @@ bool CUpdateRunState::PrepareRun(const SRunPort& port)
     const SCheckResult check = CheckFileForRun();
     if (!check.ok) {
         m_startFailure = check.message;
+        return false;
+    }
+    // The trace's place is known good before the device is touched.
+    if (std::string trace = TracePreflightFailure(m_updateFile, m_fileVersion, m_tracePath); !trace.empty()) {
+        m_startFailure = trace;
+        CloseUpdateFile();
         return false;
     }
     if (port.deviceName.empty()) {

@@ -120,7 +120,7 @@ int PlayXsvfTracedTo(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link
 {
     CXsvfTrace trace;
     if (!trace.Open(tracePath)) {
-        host.ShowMessageBox(res::Format("Debugdatei %s kann nicht geöffnet werden !", shownName.c_str()));
+        host.ShowMessageBox(TraceOpenFailureText(shownName));
         return XSVF_ERROR_DEBUGFILE;
     }
     const int result = PlayWithTrace(host, transport, link, trace);

@@ -1,11 +1,18 @@
 #include "XsvfTrace.h"
 
+#include "StringTable.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+
+std::string TraceOpenFailureText(const std::string& shownName)
+{
+    return res::Format("Debugdatei %s kann nicht geöffnet werden !", shownName.c_str());
+}
 
 std::string DumpBuffer(const ShiftBuffer* buffer)
 {

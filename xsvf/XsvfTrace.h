@@ -41,6 +41,10 @@ private:
     std::FILE* m_file = nullptr;
 };
 
+// The message of a trace that cannot be created; shownName is the plain
+// name for the default trace, the path for another.
+std::string TraceOpenFailureText(const std::string& shownName);
+
 // "0x" followed by "%02x" per byte of the buffer's current length; empty for
 // an absent buffer.
 std::string DumpBuffer(const ShiftBuffer* buffer);

@@ -59,6 +59,9 @@ void MakeTerminal(int fds[2], unsigned short columns)
     const rlimit limit{setup.addressSpaceLimit, setup.addressSpaceLimit};
     if (setup.addressSpaceLimit != 0 && setrlimit(RLIMIT_AS, &limit) != 0)
         _exit(126);
+    const rlimit fileSize{setup.fileSizeLimit, setup.fileSizeLimit};
+    if (setup.fileSizeLimit != 0 && (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &fileSize) != 0))
+        _exit(126);
     execv(argv[0], argv);
     _exit(127);
 }

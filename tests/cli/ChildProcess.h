@@ -26,6 +26,7 @@ struct SChildSetup {
     std::string fileOnPipe;    // when not empty: these bytes on descriptor 3
     std::string folder;        // the child's current folder; empty: the test's
     size_t addressSpaceLimit = 0;  // above 0: the child runs under that RLIMIT_AS
+    size_t fileSizeLimit = 0;      // above 0: RLIMIT_FSIZE, a write past it is cut short (a full disk)
     unsigned short terminalColumns = 80;
 };
 

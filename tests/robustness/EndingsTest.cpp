@@ -69,8 +69,9 @@ const SEndingRow kRows[] = {
      true, kAllUpdated},
     {"StalledReaderDoesNotStallTheCancel", EFile::BigComment, ECaller::Stalled, SIGTERM, EWhen::DuringShift, 3,
      false, kCancelled},
-    {"TraceNameIsALink", EFile::TraceLink, ECaller::Plain, 0, EWhen::Never, 1, false, nullptr, kNoTrace},
-    {"TraceNameIsAFolder", EFile::TraceFolder, ECaller::Plain, 0, EWhen::Never, 1, false, nullptr, kNoTrace},
+    // The trace's place is refused before the device is touched.
+    {"TraceNameIsALink", EFile::TraceLink, ECaller::Plain, 0, EWhen::Never, 2, false, nullptr, kNoTrace},
+    {"TraceNameIsAFolder", EFile::TraceFolder, ECaller::Plain, 0, EWhen::Never, 2, false, nullptr, kNoTrace},
     {"UpdateFileOnAPipe", EFile::TwoFirmware, ECaller::FileOnPipe, 0, EWhen::Never, 0, true,
      "2 of 2 targets updated successfully."},
     {"EscapeSequencesFromTheFileAreShown", EFile::EscapedTexts, ECaller::Plain, 0, EWhen::Never, 0, true, kAllUpdated,
@@ -285,6 +286,9 @@ TEST_P(EndingsTest, DeviceLogExitStatusLastLineLineAndFilesAgree)
     const std::string output = child.Stdout() + child.Stderr();
     EXPECT_EQ(status, row.exitStatus) << output;
     EXPECT_EQ(device.WaitForSessions(1, row.endByteSent ? 2000ms : 300ms), row.endByteSent) << output;
+    if (row.exitStatus == 2) {
+        EXPECT_EQ(BytesFromTool(device), 0u) << "a run that could not start sent bytes";
+    }
     if (row.when == EWhen::BeforeAnswer) {
         EXPECT_TRUE(OnlyWakeupBytes(device.Traffic())) << "more than wake-up bytes before the answer";
     }

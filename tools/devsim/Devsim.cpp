@@ -1,5 +1,6 @@
 #include "Devsim.h"
 
+#include "PortName.h"
 #include "ProgramStart.h"
 
 #include <cerrno>
@@ -116,8 +117,10 @@ void CDevsim::Start()
             ThrowErrno("pipe2");
         if (!m_config.linkPath.empty()) {
             const std::string folder = ParentFolder(m_config.linkPath);
-            if (!folder.empty() && mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
-                ThrowErrno("mkdir(link folder)");
+            // Every missing folder on the way, private as the user's port links are.
+            std::string error;
+            if (!folder.empty() && !MakePrivateFolders(folder, error))
+                throw std::runtime_error(error);
             struct stat st{};
             if (lstat(m_config.linkPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&
                 unlink(m_config.linkPath.c_str()) != 0)

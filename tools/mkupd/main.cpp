@@ -2,6 +2,7 @@
 // hand-edit hexadecimal text.
 
 #include "CommandLine.h"
+#include "OutputFile.h"
 #include "ProgramStart.h"
 #include "ReplacementFile.h"
 #include "SampleUpdateFile.h"
@@ -216,11 +217,37 @@ void ConvertSvfToFile(const std::string& inPath, const std::string& outPath, con
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out)
+    // A FIFO would hold mkupd until someone reads, a device would take the bytes.
+    const std::string kind = OutputKindProblem(path, false);
+    if (!kind.empty() && kind != "a folder")
+        Fail("cannot write " + path + ": " + kind);
+    std::string error;
+    const int fd = OpenOutputFile(path, O_CREAT | O_TRUNC, 0666, error);
+    if (fd < 0)
         Fail("cannot write " + path);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            (void)close(fd);  // the write failed already
+            Fail("cannot write " + path);
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (close(fd) != 0)
+        Fail("cannot write " + path);
+}
+
+// No output may be one of the inputs or the other output.
+void CheckOutputs(const std::vector<std::pair<std::string, std::string>>& inputs, const std::string& outPath)
+{
+    CRunFiles files;
+    for (const auto& [role, path] : inputs)
+        files.AddInput(role, path);
+    if (std::string clash = files.AddOutput("the output", outPath); !clash.empty())
+        Fail(clash);
 }
 
 upd::SUpdateTarget BuildTarget(const STargetOptions& options, const SSvfOptions& svfOptions)
@@ -409,12 +436,17 @@ int main(int argc, char** argv)
     if (!o.svfIn.empty()) {
         if (!o.outPath.empty() || !o.targets.empty())
             Fail("--svf-to-xsvf takes no other output or targets");
+        CheckOutputs({{"the SVF file", o.svfIn}}, o.xsvfOut);
         ConvertSvfToFile(o.svfIn, o.xsvfOut, o.svfOptions);
         return 0;
     }
     if (o.outPath.empty())
         Fail("no output file (-o)");
 
+    std::vector<std::pair<std::string, std::string>> inputs;
+    for (const STargetOptions& options : o.targets)
+        inputs.emplace_back("the data of target " + std::to_string(options.target.number), options.dataPath);
+    CheckOutputs(inputs, o.outPath);
     for (const STargetOptions& options : o.targets)
         o.file.targets.push_back(BuildTarget(options, o.svfOptions));
     std::vector<uint8_t> bytes;
