@@ -32,7 +32,7 @@ extern "C" void NoteSignal(int signal)
 CTerminationSignals::CTerminationSignals(std::function<void(int)> onSignal) : m_onSignal(std::move(onSignal))
 {
     if (pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        std::fprintf(stderr, "update: pipe2: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "%s: pipe2: %s\n", ProgramName("update").c_str(), std::strerror(errno));
         return;
     }
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
@@ -45,7 +45,7 @@ CTerminationSignals::CTerminationSignals(std::function<void(int)> onSignal) : m_
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
         if (sigaction(signal, &action, nullptr) != 0)
-            std::fprintf(stderr, "update: sigaction(%d): %s\n", signal, std::strerror(errno));
+            std::fprintf(stderr, "%s: sigaction(%d): %s\n", ProgramName("update").c_str(), signal, std::strerror(errno));
     }
 }
 

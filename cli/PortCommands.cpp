@@ -24,13 +24,6 @@ std::string ComNames(const std::vector<unsigned>& numbers)
     return text.empty() ? "-" : text;
 }
 
-std::string AccessText(const SPortInfo& port)
-{
-    if (!port.present)
-        return "no device node";
-    return port.accessible ? "read/write" : "no access (group " + port.group + ")";
-}
-
 // The name the link should hold: the by-id name survives re-plugging into
 // another socket and the order of plugging; the device as given otherwise.
 std::string LinkTargetFor(const std::string& device, const SPortPlaces& places)
@@ -104,6 +97,13 @@ void ListPortsAsJson(const std::vector<SPortInfo>& ports, const SPortPlaces& pla
 }
 
 }  // namespace
+
+std::string AccessText(const SPortInfo& port)
+{
+    if (!port.present)
+        return "no device node";
+    return port.accessible ? "read/write" : "no access (group " + port.group + ")";
+}
 
 std::string ComPortMapping(unsigned number, const SPortPlaces& places)
 {
@@ -179,7 +179,7 @@ int RunMapPort(const SCliOptions& options, const SPortPlaces& places)
             return EXIT_USAGE_OR_SETUP;
         }
         if (!IsSerialPortNode(device, places)) {
-            std::fprintf(stderr, "update-cli: %s: not a serial port\n", device.c_str());
+            std::fprintf(stderr, "%s: %s: not a serial port\n", ProgramName("update-cli").c_str(), device.c_str());
             return EXIT_USAGE_OR_SETUP;
         }
         if (!MakePrivateFolders(places.userPortsDir, error) || !ReplaceLink(link, LinkTargetFor(device, places), error)) {

@@ -3,6 +3,7 @@
 // and make ComN lead to a device for this user without root.
 
 #include "CliOptions.h"
+#include "PortInfo.h"
 #include "PortName.h"
 
 #include <cstdio>
@@ -22,3 +23,6 @@ int RunMapPort(const SCliOptions& options, const SPortPlaces& places);
 // "ComN -> where it leads", with the device at the end of the links, or
 // "(nothing there)".
 std::string ComPortMapping(unsigned number, const SPortPlaces& places);
+
+// "read/write", "no access (group G)" or "no device node".
+std::string AccessText(const SPortInfo& port);

@@ -126,13 +126,7 @@ int Supervise(const SCliOptions& options, std::vector<CStationPort> ports, CStat
         err.Queue(ProgramName("update-cli") + ": signalfd: " + std::strerror(errno) + "\n");
         return EXIT_USAGE_OR_SETUP;
     }
-    station::SStationSettings settings;
-    settings.file = options.file;
-    settings.station = options.station;
-    settings.passCount = options.passCount;
-    settings.wakeupTimeoutSeconds = options.wakeupTimeoutSeconds;
-    settings.logFile = options.logFile;
-    CStation station(std::move(settings), std::move(ports), view);
+    CStation station(StationSettings(options), std::move(ports), view);
     const auto takeSignals = [&] {
         signalfd_siginfo info{};
         while (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
@@ -154,14 +148,9 @@ int Supervise(const SCliOptions& options, std::vector<CStationPort> ports, CStat
 
 }  // namespace
 
-int RunStation(const SCliOptions& options)
+std::string PrepareStationPorts(const SCliOptions& options, std::vector<CStationPort>& ports)
 {
-    // Before any child starts: a signal is taken by the loop, never by default.
-    const sigset_t signals = BlockRunSignals();
-    COutputStream out(STDOUT_FILENO);
-    COutputStream err(STDERR_FILENO);
     const SPortPlaces places = SPortPlaces::ForThisProcess();
-    std::vector<CStationPort> ports;
     std::vector<std::string> identities;
     for (const std::string& port : options.ports) {
         const std::string trace = "xsvf_debug-" + ShortPortName(port) + ".txt";
@@ -169,7 +158,28 @@ int RunStation(const SCliOptions& options)
                            options.traceDir.empty() ? trace : options.traceDir + "/" + trace);
         identities.push_back(PortIdentity(port, places));
     }
-    if (const std::string problem = SetupProblem(options, ports, identities); !problem.empty()) {
+    return SetupProblem(options, ports, identities);
+}
+
+station::SStationSettings StationSettings(const SCliOptions& options)
+{
+    station::SStationSettings settings;
+    settings.file = options.file;
+    settings.station = options.station;
+    settings.passCount = options.passCount;
+    settings.wakeupTimeoutSeconds = options.wakeupTimeoutSeconds;
+    settings.logFile = options.logFile;
+    return settings;
+}
+
+int RunStation(const SCliOptions& options)
+{
+    // Before any child starts: a signal is taken by the loop, never by default.
+    const sigset_t signals = BlockRunSignals();
+    COutputStream out(STDOUT_FILENO);
+    COutputStream err(STDERR_FILENO);
+    std::vector<CStationPort> ports;
+    if (const std::string problem = PrepareStationPorts(options, ports); !problem.empty()) {
         if (options.json)
             out.Queue(JsonLine(JsonErrorEnd(events::ending::USAGE_ERROR, problem, EXIT_USAGE_OR_SETUP)));
         else

@@ -47,6 +47,10 @@ if(TARGET update_gui)
   endforeach()
   install(FILES ${packaging}/icons/scalable/devupdate.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
+# The station window (devupdate-station) runs devupdate-cli beside itself.
+if(TARGET update-station)
+  install(FILES ${packaging}/devupdate-station.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+endif()
 install(FILES ${packaging}/completion/devupdate-cli ${packaging}/completion/mkupd
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 

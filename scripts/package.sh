@@ -92,14 +92,16 @@ as_user=()
 if [ "$(id -u)" -eq 0 ]; then
   as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env)
 fi
-for program in devupdate-cli devupdate-sim mkupd devupdate; do
-  said=$(cd / && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "${as_user[@]}" "/usr/bin/$program" --version) ||
+# Every program of both packages, without a display; none of the command
+# line's links Qt.
+for program in $( (contents_of "$cli_deb"; contents_of "$gui_deb") | grep '^/usr/bin/.'); do
+  said=$(cd / && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "${as_user[@]}" "$program" --version) ||
     fail "$program --version failed"
   echo "$said"
-  [ "$said" = "$program V${version%-*}" ] || fail "$program --version said: $said"
+  [ "$said" = "$(basename "$program") V${version%-*}" ] || fail "$program --version said: $said"
 done
-for program in devupdate-cli devupdate-sim mkupd; do
-  if ldd "/usr/bin/$program" | grep -i 'libQt'; then
+for program in $(contents_of "$cli_deb" | grep '^/usr/bin/.'); do
+  if ldd "$program" | grep -i 'libQt'; then
     fail "$program links Qt"
   fi
 done

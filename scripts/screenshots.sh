@@ -70,3 +70,10 @@ need wait_for other_window_shown
 xdotool key Return
 click_units 306 143
 need wait_for program_ended
+
+# ---- the station window: before Start, and mid-shift with a failed device ----
+#   docs/station-idle.png    file checked, four ports ticked
+#   docs/station-shift.png   Com2's second device failed, Com3 and Com4 updating
+cmake --build build -j "$(nproc)" --target update-station update-cli
+tests/stationapp/StationWindowTest.sh "$bin/update-station" "$bin/update-cli" "$bin/devsim" "$bin/mkupd" \
+  "$docs" "$bin/grab-window"

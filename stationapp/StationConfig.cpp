@@ -1,0 +1,38 @@
+#include "StationConfig.h"
+
+#include "PortName.h"
+#include "ReplacementFile.h"
+
+#include <fstream>
+
+std::string StationConfigPath()
+{
+    const std::string folder = UserConfigDirectory();
+    return folder.empty() ? std::string() : folder + "station.cfg";
+}
+
+SStationConfig ReadStationConfig(const std::string& path)
+{
+    SStationConfig config;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("File=", 0) == 0)
+            config.file = line.substr(5);
+        else if (line.rfind("Port=", 0) == 0 && line.size() > 5)
+            config.ports.push_back(line.substr(5));
+    }
+    return config;
+}
+
+bool WriteStationConfig(const std::string& path, const SStationConfig& config, std::string& error)
+{
+    const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+    if (!folder.empty() && !MakePrivateFolders(folder, error))
+        return false;
+    std::string text = "File=" + config.file + "\n";
+    for (const std::string& port : config.ports)
+        text += "Port=" + port + "\n";
+    CReplacementFile file(path);
+    return file.Open(error) && file.Write(text.data(), text.size(), error) && file.Commit(error);
+}

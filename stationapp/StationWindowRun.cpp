@@ -1,0 +1,217 @@
+// The station window while the station runs: starting it, the ticks that
+// read the passes' events, the tiles, the totals and the chart.
+
+#include "StationWindow.h"
+
+#include "PortChoice.h"
+#include "PortName.h"
+#include "RunOutcome.h"
+#include "ShiftChart.h"
+#include "StationRun.h"
+#include "StationTile.h"
+
+#include <QApplication>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cmath>
+
+using station::CStationPort;
+
+namespace {
+
+// The passes' events are read as often as the command-line station reads them.
+constexpr int TICK_MS = 100;
+
+int TileColumns(size_t tiles)
+{
+    return tiles <= 1 ? 1 : tiles <= 4 ? 2 : tiles <= 9 ? 3 : 4;
+}
+
+}  // namespace
+
+bool CStationWindow::StartStation(std::string& problem)
+{
+    if (m_station)
+        return false;
+    SCliOptions options;
+    options.file = m_file->text().toStdString();
+    options.ports = m_ports->Chosen();
+    options.station = true;
+    options.passCount = m_options.passCount;
+    options.logFile = m_logFile;
+    std::vector<CStationPort> ports;
+    if (m_program.empty())
+        problem = "update-cli is not beside this program";
+    else if (options.file.empty())
+        problem = "choose the update file";
+    else if (options.ports.empty())
+        problem = "choose the station's ports";
+    else if (options.ports.size() > MAX_STATION_PORTS)
+        problem = "at most 16 ports at once";
+    else
+        problem = PrepareStationPorts(options, ports);
+    const std::string logFolder = m_logFile.substr(0, m_logFile.find_last_of('/') + 1);
+    if (problem.empty() && !logFolder.empty() && !MakePrivateFolders(logFolder, problem))
+        problem = "the run log: " + problem;
+    m_problem->setText(QString::fromStdString(problem));
+    if (!problem.empty())
+        return false;
+    RememberChoice();
+    station::SStationSettings settings = StationSettings(options);
+    settings.program = m_program;
+    MakeTiles(ports);
+    m_figures.emplace(CShiftFigures::Clock::now());
+    station::CStationView& view = *this;
+    m_station = std::make_unique<station::CStation>(std::move(settings), std::move(ports), view);
+    m_start->setEnabled(false);
+    m_stop->setEnabled(true);
+    m_stop->setText("S&top");
+    m_file->setEnabled(false);
+    m_ports->setEnabled(false);
+    m_station->Start();
+    ShowTiles();
+    ShowTotals();
+    m_timer->start(TICK_MS);
+    return true;
+}
+
+void CStationWindow::MakeTiles(const std::vector<CStationPort>& ports)
+{
+    for (CStationTile* tile : m_tiles)
+        delete tile;
+    m_tiles.clear();
+    m_last.assign(ports.size(), {});
+    m_answeredAt.assign(ports.size(), {});
+    const int columns = TileColumns(ports.size());
+    for (size_t i = 0; i < ports.size(); ++i) {
+        auto* tile = new CStationTile(QString::fromStdString(ports[i].Port()),
+                                      QString::fromStdString(ports[i].Description()));
+        connect(tile, &CStationTile::TraceWanted, this, &CStationWindow::ShowTrace);
+        tile->Show(DescribeTile(ports[i], {}, {}), ports[i].Counts());
+        m_tileGrid->addWidget(tile, static_cast<int>(i) / columns, static_cast<int>(i) % columns);
+        m_tiles.push_back(tile);
+    }
+}
+
+void CStationWindow::ShowChosenTiles()
+{
+    if (m_station)
+        return;
+    std::vector<CStationPort> ports;
+    for (const std::string& port : m_ports->Chosen())
+        ports.emplace_back(port, port, std::string());
+    MakeTiles(ports);
+}
+
+void CStationWindow::Tick()
+{
+    if (!m_station)
+        return;
+    m_station->Poll(0, -1, {});
+    m_station->EndPassesDone();
+    ShowTiles();
+    ShowTotals();
+    if (!m_station->AnyPortOpen())
+        Finished();
+}
+
+void CStationWindow::ShowTiles()
+{
+    const std::vector<CStationPort>& ports = m_station->Ports();
+    for (size_t i = 0; i < ports.size() && i < m_tiles.size(); ++i)
+        m_tiles[i]->Show(DescribeTile(ports[i], m_last[i], m_check.estimates), ports[i].Counts());
+}
+
+void CStationWindow::ShowTotals()
+{
+    const CShiftFigures figures = m_figures.value_or(CShiftFigures(CShiftFigures::Clock::now()));
+    const auto now = CShiftFigures::Clock::now();
+    m_passes->setText(QString("Passes %1").arg(figures.Passes()));
+    m_failures->setText(QString("Failures %1").arg(figures.Failures()));
+    const double yield = figures.YieldPercent();
+    m_yield->setText(yield < 0 ? QString("Yield -") : QString("Yield %1 %").arg(yield, 0, 'f', 1));
+    const double rate = figures.DevicesPerHour(now);
+    m_rate->setText(rate > 0 ? QString("%1 devices/h").arg(std::lround(rate)) : QString("- devices/h"));
+    if (m_figures)
+        m_chart->Show(*m_figures, now);
+}
+
+void CStationWindow::Finished()
+{
+    m_timer->stop();
+    const int status = m_station->ExitStatus();
+    Summary(m_station->Ports(), status);
+    m_station.reset();
+    m_start->setEnabled(true);
+    m_stop->setEnabled(false);
+    m_stop->setText("S&top");
+    m_file->setEnabled(true);
+    m_ports->setEnabled(true);
+    if (m_quitWhenDone || m_options.passCount > 0)
+        QApplication::exit(status);
+}
+
+size_t CStationWindow::IndexOf(const CStationPort& port) const
+{
+    return static_cast<size_t>(&port - m_station->Ports().data());
+}
+
+void CStationWindow::Start(const std::vector<CStationPort>& ports)
+{
+    (void)ports;  // the tiles are made before the station starts
+}
+
+void CStationWindow::ChildEvent(const CStationPort& port, const std::string& line, const nlohmann::json& event)
+{
+    (void)line;
+    if (event.is_object() && event.value("event", "") == "answered")
+        m_answeredAt[IndexOf(port)] = std::chrono::steady_clock::now();
+}
+
+void CStationWindow::ChildError(const CStationPort& port, const std::string& line)
+{
+    std::fprintf(stderr, "%s: %s\n", port.Port().c_str(), line.c_str());
+}
+
+void CStationWindow::PassLost(const CStationPort& port, const std::string& reason, int status)
+{
+    SLastPass& last = m_last[IndexOf(port)];
+    last.message = reason;
+    last.status = status;
+}
+
+void CStationWindow::PassEnded(const CStationPort& port, int status)
+{
+    const size_t index = IndexOf(port);
+    if (!port.Answered() && status == EXIT_CANCELLED)
+        return;  // stopped while it waited: the last device's result stays shown
+    SLastPass& last = m_last[index];
+    last.ended = true;
+    last.answered = port.Answered();
+    last.status = status;
+    if (port.SawEnd())
+        last.message = port.Message();
+    if (!port.Answered())
+        return;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_answeredAt[index]).count();
+    m_tiles[index]->ShowLastPassTime(seconds);
+    if (status != EXIT_CANCELLED)
+        m_figures->Add(CShiftFigures::Clock::now(), status == EXIT_UPDATED);
+}
+
+void CStationWindow::TraceKept(const CStationPort& port, const std::string& path)
+{
+    m_tiles[IndexOf(port)]->ShowKeptTrace(QString::fromStdString(path), port.PassNumber());
+}
+
+void CStationWindow::Summary(const std::vector<CStationPort>& ports, int exitStatus)
+{
+    (void)ports;
+    m_problem->setText(exitStatus == EXIT_UPDATED ? QString()
+                                                  : QString("The station ended with status %1.").arg(exitStatus));
+}
