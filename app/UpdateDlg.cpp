@@ -88,26 +88,25 @@ bool CUpdateDlg::OnInitDialog()
     setWindowTitle(QString::fromStdString(res::Format("%s %s", res::PROGRAM_NAME, res::PROGRAM_VERSION)));
     setWindowIcon(m_icon);
     TakeInitialRects();
-    m_targetCount = 0;
-    BuildRunDisplay();
-    m_fileName.clear();
-    SetMessage(res::LoadString(res::IDS_IDLE_HINT));
+    BuildRunDisplay({});
+    m_run.SetFileName({});
+    m_run.SetMessage(res::LoadString(res::IDS_IDLE_HINT));
     for (unsigned n = 1; n <= COM_PORT_COUNT; ++n)
         m_portList->addItem(QString::fromStdString(res::Format("Com%u", n)));
     new CPortToolTips(*m_portList);  // owned by the list
     SetRunControls(true);
     const bool haveSetting = ReadPortSetting();
     if (!haveSetting) {
-        m_fileName.clear();
+        m_run.SetFileName({});
         m_portList->setCurrentIndex(0);
     }
     if (m_startFile)
-        m_fileName = *m_startFile;
+        m_run.SetFileName(*m_startFile);
     UpdateData(false);
     // A remembered or given file that does not pass shows its message box now.
-    if (!m_fileName.empty()) {
+    if (!m_run.FileName().empty()) {
         CheckUpdateFile();
-        CloseUpdateFile();
+        m_run.CloseUpdateFile();
     }
     // The first enabled tab stop, the port list, starts with the focus.
     m_portList->setFocus();
@@ -126,14 +125,15 @@ void CUpdateDlg::TakeInitialRects()
 void CUpdateDlg::DoDataExchange(bool saveAndValidate)
 {
     if (saveAndValidate) {
-        m_fileName = m_fileEdit->text().toLocal8Bit().toStdString();
+        m_run.SetFileName(m_fileEdit->text().toLocal8Bit().toStdString());
         return;
     }
-    m_fileEdit->setText(QString::fromLocal8Bit(m_fileName.c_str()));
-    m_messageEdit->setText(QString::fromLocal8Bit(Message().c_str()));
+    const SRunSnapshot& seen = m_follower.Look();
+    m_fileEdit->setText(QString::fromLocal8Bit(m_run.FileName().c_str()));
+    m_messageEdit->setText(QString::fromLocal8Bit(seen.message.c_str()));
     m_messageEdit->setCursorPosition(0);
-    if (m_runState != RunIdle)
-        RefreshTargetRows();
+    if (seen.runState != RunIdle)
+        RefreshTargetRows(seen);
 }
 
 void CUpdateDlg::DestroyWindow()

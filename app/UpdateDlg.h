@@ -1,20 +1,20 @@
 #pragma once
 // CUpdateDlg: the program's one window. It holds the port list, the update
 // file field, the buttons that start and cancel a run and the "Update info"
-// area with one row per target of the checked file. Its base
-// CUpdateRunState is the run state it shares with the update worker.
+// area with one row per target of the checked file. It holds the run (file
+// check, message line and the update itself) and observes it.
 //
 // All window work happens on the window's thread; the worker only changes
-// the run state and asks for a refresh, which the 200 ms run timer carries
-// into the controls. The one exception, a message box the worker asks for,
-// is carried over to the window's thread (ShowMessageBox).
+// the run and asks for a refresh, which the 200 ms run timer carries into
+// the controls. The one exception, a message box the worker asks for, is
+// carried over to the window's thread (ShowMessageBox).
 //
 // Closing (close box, Escape, "Exit") is refused while a run holds the
 // controls; when the window ends it writes "update.cfg" beside the program.
 
-#include "UpdateRunState.h"
+#include "RunFollower.h"
+#include "UpdateRun.h"
 
-#include "ComPort.h"
 #include "WarningDlg.h"
 
 #include <QDialog>
@@ -41,7 +41,7 @@ class QMimeData;
 class QProgressBar;
 class QPushButton;
 
-class CUpdateDlg : public QDialog, public CUpdateRunState {
+class CUpdateDlg : public QDialog, public CRunObserver {
 public:
     // Command of the About entry in the dialog's context menu.
     static constexpr unsigned ID_SYSMENU_INFO = 16;
@@ -84,9 +84,9 @@ public:
     void OnSysCommand(unsigned id);
 
     // ---- run display ---------------------------------------------------------
-    // One row per target (at most MAX_TARGETS): name, progress bar (ids
-    // 1020..1029), "0%"; the window grows by ROW_PITCH per row.
-    void BuildRunDisplay();
+    // One row per target of the checked file (at most MAX_TARGETS): name,
+    // progress bar (ids 1020..1029), "0%"; the window grows by ROW_PITCH per row.
+    void BuildRunDisplay(const std::vector<SRunSnapshot::SRow>& targets);
     // Removes the rows and hides the header labels; the window keeps its
     // height until the next BuildRunDisplay.
     void TearDownRunDisplay();
@@ -124,6 +124,8 @@ public:
     void OnExitButton();
     // Closes the cancel warning if it is open and enables "Cancel" again.
     void CloseWarning();
+    // The warning's "Yes": the run's cancel, confirmed.
+    void ConfirmCancel() { m_run.ConfirmCancel(); }
     // A termination signal: a run is cancelled (before the device answered)
     // or its cancel confirmed as "Yes" does; the window then ends as "Exit"
     // does, at once when no run holds it, else when the run has ended.
@@ -135,6 +137,7 @@ public:
     // timer tick (within RUN_TIMER_MS) and the worker waits until it is
     // closed, or until the window is destroyed.
     void ShowMessageBox(const std::string& text) override;
+    // XSVF comments are echoed to standard output (the observer's default).
 
     // ---- for tests and screenshots ------------------------------------------
     QWidget* Control(int id) const;
@@ -148,6 +151,8 @@ public:
     bool IsRunTimerActive() const { return m_runTimer.isActive(); }
     // The outcome of the last run (or of the last attempt to start one).
     const SRunOutcome& LastOutcome() const { return m_lastOutcome; }
+    // The run the window holds; tests look inside through it.
+    CUpdateRun& Run() { return m_run; }
 
     // ---- QDialog ------------------------------------------------------------
     // The first show runs OnInitDialog.
@@ -164,8 +169,6 @@ protected:
     // The open-file dialog, started with initialName (a folder and a name
     // or pattern). The chosen path, or nothing when the user cancelled.
     virtual std::optional<std::string> RunFileDialog(const std::string& initialName);
-    // The run's file check is the window's own: it shows its message itself.
-    SCheckResult CheckFileForRun() override;
 
     void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -178,9 +181,9 @@ private:
     void BindControls();
     void ConnectControls();
     void TakeInitialRects();
-    void CreateTargetRow(int row, int nameLeft, int nameWidth, int barLeft, int barWidth,
+    void CreateTargetRow(int row, const std::string& name, int nameLeft, int nameWidth, int barLeft, int barWidth,
                          int statusLeft, int statusWidth, int top);
-    void RefreshTargetRows();
+    void RefreshTargetRows(const SRunSnapshot& seen);
     // The end of a run: outcome taken, file and port released, controls idle.
     void ReturnToIdle();
     // Shows the box the worker asked for, if any, and releases the worker.
@@ -232,4 +235,9 @@ private:
     std::array<QLabel*, MAX_TARGETS> m_nameLabels{};
     std::array<QLabel*, MAX_TARGETS> m_statusLabels{};
     std::array<QProgressBar*, MAX_TARGETS> m_progressBars{};
+
+    // Last: destroyed first, so that a worker still at work is stopped while
+    // everything it reaches through ShowMessageBox is still there.
+    CUpdateRun m_run{*this};
+    CRunFollower m_follower{m_run};
 };

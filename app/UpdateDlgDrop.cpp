@@ -25,7 +25,7 @@ std::optional<std::string> DraggedFile(const QMimeData& data)
 
 bool CUpdateDlg::AcceptsFileDrop(const QMimeData& data) const
 {
-    return !m_controlsLocked && m_runState == RunIdle && DraggedFile(data).has_value();
+    return !m_controlsLocked && m_run.IsIdle() && DraggedFile(data).has_value();
 }
 
 void CUpdateDlg::dragEnterEvent(QDragEnterEvent* event)

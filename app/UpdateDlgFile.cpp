@@ -19,22 +19,22 @@ bool CUpdateDlg::CheckUpdateFile()
 {
     UpdateData(true);
     TearDownRunDisplay();
-    SetMessage(res::LoadString(res::IDS_IDLE_HINT));
+    m_run.SetMessage(res::LoadString(res::IDS_IDLE_HINT));
     UpdateData(false);
-    const SCheckResult result = CheckUpdateFileHeader();
+    const CUpdateRun::SCheckResult result = m_run.CheckUpdateFileHeader();
     if (!result.ok) {
         if (!result.message.empty())
             ShowMessageBox(result.message);
         return false;
     }
-    BuildRunDisplay();
+    BuildRunDisplay(m_run.Snapshot().rows);
     return true;
 }
 
 void CUpdateDlg::OnOpenButton()
 {
     CheckUpdateFile();
-    CloseUpdateFile();
+    m_run.CloseUpdateFile();
 }
 
 void CUpdateDlg::OnBrowseButton()
@@ -43,14 +43,14 @@ void CUpdateDlg::OnBrowseButton()
     if (BrowseForFile())
         return;
     // The start name was refused: once more from the program's folder.
-    m_fileName = m_programDir + "*.upd";
+    m_run.SetFileName(m_programDir + "*.upd");
     BrowseForFile();
 }
 
 bool CUpdateDlg::BrowseForFile()
 {
-    const SInitialBrowseName start = InitialBrowseName(m_fileName, m_programDir);
-    m_fileName = start.fileName;
+    const SInitialBrowseName start = InitialBrowseName(m_run.FileName(), m_programDir);
+    m_run.SetFileName(start.fileName);
     if (!InitialFolderExists(start.initialName))
         return false;
     const std::optional<std::string> chosen = RunFileDialog(start.initialName);
@@ -62,10 +62,10 @@ bool CUpdateDlg::BrowseForFile()
 
 void CUpdateDlg::OpenUpdateFile(const std::string& fileName)
 {
-    m_fileName = fileName;
+    m_run.SetFileName(fileName);
     UpdateData(false);
     CheckUpdateFile();
-    CloseUpdateFile();
+    m_run.CloseUpdateFile();
 }
 
 std::optional<std::string> CUpdateDlg::RunFileDialog(const std::string& initialName)
@@ -100,7 +100,7 @@ bool CUpdateDlg::ReadPortSetting()
         ReadPortSettingFile(PortSettingReadPath(m_programDir, UserConfigDirectory()));
     if (!setting)
         return false;
-    m_fileName = setting->fileName;
+    m_run.SetFileName(setting->fileName);
     m_portList->setCurrentIndex(setting->portIndex);
     UpdateData(false);
     return true;
@@ -111,5 +111,5 @@ void CUpdateDlg::WritePortSetting()
     // A folder that cannot be written only loses the setting.
     const std::string path = PortSettingWritePath(m_programDir, UserConfigDirectory());
     if (!path.empty())
-        WritePortSettingFile(path, {m_fileName, m_portList->currentIndex()});
+        WritePortSettingFile(path, {m_run.FileName(), m_portList->currentIndex()});
 }

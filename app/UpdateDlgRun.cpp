@@ -12,35 +12,30 @@
 #include <QPushButton>
 #include <QTimer>
 
-CUpdateRunState::SCheckResult CUpdateDlg::CheckFileForRun()
-{
-    // The window's check tells the user about a failure itself.
-    return {CheckUpdateFile(), {}};
-}
-
 void CUpdateDlg::OnUpdateButton()
 {
-    SRunPort port;
+    CUpdateRun::SRunPort port;
     const int index = m_portList->currentIndex();
     if (index >= 0) {
         port.deviceName = ComDeviceName(static_cast<unsigned>(index + 1));
         port.shortName = ComShortName(static_cast<unsigned>(index + 1));
     }
-    if (!PrepareRun(port)) {
-        m_lastOutcome = FinishRun();
+    // The window's check tells the user about a failure itself.
+    if (!m_run.PrepareRun(port, {CheckUpdateFile(), {}})) {
+        m_lastOutcome = m_run.FinishRun();
         if (!m_lastOutcome.message.empty())
             ShowMessageBox(m_lastOutcome.message);
         return;
     }
     // Shown while the device is woken up; the run's own texts replace it.
-    const std::string latency = LatencyWarning(port.deviceName, m_fileName);
+    const std::string latency = LatencyWarning(port.deviceName, m_run.FileName());
     if (!latency.empty())
-        SetMessage(Message() + " " + latency);
+        m_run.SetMessage(m_run.Message() + " " + latency);
     UpdateData(false);
     SetRunControls(false);
-    if (!StartRun()) {
-        m_lastOutcome = FinishRun();
-        SetMessage(res::LoadString(res::IDS_IDLE_HINT));
+    if (!m_run.StartRun()) {
+        m_lastOutcome = m_run.FinishRun();
+        m_run.SetMessage(res::LoadString(res::IDS_IDLE_HINT));
         UpdateData(false);
         SetRunControls(true);
         ShowMessageBox(m_lastOutcome.message);
@@ -51,15 +46,12 @@ void CUpdateDlg::OnUpdateButton()
 
 void CUpdateDlg::OnTimer()
 {
-    switch (m_runState.load()) {
+    switch (m_follower.Look().runState) {
     case RunIdle:
         break;
     case RunActive:
-        if (m_refreshPending) {
-            // Cleared first: a refresh the worker asks for meanwhile is kept.
-            m_refreshPending = 0;
+        if (m_follower.TakeRefresh())
             UpdateData(false);
-        }
         ServeWorkerMessageBox();
         break;
     case RunEndedWithMessage:
@@ -69,7 +61,7 @@ void CUpdateDlg::OnTimer()
         m_runTimer.stop();
         // Nobody is left to close a box once the program was told to end.
         if (!m_exitRequested)
-            ShowMessageBox(Message());
+            ShowMessageBox(m_run.Message());
         ReturnToIdle();
         break;
     case RunEnded:
@@ -83,7 +75,7 @@ void CUpdateDlg::OnTimer()
 void CUpdateDlg::ReturnToIdle()
 {
     UpdateData(false);  // final rows and message while the state is not idle
-    m_lastOutcome = FinishRun();
+    m_lastOutcome = m_run.FinishRun();
     SetRunControls(true);
     setFocus();
     m_runTimer.stop();
@@ -96,8 +88,8 @@ void CUpdateDlg::OnCancelButton()
 {
     if (m_warningDlg)
         return;
-    if (!m_deviceAnswered) {
-        RequestCancel();
+    if (!m_run.DeviceAnswered()) {
+        m_run.RequestCancel();
         return;
     }
     m_warningDlg = new CWarningDlg(res::LoadString(res::IDS_CANCEL_WARNING), *this);
@@ -116,11 +108,11 @@ void CUpdateDlg::OnTerminationSignal()
         QTimer::singleShot(0, this, [this] { OnExitButton(); });
         return;
     }
-    if (!m_deviceAnswered) {
-        RequestCancel();
+    if (!m_run.DeviceAnswered()) {
+        m_run.RequestCancel();
         return;
     }
-    ConfirmCancel();
+    m_run.ConfirmCancel();
     CloseWarning();
 }
 

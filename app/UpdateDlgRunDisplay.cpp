@@ -35,10 +35,10 @@ QString RowName(const std::string& name)
 
 }  // namespace
 
-void CUpdateDlg::BuildRunDisplay()
+void CUpdateDlg::BuildRunDisplay(const std::vector<SRunSnapshot::SRow>& targets)
 {
     // The header may name more targets than the display holds.
-    const int rows = static_cast<int>(std::min<unsigned>(m_targetCount, MAX_TARGETS));
+    const int rows = static_cast<int>(std::min<size_t>(targets.size(), MAX_TARGETS));
     m_displayFont = QFont();
     m_displayFont.setPointSizeF(kDisplayFontPoints);
 
@@ -65,15 +65,15 @@ void CUpdateDlg::BuildRunDisplay()
     const int barRight = statusLeft - COLUMN_GAP;
     const int statusRight = width - RIGHT_MARGIN;
     for (int row = 0; row < rows; ++row) {
-        CreateTargetRow(row, nameLeft, nameRight - nameLeft, barLeft, barRight - barLeft, statusLeft,
+        CreateTargetRow(row, targets[static_cast<size_t>(row)].name, nameLeft, nameRight - nameLeft, barLeft, barRight - barLeft, statusLeft,
                         statusRight - statusLeft, top + ROW_PITCH * row);
     }
 }
 
-void CUpdateDlg::CreateTargetRow(int row, int nameLeft, int nameWidth, int barLeft, int barWidth,
+void CUpdateDlg::CreateTargetRow(int row, const std::string& rowName, int nameLeft, int nameWidth, int barLeft, int barWidth,
                                  int statusLeft, int statusWidth, int top)
 {
-    QLabel* name = CreateRowLabel(RowName(m_targetName[row]), m_displayFont, m_updateInfoBox);
+    QLabel* name = CreateRowLabel(RowName(rowName), m_displayFont, m_updateInfoBox);
     name->setGeometry(nameLeft, top, nameWidth, ROW_HEIGHT);
     name->show();
     m_nameLabels[row] = name;
@@ -113,12 +113,13 @@ void CUpdateDlg::TearDownRunDisplay()
     m_updateInfoBox->resize(m_groupRect.size());
 }
 
-void CUpdateDlg::RefreshTargetRows()
+void CUpdateDlg::RefreshTargetRows(const SRunSnapshot& seen)
 {
-    for (int row = 0; row < MAX_TARGETS; ++row) {
+    for (size_t row = 0; row < seen.rows.size(); ++row) {
         if (m_progressBars[row] == nullptr || m_statusLabels[row] == nullptr)
             continue;
-        m_progressBars[row]->setValue(std::clamp(m_targetResult[row].percent.load(), 0, 100));
-        m_statusLabels[row]->setText(QString::fromLocal8Bit(TargetRowText(row).c_str()));
+        const SRunSnapshot::SRow& target = seen.rows[row];
+        m_progressBars[row]->setValue(std::clamp(target.percent, 0, 100));
+        m_statusLabels[row]->setText(QString::fromLocal8Bit(target.Text().c_str()));
     }
 }

@@ -36,7 +36,7 @@ const char USAGE[] =
     "  --tap-pairs N     XSIR/XSDR pairs of the TAP-move stream (default 400)\n"
     "  --only NAME       only this workload: firmware, xsvf-flash, xsvf-tap, svf, silent,\n"
     "                    large (the large-input section), station (firmware and\n"
-    "                    xsvf-flash on four devices through one update-cli, against\n"
+    "                    xsvf-flash on 4 and on 16 devices through one update-cli, against\n"
     "                    single runs)\n"
     "  --floor           only the XSVF workloads, each with its floor (about 2 minutes)\n"
     "  --large           only the large-input section: SVF conversion of 100 MB,\n"
@@ -129,7 +129,8 @@ bool Wanted(const SBenchOptions& o, const std::string& name)
     return o.only.empty() || o.only == name || (o.only == "xsvf" && name.rfind("xsvf-", 0) == 0);
 }
 
-constexpr unsigned STATION_DEVICES = 4;
+// A station of four devices, and one of sixteen (the most update-cli takes).
+constexpr unsigned STATION_SIZES[] = {4, 16};
 
 std::vector<SRunFigures> RunSingles(CBenchRunner& runner, const SWorkload& w, unsigned count)
 {
@@ -146,7 +147,7 @@ std::vector<SRunFigures> RunSingles(CBenchRunner& runner, const SWorkload& w, un
     return runs;
 }
 
-// Each workload on four devices at once, against its single runs: those of
+// Each workload on four and on sixteen devices at once, against its single runs: those of
 // this invocation when it ran them already, else as many new ones.
 std::vector<SStationSummary> RunStations(CBenchRunner& runner, CBenchStation& station, const SBenchOptions& o,
                                          std::map<std::string, std::vector<SRunFigures>>& singles)
@@ -155,13 +156,16 @@ std::vector<SStationSummary> RunStations(CBenchRunner& runner, CBenchStation& st
     for (const SWorkload& w : {FirmwareWorkload(size_t{o.firmwareKiB} * 1024), ModelPartWorkload()}) {
         if (singles.count(w.name) == 0)
             singles[w.name] = RunSingles(runner, w, o.runs);
-        std::vector<SStationRun> runs;
-        for (unsigned i = 1; i <= o.runs; ++i) {
-            runs.push_back(station.Run(w, STATION_DEVICES, i));
-            std::fprintf(stderr, "station %s x%u run %u: wall %.3f s, CPU %.3f s, exit status %d\n", w.name.c_str(),
-                         STATION_DEVICES, i, runs.back().wallSeconds, runs.back().cpuSeconds, runs.back().status);
+        for (const unsigned devices : STATION_SIZES) {
+            std::vector<SStationRun> runs;
+            for (unsigned i = 1; i <= o.runs; ++i) {
+                runs.push_back(station.Run(w, devices, i));
+                std::fprintf(stderr, "station %s x%u run %u: wall %.3f s, CPU %.3f s, exit status %d\n",
+                             w.name.c_str(), devices, i, runs.back().wallSeconds, runs.back().cpuSeconds,
+                             runs.back().status);
+            }
+            summaries.push_back(SummariseStation(w.name, devices, runs, singles[w.name]));
         }
-        summaries.push_back(SummariseStation(w.name, STATION_DEVICES, runs, singles[w.name]));
     }
     return summaries;
 }

@@ -16,7 +16,8 @@
 #include "RunTiming.h"
 #include "ProgressDisplay.h"
 #include "StringTable.h"
-#include "UpdateRunState.h"
+#include "RunFollower.h"
+#include "UpdateRun.h"
 #include "XsvfTrace.h"
 
 #include <chrono>
@@ -55,10 +56,11 @@ struct SCliOutput {
     COutputStream err{STDERR_FILENO};
 };
 
-class CCliRunState : public CUpdateRunState {
+// What the worker tells, kept for the main loop.
+class CCliRunObserver final : public CRunObserver {
 public:
     // quiet: XSVF comments are not wanted.
-    explicit CCliRunState(bool quiet) : m_quiet(quiet) {}
+    explicit CCliRunObserver(bool quiet) : m_quiet(quiet) {}
 
     // The command line's message box: the text on standard error, written
     // by the main loop (the worker must not wait for a reader).
@@ -88,7 +90,6 @@ public:
         return std::exchange(m_changes, {});
     }
 
-protected:
     void OnMessageChanged(const std::string& text) override
     {
         std::lock_guard<std::mutex> lock(m_changeMutex);
@@ -103,12 +104,11 @@ private:
     CCommentQueue m_comments;
 };
 
-std::vector<SProgressRow> CollectRows(const CUpdateRunState& run)
+std::vector<SProgressRow> CollectRows(const SRunSnapshot& snapshot)
 {
     std::vector<SProgressRow> rows;
-    for (unsigned i = 0; i < run.m_targetCount; ++i)
-        rows.push_back({TrimName(run.m_targetName[i]), run.m_targetResult[i].percent.load(),
-                        run.TargetStatus(i), {}});
+    for (const SRunSnapshot::SRow& row : snapshot.rows)
+        rows.push_back({TrimName(row.name), row.percent, row.status, {}});
     return rows;
 }
 
@@ -116,9 +116,10 @@ std::vector<SProgressRow> CollectRows(const CUpdateRunState& run)
 class CRunMonitor {
 public:
     // json: the view is a CJsonRunView, which also takes the worker's boxes.
-    CRunMonitor(CCliRunState& run, const SCliOptions& options, const sigset_t& signals, SCliOutput& output,
-                CRunView& view, CJsonRunView* json)
-        : m_run(run), m_options(options), m_signals(signals), m_output(output), m_display(view), m_json(json)
+    CRunMonitor(CUpdateRun& run, CCliRunObserver& heard, const SCliOptions& options, const sigset_t& signals,
+                SCliOutput& output, CRunView& view, CJsonRunView* json)
+        : m_run(run), m_heard(heard), m_follower(run), m_options(options), m_signals(signals), m_output(output),
+          m_display(view), m_json(json)
     {
     }
 
@@ -140,20 +141,21 @@ private:
     // withCurrent (it is the run's final message at the end).
     void ShowChangesSoFar(bool withCurrent);
 
-    CCliRunState& m_run;
+    CUpdateRun& m_run;
+    CCliRunObserver& m_heard;
+    CRunFollower m_follower;
     const SCliOptions& m_options;
     const sigset_t& m_signals;
     SCliOutput& m_output;
     CRunView& m_display;
     CJsonRunView* m_json;
-    CRunTiming m_timing{m_run.m_targetCount};
+    CRunTiming m_timing{m_run.Snapshot().rows.size()};
     Clock::time_point m_start = Clock::now();
     Clock::time_point m_lastRedraw{};
     std::deque<SMessageChange> m_pending;
     bool m_warned = false;
     bool m_cancelled = false;
     bool m_wakeupTimedOut = false;
-    bool m_answerReported = false;
 };
 
 void CRunMonitor::Follow()
@@ -161,15 +163,15 @@ void CRunMonitor::Follow()
     // The text the run starts with heads the changes. The worker may already
     // have changed it ("running update" once the device answered): those
     // changes follow in order, never in place of the first.
-    m_pending = m_run.TakeChanges();
+    m_pending = m_heard.TakeChanges();
     if (m_pending.empty()) {
         m_display.ShowMessage(m_run.Message());
     } else {
         m_display.ShowMessage(m_pending.front().text);
         m_pending.pop_front();
     }
-    m_display.ShowRows(CollectRows(m_run));
-    while (m_run.IsRunActive()) {
+    m_display.ShowRows(CollectRows(m_follower.Look()));
+    while (m_follower.Active()) {
         const int signal = WaitForSignal(m_signals, TICK);
         if (signal > 0)
             HandleSignal(signal);
@@ -187,20 +189,20 @@ void CRunMonitor::Follow()
     // Programs get every row's last state as progress; people get the rows
     // printed with the outcome.
     if (m_json != nullptr)
-        m_json->ShowRows(CollectRows(m_run));
+        m_json->ShowRows(CollectRows(m_follower.Look()));
     m_display.Finish();
 }
 
 void CRunMonitor::ShowWorkerOutput()
 {
-    const std::deque<SCommentPiece> comments = m_run.TakeComments();
+    const std::deque<SCommentPiece> comments = m_heard.TakeComments();
     // The messages the worker set before the comment come first, settled or
     // not; once the run has ended its newest message is the final one.
     if (!comments.empty())
-        ShowChangesSoFar(m_run.m_runState == RunActive);
+        ShowChangesSoFar(m_follower.Active());
     for (const SCommentPiece& piece : comments)
         m_display.ShowComment(piece.text, piece.starts, piece.ends);
-    for (const std::string& box : m_run.TakeMessageBoxes()) {
+    for (const std::string& box : m_heard.TakeMessageBoxes()) {
         if (m_json != nullptr)
             m_json->ShowBox(box);
         else
@@ -215,7 +217,7 @@ void CRunMonitor::FlushChanges()
 
 void CRunMonitor::ShowChangesSoFar(bool withCurrent)
 {
-    std::deque<SMessageChange> changes = m_run.TakeChanges();
+    std::deque<SMessageChange> changes = m_heard.TakeChanges();
     m_pending.insert(m_pending.end(), changes.begin(), changes.end());
     if (!withCurrent && !m_pending.empty() && m_pending.back().text == m_run.Message())
         m_pending.pop_back();
@@ -226,7 +228,7 @@ void CRunMonitor::ShowChangesSoFar(bool withCurrent)
 
 void CRunMonitor::HandleSignal(int signal)
 {
-    if (m_run.m_deviceAnswered == 0) {
+    if (!m_run.DeviceAnswered()) {
         // Nothing but wake-up bytes went out: any of the signals ends the run.
         m_run.RequestCancel();
         m_cancelled = true;
@@ -254,7 +256,7 @@ void CRunMonitor::HandleSignal(int signal)
 
 void CRunMonitor::CheckWakeupTimeout()
 {
-    if (m_options.wakeupTimeoutSeconds <= 0 || m_run.m_deviceAnswered != 0 || m_wakeupTimedOut)
+    if (m_options.wakeupTimeoutSeconds <= 0 || m_run.DeviceAnswered() || m_wakeupTimedOut)
         return;
     if (Clock::now() - m_start >= std::chrono::duration<double>(m_options.wakeupTimeoutSeconds)) {
         m_wakeupTimedOut = true;
@@ -264,12 +266,11 @@ void CRunMonitor::CheckWakeupTimeout()
 
 void CRunMonitor::ReportAnswer()
 {
-    if (m_json == nullptr || m_answerReported || m_run.m_deviceAnswered == 0)
+    if (m_json == nullptr || !m_follower.TakeAnswer())
         return;
-    m_answerReported = true;
     // The messages before the answer come first; once the run has ended its
     // newest message is the final one.
-    ShowChangesSoFar(m_run.m_runState == RunActive);
+    ShowChangesSoFar(m_follower.Active());
     m_json->ShowAnswer();
 }
 
@@ -279,8 +280,9 @@ void CRunMonitor::TakeTimes(std::vector<SProgressRow>& rows, Clock::time_point n
     for (const SProgressRow& row : rows)
         percents.push_back(row.percent);
     // Before the device answered no target is being worked on.
-    const int current = m_run.m_deviceAnswered != 0 ? m_run.m_currentTarget.load() : -1;
-    m_timing.Observe(current, percents, m_run.m_comPort.BytesWritten(), now);
+    const SRunSnapshot& seen = m_follower.Seen();
+    const int current = seen.deviceAnswered ? seen.currentTarget : -1;
+    m_timing.Observe(current, percents, seen.bytesWritten, now);
     for (size_t i = 0; i < rows.size(); ++i)
         rows[i].timing = m_timing.RowText(i);
     m_display.ShowRunTiming(m_timing.RunText());
@@ -288,8 +290,8 @@ void CRunMonitor::TakeTimes(std::vector<SProgressRow>& rows, Clock::time_point n
 
 void CRunMonitor::Refresh()
 {
-    const bool active = m_run.m_runState == RunActive;
-    std::deque<SMessageChange> changes = m_run.TakeChanges();
+    const bool active = m_follower.Active();
+    std::deque<SMessageChange> changes = m_heard.TakeChanges();
     m_pending.insert(m_pending.end(), changes.begin(), changes.end());
     // Every change is shown in order. The newest one waits to settle: the text
     // a run ends with is written just before the end, and it is the final
@@ -307,15 +309,15 @@ void CRunMonitor::Refresh()
     // The time figures change while nothing else does: redrawn every period,
     // once the messages before them are out.
     if (active && now - m_lastRedraw >= REDRAW_PERIOD && m_pending.empty()) {
-        m_run.m_refreshPending = 0;
+        (void)m_follower.TakeRefresh();
         m_lastRedraw = now;
-        std::vector<SProgressRow> rows = CollectRows(m_run);
+        std::vector<SProgressRow> rows = CollectRows(m_follower.Look());
         TakeTimes(rows, now);
         m_display.ShowRows(rows);
     }
 }
 
-CUpdateRunState::SRunPort RunPortOf(const std::string& port)
+CUpdateRun::SRunPort RunPortOf(const std::string& port)
 {
     const int number = ComPortNumber(port);
     if (number == 0)
@@ -331,9 +333,9 @@ std::string DefaultPortLine(const std::string& port, const std::string& deviceNa
 }
 
 // The final rows and message are never dropped: they wait for the reader.
-void QueueOutcome(const CUpdateRunState& run, const SRunOutcome& outcome, COutputStream& out)
+void QueueOutcome(const CUpdateRun& run, const SRunOutcome& outcome, COutputStream& out)
 {
-    for (const SProgressRow& row : CollectRows(run))
+    for (const SProgressRow& row : CollectRows(run.Snapshot()))
         out.Queue(res::Format("%s: %d%% %s\n", PrintableText(row.name).c_str(), row.percent, row.status.c_str()));
     out.Queue(outcome.message + "\n");
 }
@@ -403,23 +405,26 @@ int RunUpdate(const SCliOptions& options)
     CUpdateFileWait fileWait;
     if (!fileWait.WaitUntilReadable(options.file))
         return ReportCancelledWait(options, output, signals);
-    CCliRunState run(options.quiet && !options.json);
-    run.m_fileName = options.file;
-    run.m_tracePath = tracePath;
+    CCliRunObserver heard(options.quiet && !options.json);
+    // Declared after what its observer uses: destroyed first.
+    CUpdateRun run(heard);
+    run.SetFileName(options.file);
+    run.SetTracePath(tracePath);
     CRunLog log(options.logFile, options.file);
     if (!log.OpenError().empty())
         output.err.Queue(AsLine(log.OpenError()));
-    const CUpdateRunState::SRunPort port = RunPortOf(options.port);
+    const CUpdateRun::SRunPort port = RunPortOf(options.port);
     if (!options.portGiven && !options.json)
         output.out.Queue(DefaultPortLine(options.port, port.deviceName));
-    bool started = run.PrepareRun(port);
+    const bool prepared = run.PrepareRun(port);
+    bool started = prepared;
     if (started) {
         const std::string latency = LatencyWarning(port.deviceName, options.file);
         if (!latency.empty())
             output.err.Queue(AsLine(latency));
         started = run.StartRun();
     }
-    const std::string device = run.m_comPort.IsOpen() ? DeviceReached(port.deviceName) : std::string();
+    const std::string device = prepared ? DeviceReached(port.deviceName) : std::string();
     log.SetPort(options.port, device, SerialNumberOf(device));
     SRunOutcome outcome;
     if (started) {
@@ -432,7 +437,7 @@ int RunUpdate(const SCliOptions& options)
         } else {
             view = std::make_unique<CProgressDisplay>(output.out, output.out.IsTerminal(), options.quiet);
         }
-        CRunMonitor monitor(run, options, signals, output, *view, json);
+        CRunMonitor monitor(run, heard, options, signals, output, *view, json);
         monitor.Follow();
     }
     outcome = run.FinishRun();
@@ -448,8 +453,9 @@ int RunUpdate(const SCliOptions& options)
         QueueOutcome(run, outcome, output.out);
     }
     // A station's pass that no device answered was only waiting: no record.
-    const bool waitedOnly = options.stationPass && run.m_deviceAnswered == 0 && outcome.ending == ERunEnding::Cancelled;
-    const std::string logProblem = waitedOnly ? std::string() : log.Append(outcome, status, run.m_deviceAnswered != 0);
+    const bool answered = run.DeviceAnswered();
+    const bool waitedOnly = options.stationPass && !answered && outcome.ending == ERunEnding::Cancelled;
+    const std::string logProblem = waitedOnly ? std::string() : log.Append(outcome, status, answered);
     if (!logProblem.empty())
         output.err.Queue(AsLine(logProblem));
     DrainOutputs(output.err, output.out, signals);

@@ -4,13 +4,13 @@
 # pseudo-terminal, for a firmware target, an XSVF flash program, a
 # TAP-move stream and the largest real-world SVF sample (converted to XSVF),
 # plus the silent-device timings and the station workload (the firmware and
-# the XSVF flash program on four devices through one update-cli, against
-# single runs). Prints Markdown tables.
+# the XSVF flash program on 4 and on 16 devices through one update-cli,
+# against single runs). Prints Markdown tables.
 #   scripts/bench.sh                 3 runs per workload (about 13 minutes)
 #   scripts/bench.sh --runs 5        more runs; see --help for the rest
 #   scripts/bench.sh --floor         only the XSVF workloads with their floor (about 2 minutes)
 #   scripts/bench.sh --large         only the large-input section (about 1 minute)
-#   scripts/bench.sh --only station  only the station workload (about 6 minutes)
+#   scripts/bench.sh --only station  only the station workload (about 10 minutes)
 # Exit status: 0 every target met, 1 a target missed, 2 setup error.
 set -euo pipefail
 cd "$(dirname "$0")/.."

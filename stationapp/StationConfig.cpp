@@ -1,5 +1,6 @@
 #include "StationConfig.h"
 
+#include "OutputFile.h"
 #include "PortName.h"
 #include "ReplacementFile.h"
 
@@ -14,6 +15,9 @@ std::string StationConfigPath()
 SStationConfig ReadStationConfig(const std::string& path)
 {
     SStationConfig config;
+    // Only a regular file is read: a FIFO of that name would never answer.
+    if (path.empty() || !OutputKindProblem(path, false).empty())
+        return config;
     std::ifstream in(path);
     std::string line;
     while (std::getline(in, line)) {
@@ -27,6 +31,10 @@ SStationConfig ReadStationConfig(const std::string& path)
 
 bool WriteStationConfig(const std::string& path, const SStationConfig& config, std::string& error)
 {
+    CRunFiles files;
+    files.AddInput("the update file", config.file);
+    if (error = files.AddOutput("station.cfg", path); !error.empty())
+        return false;
     const std::string folder = path.substr(0, path.find_last_of('/') + 1);
     if (!folder.empty() && !MakePrivateFolders(folder, error))
         return false;

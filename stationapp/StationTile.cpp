@@ -67,16 +67,16 @@ CStationTile::CStationTile(const QString& port, const QString& description, QWid
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 6, 8, 6);
     layout->setSpacing(2);
-    layout->addWidget(m_title);
+    auto* top = new QHBoxLayout;
+    top->addWidget(m_title, 1);
+    top->addWidget(m_last);
+    layout->addLayout(top);
     layout->addStretch(1);
     layout->addWidget(m_big);
     layout->addWidget(m_bar);
     layout->addWidget(m_detail);
     layout->addStretch(1);
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(m_counts, 1);
-    bottom->addWidget(m_last);
-    layout->addLayout(bottom);
+    layout->addWidget(m_counts);
     layout->addWidget(m_trace);
     connect(m_trace, &QPushButton::clicked, this, [this] { emit TraceWanted(m_tracePath); });
     Show({}, {});
@@ -101,11 +101,31 @@ void CStationTile::Show(const STileText& text, const station::SStationCounts& co
                           .arg(counts.passed)
                           .arg(counts.failed)
                           .arg(counts.cancelled));
+    FitCounts();
+}
+
+void CStationTile::FitCounts()
+{
+    // The counts stay whole: a narrow tile shows them smaller.
+    QFont small = font();
+    int pixels = 13;
+    small.setPixelSize(pixels);
+    while (pixels > 8 && QFontMetrics(small).horizontalAdvance(m_counts->text()) > width() - 20)
+        small.setPixelSize(--pixels);
+    m_counts->setFont(small);
 }
 
 void CStationTile::ShowLastPassTime(double seconds)
 {
-    m_last->setText(QString("Last pass %1 s").arg(seconds, 0, 'f', 1));
+    m_last->setText(QString("last pass %1 s").arg(seconds, 0, 'f', 1));
+    m_last->setToolTip("The last pass's time, from the device's answer to its end");
+    ElideTitle();
+}
+
+void CStationTile::ElideTitle()
+{
+    m_title->setText(m_title->fontMetrics().elidedText(m_title->toolTip(), Qt::ElideRight,
+                                                       width() - 24 - m_last->sizeHint().width()));
 }
 
 void CStationTile::ShowKeptTrace(const QString& path, unsigned pass)
@@ -130,5 +150,6 @@ void CStationTile::resizeEvent(QResizeEvent* event)
     QFont detail = font();
     detail.setPixelSize(std::clamp(pixels / 2, 11, 18));
     m_detail->setFont(detail);
-    m_title->setText(m_title->fontMetrics().elidedText(m_title->toolTip(), Qt::ElideRight, width() - 20));
+    ElideTitle();
+    FitCounts();
 }

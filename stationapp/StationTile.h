@@ -29,6 +29,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void FitCounts();
+    void ElideTitle();
+
     QString m_port;
     QString m_tracePath;
     ETileState m_state = ETileState::Idle;

@@ -148,9 +148,9 @@ QWidget* CStationWindow::BuildFileGroup()
     auto* layout = new QVBoxLayout(group);
     auto* row = new QHBoxLayout;
     m_file = new QLineEdit(group);
-    auto* browse = new QPushButton("&Browse...", group);
+    m_browse = new QPushButton("&Browse...", group);
     row->addWidget(m_file, 1);
-    row->addWidget(browse);
+    row->addWidget(m_browse);
     layout->addLayout(row);
     m_checkText = new QLabel(group);
     m_checkText->setTextFormat(Qt::PlainText);
@@ -164,7 +164,7 @@ QWidget* CStationWindow::BuildFileGroup()
     m_sha->setTextFormat(Qt::PlainText);
     m_sha->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_sha);
-    connect(browse, &QPushButton::clicked, this, &CStationWindow::Browse);
+    connect(m_browse, &QPushButton::clicked, this, &CStationWindow::Browse);
     connect(m_file, &QLineEdit::editingFinished, this, &CStationWindow::FileChosen);
     return group;
 }

@@ -84,6 +84,7 @@ private:
 
     CFileCheck* m_fileCheck;
     QLineEdit* m_file = nullptr;
+    QPushButton* m_browse = nullptr;
     QLabel* m_checkText = nullptr;
     QLabel* m_sha = nullptr;
     CPortChoice* m_ports = nullptr;

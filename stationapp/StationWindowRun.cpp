@@ -3,6 +3,7 @@
 
 #include "StationWindow.h"
 
+#include "JsonEvents.h"
 #include "PortChoice.h"
 #include "PortName.h"
 #include "RunOutcome.h"
@@ -70,8 +71,10 @@ bool CStationWindow::StartStation(std::string& problem)
     m_start->setEnabled(false);
     m_stop->setEnabled(true);
     m_stop->setText("S&top");
-    m_file->setEnabled(false);
-    m_ports->setEnabled(false);
+    // The file and the ports stay as the station runs them.
+    for (QWidget* choice : {static_cast<QWidget*>(m_file), static_cast<QWidget*>(m_browse),
+                            static_cast<QWidget*>(m_ports)})
+        choice->setEnabled(false);
     m_station->Start();
     ShowTiles();
     ShowTotals();
@@ -87,6 +90,12 @@ void CStationWindow::MakeTiles(const std::vector<CStationPort>& ports)
     m_last.assign(ports.size(), {});
     m_answeredAt.assign(ports.size(), {});
     const int columns = TileColumns(ports.size());
+    const int rows = (static_cast<int>(ports.size()) + columns - 1) / columns;
+    // Every tile the same size, whatever its text asks for.
+    for (int c = 0; c < 4; ++c)
+        m_tileGrid->setColumnStretch(c, c < columns ? 1 : 0);
+    for (int r = 0; r < 4; ++r)
+        m_tileGrid->setRowStretch(r, r < rows ? 1 : 0);
     for (size_t i = 0; i < ports.size(); ++i) {
         auto* tile = new CStationTile(QString::fromStdString(ports[i].Port()),
                                       QString::fromStdString(ports[i].Description()));
@@ -149,8 +158,9 @@ void CStationWindow::Finished()
     m_start->setEnabled(true);
     m_stop->setEnabled(false);
     m_stop->setText("S&top");
-    m_file->setEnabled(true);
-    m_ports->setEnabled(true);
+    for (QWidget* choice : {static_cast<QWidget*>(m_file), static_cast<QWidget*>(m_browse),
+                            static_cast<QWidget*>(m_ports)})
+        choice->setEnabled(true);
     if (m_quitWhenDone || m_options.passCount > 0)
         QApplication::exit(status);
 }
@@ -168,7 +178,7 @@ void CStationWindow::Start(const std::vector<CStationPort>& ports)
 void CStationWindow::ChildEvent(const CStationPort& port, const std::string& line, const nlohmann::json& event)
 {
     (void)line;
-    if (event.is_object() && event.value("event", "") == "answered")
+    if (JsonTextOf(event, events::field::EVENT) == events::name::ANSWERED)
         m_answeredAt[IndexOf(port)] = std::chrono::steady_clock::now();
 }
 

@@ -21,11 +21,6 @@ int HexDigitValue(int c)
     return -1;
 }
 
-// One packed run holds at most 127 bytes; the buffer is sized for any
-// control byte so that a hostile one cannot overrun it.
-uint8_t g_runBuffer[256];
-const uint8_t* g_runCursor = g_runBuffer;
-
 }  // namespace
 
 bool ReadHexField(FILE* file, int width, unsigned& value)
@@ -103,23 +98,23 @@ bool CUpdateRunState::ReadDataByte(uint8_t& out)
                 return false;
             const int count = control - 0x80;
             for (int i = 0; i < count; ++i)
-                g_runBuffer[i] = static_cast<uint8_t>(repeated);
+                m_runBuffer[i] = static_cast<uint8_t>(repeated);
             m_runPending = static_cast<uint32_t>(count);
         } else {
-            if (control > 0 && std::fread(g_runBuffer, 1, static_cast<size_t>(control), m_updateFile) !=
+            if (control > 0 && std::fread(m_runBuffer, 1, static_cast<size_t>(control), m_updateFile) !=
                                    static_cast<size_t>(control))
                 return false;
             m_runPending = static_cast<uint32_t>(control);
         }
         m_dataConsumed += stored;
-        g_runCursor = g_runBuffer;
+        m_runCursor = m_runBuffer;
     }
     if (m_runPending == 0)  // control byte 0x00 or 0x80
         return false;
     m_runPending -= 1;
     if (m_dataConsumed == m_dataLength && m_runPending == 0)
         m_dataEnd = true;
-    out = *g_runCursor++;
+    out = *m_runCursor++;
     return true;
 }
 
@@ -150,7 +145,7 @@ void CUpdateRunState::SetTargetPercent(int index, int percent)
         m_records.back().percent = percent;
     if (index < 0 || index >= MAX_TARGETS || m_targetResult[index].percent.exchange(percent) == percent)
         return;
-    OnRowChanged(index);
+    Observer().OnRowChanged(index);
 }
 
 void CUpdateRunState::ReportFileFormatError()

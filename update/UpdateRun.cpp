@@ -1,7 +1,7 @@
 // The life of an update run, the same for every front end: prepare, start,
 // follow, finish with the outcome as a value.
 
-#include "UpdateRunState.h"
+#include "UpdateRun.h"
 
 #include "PortOpenFailure.h"
 #include "RunOutputs.h"
@@ -12,212 +12,98 @@
 
 namespace {
 
-// A line that keeps sending must not hold the start of a run for ever.
-constexpr auto MAX_DRAIN_TIME = std::chrono::seconds(2);
-
 // Shown when the worker thread cannot be started; the run never began.
 constexpr char WORKER_NOT_STARTED[] = "Error: the update could not be started.\n";
 
-std::string StatusTextOf(ERecordResult result)
-{
-    switch (result) {
-    case ERecordResult::Failed: return res::LoadString(res::IDS_UNSUCCESSFUL);
-    case ERecordResult::Skipped: return res::LoadString(res::IDS_UPDATE_UNKNOWN);
-    case ERecordResult::Refused: return res::LoadString(res::IDS_MISSING_TARGET);
-    case ERecordResult::Cancelled: return res::LoadString(res::IDS_CANCELLED);
-    default: return {};
-    }
-}
-
 }  // namespace
 
-bool CUpdateRunState::OpenAndDrainPort(const std::string& deviceName)
+CUpdateRun::~CUpdateRun()
 {
-    if (!m_comPort.Open(deviceName, DEVICE_BAUD, OPEN_TIMEOUT_MS))
-        return false;
-    m_comPort.SetTimeouts(WAKEUP_TIMEOUT_MS);
-    const auto deadline = std::chrono::steady_clock::now() + MAX_DRAIN_TIME;
-    uint8_t discarded = 0;
-    while (m_comPort.Read(&discarded, 1) && std::chrono::steady_clock::now() < deadline) {
+    // Normally the front end has finished the run; if it is torn down in the
+    // middle of one, the worker stops before the observer and the state go.
+    if (m_worker.joinable()) {
+        m_state.m_cancelRequested = 1;
+        m_worker.join();
     }
-    return true;
 }
 
-bool CUpdateRunState::PrepareRun(const SRunPort& port)
+bool CUpdateRun::PrepareRun(const SRunPort& port)
+{
+    if (m_worker.joinable())
+        m_worker.join();
+    return PrepareRun(port, m_state.CheckUpdateFileHeader());
+}
+
+bool CUpdateRun::PrepareRun(const SRunPort& port, const SCheckResult& check)
 {
     if (m_worker.joinable())
         m_worker.join();
     m_startFailure.clear();
-    m_records.clear();
-    const SCheckResult check = CheckFileForRun();
     if (!check.ok) {
         m_startFailure = check.message;
         return false;
     }
     // The trace's place is known good before the device is touched.
-    if (std::string trace = TracePreflightFailure(m_updateFile, m_fileVersion, m_tracePath); !trace.empty()) {
+    if (std::string trace = TracePreflightFailure(m_state.m_updateFile, m_state.m_fileVersion, m_state.m_tracePath);
+        !trace.empty()) {
         m_startFailure = trace;
-        CloseUpdateFile();
+        m_state.CloseUpdateFile();
         return false;
     }
     if (port.deviceName.empty()) {
         m_startFailure = res::LoadString(res::IDS_NO_PORT_SELECTED);
-        CloseUpdateFile();
+        m_state.CloseUpdateFile();
         return false;
     }
-    if (!OpenAndDrainPort(port.deviceName)) {
+    if (!m_state.OpenAndDrainPort(port.deviceName)) {
         // The message of the original, then why the port could not be opened.
         m_startFailure = res::Format(res::LoadString(res::IDS_PORT_IN_USE).c_str(), port.shortName.c_str()) +
-                         ExplainPortOpenFailure(port.deviceName, m_comPort.LastErrno());
-        CloseUpdateFile();
+                         ExplainPortOpenFailure(port.deviceName, m_state.m_comPort.LastErrno());
+        m_state.CloseUpdateFile();
         return false;
     }
-    ResetRunResults();
+    m_state.ResetRunResults();
     return true;
 }
 
-void CUpdateRunState::ResetRunResults()
+bool CUpdateRun::StartRun()
 {
-    SetMessage(res::LoadString(res::IDS_SWITCH_DEVICE));
-    for (int i = 0; i < MAX_TARGETS; ++i) {
-        m_targetResult[i].percent = 0;
-        SetTargetStatus(i, {});
-    }
-    m_currentTarget = 0;
-    g_unexpectedAnswers = 0;
-    m_deviceAnswered = 0;
-    m_cancelRequested = 0;
-    m_cancelConfirmed = 0;
-    m_endedByCancel = 0;
-    m_cancelReason = ECancelReason::User;
-    m_recordOpen = false;
-    m_bodyEndSeen = false;
-    m_bodyPlace = EBodyPlace::BeforeNumber;
-    m_workerEnding = ERunEnding::Failed;
-    m_stopEnding = ERunEnding::Failed;
-}
-
-bool CUpdateRunState::StartRun()
-{
-    m_runState = RunActive;
-    m_refreshPending = 0;
+    m_state.m_runState = RunActive;
+    m_state.m_refreshPending = 0;
     try {
-        m_worker = std::thread(UpdateThread, this);
+        m_worker = std::thread(UpdateThread, &m_state);
     } catch (const std::system_error&) {
-        m_runState = RunIdle;
+        m_state.m_runState = RunIdle;
         m_startFailure = WORKER_NOT_STARTED;
         return false;
     }
     return true;
 }
 
-SRunOutcome CUpdateRunState::FinishRun()
+SRunOutcome CUpdateRun::FinishRun()
 {
     // The worker's last action was its final write of m_runState.
     if (m_worker.joinable())
         m_worker.join();
     SRunOutcome outcome;
-    if (m_runState == RunEnded || m_runState == RunEndedWithMessage) {
-        if (m_bodyPlace != EBodyPlace::Unknown && !m_bodyEndSeen)
-            m_bodyEndSeen = ListRecordsNotReached();
-        outcome = BuildOutcome();
-    } else {
+    if (m_state.m_runState == RunEnded || m_state.m_runState == RunEndedWithMessage)
+        outcome = m_state.TakeWorkerOutcome();
+    else
         outcome.message = m_startFailure;
-    }
-    CloseUpdateFile();
-    m_comPort.Close();
-    m_runState = RunIdle;
-    OnRunEnded(outcome);
+    m_state.CloseUpdateFile();
+    m_state.m_comPort.Close();
+    m_state.m_runState = RunIdle;
+    m_state.Observer().OnRunEnded(outcome);
     return outcome;
 }
 
-SRunOutcome CUpdateRunState::BuildOutcome()
+SRunSnapshot CUpdateRun::Snapshot() const
 {
-    SRunOutcome outcome;
-    outcome.message = Message();
-    outcome.messageBox = m_runState == RunEndedWithMessage;
-    outcome.targetCount = static_cast<int>(m_targetCount);
-    outcome.bodyComplete = m_bodyEndSeen;
-    outcome.records = m_records;
-    for (SRecordOutcome& record : outcome.records) {
-        if (record.index < MAX_TARGETS) {
-            record.status = TargetStatus(record.index);
-            record.percent = m_targetResult[record.index].percent;
-        } else {
-            record.status = StatusTextOf(record.result);
-        }
-        if (record.result == ERecordResult::Updated)
-            outcome.targetsUpdated += 1;
-    }
-    outcome.ending = m_workerEnding;
-    if (outcome.ending == ERunEnding::AllUpdated && outcome.targetsUpdated != static_cast<int>(m_records.size()))
-        outcome.ending = ERunEnding::SomeNotUpdated;
-    if (outcome.ending == ERunEnding::Cancelled && m_cancelReason == ECancelReason::WakeupTimeout)
-        outcome.ending = ERunEnding::WakeupTimeout;
-    return outcome;
-}
-
-bool CUpdateRunState::ListRecordsNotReached()
-{
-    if (m_updateFile == nullptr)
-        return false;
-    const EFileVersion version = m_fileVersion;
-    if (m_bodyPlace == EBodyPlace::InData) {
-        const uint32_t rest = m_dataConsumed < m_dataLength ? m_dataLength - m_dataConsumed : 0;
-        if (!SkipRecordData(m_updateFile, version, rest))
-            return false;
-    }
-    for (;;) {
-        SRecordHeader header;
-        if (!ReadRecordNumber(m_updateFile, header.number))
-            return false;
-        if (header.number == 0)
-            return true;
-        if (!ReadRecordHeader(m_updateFile, version, header))
-            return false;
-        SRecordOutcome record;
-        record.index = static_cast<int>(m_records.size());
-        record.number = header.number;
-        record.type = header.type;
-        if (record.index < static_cast<int>(m_targetCount))
-            record.name = TrimName(m_targetName[record.index]);
-        m_records.push_back(record);
-        if (!SkipRecordData(m_updateFile, version, header.length))
-            return false;
-    }
-}
-
-void CUpdateRunState::BeginRecord(const SRecordHeader& header)
-{
-    SRecordOutcome record;
-    record.index = m_currentTarget;
-    record.number = header.number;
-    record.type = header.type;
-    if (record.index < static_cast<int>(m_targetCount))
-        record.name = TrimName(m_targetName[record.index]);
-    m_records.push_back(record);
-    m_recordOpen = true;
-    m_bodyPlace = EBodyPlace::InData;
-    m_recordStart = std::chrono::steady_clock::now();
-    m_recordBytesBefore = m_comPort.BytesWritten();
-}
-
-void CUpdateRunState::EndRecord(ERecordResult result)
-{
-    if (!m_recordOpen || m_records.empty())
-        return;
-    SRecordOutcome& record = m_records.back();
-    record.result = result;
-    record.bytesSent = m_comPort.BytesWritten() - m_recordBytesBefore;
-    record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_recordStart).count();
-    m_recordOpen = false;
-}
-
-void CUpdateRunState::EndWorker(ERunEnding ending, bool withMessage)
-{
-    const bool cancelled = ending == ERunEnding::Cancelled;
-    EndRecord(cancelled ? ERecordResult::Cancelled : ERecordResult::Failed);
-    m_bodyEndSeen = ending == ERunEnding::AllUpdated;
-    m_workerEnding = ending;
-    m_runState = withMessage ? RunEndedWithMessage : RunEnded;
+    SRunSnapshot snapshot;
+    snapshot.runState = m_state.m_runState;
+    snapshot.deviceAnswered = m_state.m_deviceAnswered != 0;
+    snapshot.currentTarget = m_state.m_currentTarget;
+    snapshot.bytesWritten = m_state.m_comPort.BytesWritten();
+    m_state.TakeTexts(snapshot);
+    return snapshot;
 }

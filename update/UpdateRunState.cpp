@@ -1,10 +1,6 @@
 #include "UpdateRunState.h"
 
 #include "StringTable.h"
-#include "UpdateThread.h"
-
-
-CUpdateRunState* g_pUpdateDlg = nullptr;
 
 namespace {
 
@@ -15,18 +11,8 @@ bool IsTargetIndex(int index)
 
 }  // namespace
 
-CUpdateRunState::CUpdateRunState() = default;
-
 CUpdateRunState::~CUpdateRunState()
 {
-    // Normally the front end has released the run; if it is torn down in the
-    // middle of one, stop the worker before the state it uses disappears.
-    if (m_worker.joinable()) {
-        m_cancelRequested = 1;
-        m_worker.join();
-    }
-    if (g_pUpdateDlg == this)
-        g_pUpdateDlg = nullptr;
     CloseUpdateFile();
 }
 
@@ -44,7 +30,7 @@ void CUpdateRunState::SetMessage(const std::string& text)
             return;
         m_message = text;
     }
-    OnMessageChanged(text);
+    Observer().OnMessageChanged(text);
 }
 
 std::string CUpdateRunState::TargetStatus(int index) const
@@ -63,14 +49,25 @@ void CUpdateRunState::SetTargetStatus(int index, const std::string& text)
         std::lock_guard<std::mutex> lock(m_textMutex);
         m_targetResult[index].status = text;
     }
-    OnRowChanged(index);
+    Observer().OnRowChanged(index);
 }
 
 std::string CUpdateRunState::TargetRowText(int index) const
 {
     if (!IsTargetIndex(index))
         return {};
-    return res::Format("%d%% %s", m_targetResult[index].percent.load(), TargetStatus(index).c_str());
+    return RowText(m_targetResult[index].percent.load(), TargetStatus(index));
+}
+
+void CUpdateRunState::TakeTexts(SRunSnapshot& snapshot) const
+{
+    // The names change only while no run is going on, on the front end's thread.
+    const unsigned rows = m_targetCount < MAX_TARGETS ? m_targetCount : MAX_TARGETS;
+    std::lock_guard<std::mutex> lock(m_textMutex);
+    snapshot.message = m_message;
+    snapshot.rows.clear();
+    for (unsigned i = 0; i < rows; ++i)
+        snapshot.rows.push_back({m_targetName[i], m_targetResult[i].percent.load(), m_targetResult[i].status});
 }
 
 void CUpdateRunState::ConfirmCancel()
@@ -90,8 +87,20 @@ void CUpdateRunState::EndByCancel()
     m_endedByCancel = 1;
 }
 
+void CUpdateRunState::SetDeviceAnswered(bool answered)
+{
+    m_deviceAnswered = answered ? 1 : 0;
+    if (answered)
+        Observer().OnDeviceAnswered();
+}
+
 void CUpdateRunState::ShowMessageBox(const std::string& text)
 {
-    std::fprintf(stderr, "%s\n", text.c_str());
+    Observer().ShowMessageBox(text);
+}
+
+void CUpdateRunState::OnXsvfComment(const SXsvfCommentPiece& piece)
+{
+    Observer().OnXsvfComment(piece);
 }
 

@@ -1,18 +1,22 @@
 #pragma once
-// The run state that the window (or the command line) and the update worker
-// share. The front ends derive from this class; g_pUpdateDlg points at it.
+// The state of one update run, shared by the run's front-end side (CUpdateRun)
+// and its worker. Front ends never reach it: they hold a CUpdateRun, hear
+// its observer and read its snapshots.
 //
-// Hand-over rules: before the worker starts only the front end writes here.
-// While m_runState is RunActive the worker alone uses the port, the update
-// file and the record fields; the front end reads texts and numbers for
-// display and writes the cancel request. The worker alone decides how the
-// run ended: on a cancel it writes the cancelled texts itself, so that a
-// request that comes too late changes nothing. It writes m_runState last; after
-// that it touches nothing and the front end may close file and port.
+// Hand-over rules: before the worker starts only the front end's side writes
+// here. While m_runState is RunActive the worker alone uses the port, the
+// update file and the record fields; the front end reads texts and numbers
+// for display and writes the cancel request. The worker alone decides how
+// the run ended: on a cancel it writes the cancelled texts itself, so that a
+// request that comes too late changes nothing. It writes m_runState last;
+// after that it touches nothing and the front end may close file and port.
 // Flags are atomics; the texts both threads write (m_message, the status
 // texts) are only reached through the accessors, under one mutex.
 
 #include "ComPort.h"
+#include "JtagTransport.h"
+#include "RunObserver.h"
+#include "RunSnapshot.h"
 #include "RunOutcome.h"
 #include "UpdateFileBody.h"
 #include "XsvfHost.h"
@@ -23,7 +27,6 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 constexpr int MAX_TARGETS = 10;
@@ -43,10 +46,11 @@ struct STargetResult {
     std::string status;  // only through CUpdateRunState's accessors
 };
 
-class CUpdateRunState : public CXsvfHost {
+class CUpdateRunState final : public CXsvfHost {
 public:
-    CUpdateRunState();
-    virtual ~CUpdateRunState();
+    // observer: who hears of the run; none: the defaults of CRunObserver.
+    explicit CUpdateRunState(CRunObserver* observer = nullptr) : m_observer(observer) {}
+    ~CUpdateRunState();
     CUpdateRunState(const CUpdateRunState&) = delete;
     CUpdateRunState& operator=(const CUpdateRunState&) = delete;
 
@@ -57,6 +61,8 @@ public:
     void SetTargetStatus(int index, const std::string& text);
     // The row text "%d%% %s" of a target.
     std::string TargetRowText(int index) const;
+    // The message and a row per target named in the header, under one lock.
+    void TakeTexts(SRunSnapshot& snapshot) const;
 
     // ---- the file check (no user interface) ------------------------------
     struct SCheckResult {
@@ -72,36 +78,19 @@ public:
     // file) is kept in m_readError until the next check.
     void CloseUpdateFile();
 
-    // ---- the run's life: every front end goes through these -------------
-    // A port as the front end names it: the device to open and the name its
-    // "in use" message shows. An empty device: no port selected.
-    struct SRunPort {
-        std::string deviceName;
-        std::string shortName;
-    };
-    // The file check (CheckFileForRun), the port opened and drained, every
-    // result reset and message 111 set. False when the run cannot start:
-    // file and port are then released and FinishRun tells why.
-    bool PrepareRun(const SRunPort& port);
-    // m_runState = RunActive and the worker started. False when the thread
-    // cannot be started; FinishRun then tells so.
-    bool StartRun();
-    // The worker is still at work; once false, FinishRun may be called.
-    bool IsRunActive() const { return m_runState == RunActive; }
-    // After the worker has ended (or the run could not start): waits for its
-    // thread, lists the records it did not reach, releases the update file
-    // and the port, returns to RunIdle and reports the outcome (OnRunEnded).
-    SRunOutcome FinishRun();
     // After the worker has ended: it read the body's end mark and sent the end byte.
     bool WorkerReachedBodyEnd() const { return m_bodyEndSeen; }
 
     // Opens the port (57600 baud, time-out 2000), then drains its input with
     // time-out 1. False when the port cannot be opened or set up.
     bool OpenAndDrainPort(const std::string& deviceName);
-    // PrepareRun's last step, for those who open a line of their own: message
-    // 111, all results and the worker's account reset, current target 0,
-    // unexpected-answer count 0, cancel flag cleared.
+    // The start of a run's last step (also for those who open a line of
+    // their own): message 111, all results and the worker's account reset,
+    // current target 0, unexpected-answer count 0, cancel flag cleared.
     void ResetRunResults();
+    // After the worker has ended: the records it did not reach listed, the
+    // outcome built. The update file is still open.
+    SRunOutcome TakeWorkerOutcome();
 
     // ---- cancel ------------------------------------------------------------
     // Both only ask: the worker ends at its next check point, and only a run
@@ -145,18 +134,20 @@ public:
     // RunEndedWithMessage when withMessage). A record still open gets
     // `cancelled` for a cancel and `failed` for anything else.
     void EndWorker(ERunEnding ending, bool withMessage);
+    // The worker's side of the wake-up: the device answered (or not yet).
+    void SetDeviceAnswered(bool answered);
     // Where a stop that ReadAnswer saw came from (the worker ends with it).
     ERunEnding m_stopEnding = ERunEnding::Failed;
+    // Unexpected answers in a row (ReadAnswer); the fourth ends the run.
+    int m_unexpectedAnswers = 0;
 
     // ---- CXsvfHost --------------------------------------------------------
     bool IsCancelRequested() const override { return m_cancelRequested != 0; }
     CComPort& ComPort() override { return m_comPort; }
     std::string TracePath() const override { return m_tracePath; }
-    // The front end's one message box. The default writes to stderr.
+    // Both go to the observer, on the worker thread.
     void ShowMessageBox(const std::string& text) override;
-    // OnXsvfComment: the XSVF comment event, on the worker thread. The
-    // default (CXsvfHost) echoes to standard output, as the window does;
-    // update-cli takes the pieces to print them itself.
+    void OnXsvfComment(const SXsvfCommentPiece& piece) override;
 
     // ---- the shared run state ---------------------------------------------
     std::string m_fileName;
@@ -173,6 +164,7 @@ public:
     std::atomic<uint8_t> m_deviceAnswered{0};
     std::atomic<int> m_refreshPending{0};
     CComPort m_comPort;
+    CJtagTransport m_jtagTransport;
     std::atomic<int> m_currentTarget{0};
     STargetResult m_targetResult[MAX_TARGETS];
     std::atomic<int> m_runState{RunIdle};
@@ -184,19 +176,10 @@ public:
     uint32_t m_dataConsumed = 0;
     uint32_t m_runPending = 0;
     bool m_dataEnd = false;
-
-protected:
-    // Called after every change of the message line, on the thread that made
-    // it, outside the text lock. Front ends that log every change hook in here.
-    virtual void OnMessageChanged(const std::string& text) { (void)text; }
-    // A row's percent or status changed; called on the thread that changed
-    // it, often (after every XSVF command), so keep it cheap.
-    virtual void OnRowChanged(int index) { (void)index; }
-    // FinishRun's report, on the front end's thread.
-    virtual void OnRunEnded(const SRunOutcome& outcome) { (void)outcome; }
-    // The file check of PrepareRun. The window replaces it with its own,
-    // which shows its message itself (and then leaves `message` empty).
-    virtual SCheckResult CheckFileForRun() { return CheckUpdateFileHeader(); }
+    // One packed run holds at most 127 bytes; the buffer is sized for any
+    // control byte so that a hostile one cannot overrun it.
+    uint8_t m_runBuffer[256] = {};
+    const uint8_t* m_runCursor = m_runBuffer;
 
 private:
     // The records behind the worker's last one, read from the body as far as
@@ -206,10 +189,16 @@ private:
 
     enum class EBodyPlace { BeforeNumber, InData, Unknown };
 
+public:
+    // Who hears of the run.
+    CRunObserver& Observer() { return m_observer != nullptr ? *m_observer : m_unwatched; }
+
+private:
+    CRunObserver* m_observer;
+    struct SUnwatched final : CRunObserver {};
+    SUnwatched m_unwatched;
     mutable std::mutex m_textMutex;
     std::string m_message;
-    std::thread m_worker;
-    std::string m_startFailure;
     std::atomic<ECancelReason> m_cancelReason{ECancelReason::User};
     // Written by the worker during the run, read after it has ended.
     std::vector<SRecordOutcome> m_records;
@@ -220,6 +209,3 @@ private:
     std::chrono::steady_clock::time_point m_recordStart{};
     uint64_t m_recordBytesBefore = 0;
 };
-
-// The run state the worker reaches; set by UpdateThread as its first action.
-extern CUpdateRunState* g_pUpdateDlg;

@@ -6,8 +6,6 @@
 #include "UpdateRunState.h"
 #include "XsvfPlayer.h"
 
-int g_unexpectedAnswers = 0;
-
 namespace {
 
 constexpr int WAKEUP_ANSWERS_NEEDED = 5;
@@ -93,7 +91,7 @@ void CUpdateWorker::MarkCurrent(int stringId, ERecordResult result)
 
 bool CUpdateWorker::WakeUp()
 {
-    m_run.m_deviceAnswered = 0;
+    m_run.SetDeviceAnswered(false);
     int answers = 0;
     while (answers < WAKEUP_ANSWERS_NEEDED) {
         WriteByte(CMD_WAKEUP);
@@ -115,7 +113,7 @@ bool CUpdateWorker::WakeUp()
 
 bool CUpdateWorker::WaitForReady()
 {
-    m_run.m_deviceAnswered = 1;
+    m_run.SetDeviceAnswered(true);
     m_timeouts = 0;
     m_run.SetMessage(res::LoadString(res::IDS_RUNNING_UPDATE));
     m_run.m_refreshPending = 1;
@@ -259,7 +257,7 @@ bool CUpdateWorker::DownloadFirmware()
 
 bool CUpdateWorker::PlayXsvfTarget()
 {
-    const int result = PlayXsvf(m_run);
+    const int result = PlayXsvf(m_run, m_run.m_jtagTransport);
     if (result == XSVF_SUCCESS) {
         TargetDone();
         return true;
@@ -334,13 +332,13 @@ int ReadAnswer(CComPort& port, int& timeoutCount, CUpdateRunState& run)
         case ANS_ACK:
         case ANS_REFUSE:
         case ANS_READY:
-            g_unexpectedAnswers = 0;
+            run.m_unexpectedAnswers = 0;
             return byte;
         case ANS_WAIT:
             return ANS_WAIT;
         default:
-            g_unexpectedAnswers += 1;
-            if (g_unexpectedAnswers < MAX_UNEXPECTED_ANSWERS)
+            run.m_unexpectedAnswers += 1;
+            if (run.m_unexpectedAnswers < MAX_UNEXPECTED_ANSWERS)
                 return ANS_RETRY;
             run.SetMessage(res::LoadString(byte == ANS_RETRY ? res::IDS_CRC_ERROR : res::IDS_WRONG_ANSWER));
             run.m_stopEnding = ERunEnding::Failed;
@@ -359,10 +357,9 @@ int ReadAnswer(CComPort& port, int& timeoutCount, CUpdateRunState& run)
     return ANS_STOP;
 }
 
-unsigned UpdateThread(CUpdateRunState* dlg)
+unsigned UpdateThread(CUpdateRunState* run)
 {
-    g_pUpdateDlg = dlg;
-    CUpdateWorker worker(*dlg);
+    CUpdateWorker worker(*run);
     worker.Run();
     return 0;
 }

@@ -23,13 +23,10 @@ constexpr int ANS_REFUSE = 0x44;
 constexpr int ANS_READY = 0x88;
 constexpr int ANS_STOP = 0x9A;    // internal: the run must end, m_message is set
 
-// Unexpected answers in a row; the fourth ends the run. Reset at each run's start.
-extern int g_unexpectedAnswers;
-
 // Reads one answer byte (time-out 150 ms) and classifies it. The 20th read
 // time-out in a row, a vanished port, or the 4th unexpected answer in a row
-// gives ANS_STOP with the message set.
+// gives ANS_STOP with the message set. The run counts the unexpected answers.
 int ReadAnswer(CComPort& port, int& timeoutCount, CUpdateRunState& run);
 
-// The worker thread's body; stores `dlg` in g_pUpdateDlg first. Returns 0.
-unsigned UpdateThread(CUpdateRunState* dlg);
+// The worker thread's body: the whole run on `run`. Returns 0.
+unsigned UpdateThread(CUpdateRunState* run);

@@ -42,12 +42,6 @@ std::optional<SFrameRequest> xsvf::ReadFrameRequest(const uint8_t* frame, size_t
     return request;
 }
 
-CJtagTransport& CJtagTransport::Instance()
-{
-    static CJtagTransport transport;
-    return transport;
-}
-
 void CJtagTransport::BeginRun(CJtagLink& link)
 {
     m_link = &link;

@@ -17,7 +17,7 @@
 // off and on and selects a new target before every XSVF run, so it cannot be
 // trusted to keep sections across runs.
 //
-// Single thread: only the update worker uses it, one run at a time.
+// Single thread: each run owns one, and only its worker uses it.
 
 #include "SectionEncoder.h"
 #include "XsvfInfo.h"
@@ -81,9 +81,6 @@ std::optional<SFrameRequest> ReadFrameRequest(const uint8_t* frame, size_t n);
 
 class CJtagTransport {
 public:
-    // The instance the player uses; it lives as long as the program.
-    static CJtagTransport& Instance();
-
     // Attaches the run's link, empties the pending pin frame and forgets the
     // sections and bit count sent before.
     void BeginRun(CJtagLink& link);

@@ -99,11 +99,17 @@ int PlayWithTrace(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link, C
 
 int PlayXsvf(CXsvfHost& host)
 {
+    CJtagTransport transport;
+    return PlayXsvf(host, transport);
+}
+
+int PlayXsvf(CXsvfHost& host, CJtagTransport& transport)
+{
     CHostJtagLink link(host);
     const std::string tracePath = host.TracePath();
     // The default trace keeps its plain name in the message; another names its path.
     const std::string path = tracePath.empty() ? std::string(CXsvfTrace::FILE_NAME) : tracePath;
-    return PlayXsvfTracedTo(host, CJtagTransport::Instance(), link, path, path);
+    return PlayXsvfTracedTo(host, transport, link, path, path);
 }
 
 int PlayXsvf(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link,

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-void CXsvfHost::OnXsvfComment(const SXsvfCommentPiece& piece)
+void EchoXsvfComment(const SXsvfCommentPiece& piece)
 {
     // Write errors are not reported: a closed console must not stop a run.
     if (piece.starts)
@@ -12,4 +12,9 @@ void CXsvfHost::OnXsvfComment(const SXsvfCommentPiece& piece)
         (void)std::fputc('\n', stdout);
         (void)std::fflush(stdout);
     }
+}
+
+void CXsvfHost::OnXsvfComment(const SXsvfCommentPiece& piece)
+{
+    EchoXsvfComment(piece);
 }

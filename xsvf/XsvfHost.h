@@ -20,6 +20,9 @@ struct SXsvfCommentPiece {
     bool ends = false;
 };
 
+// The comment echoed to standard output as the line " <comment>\n".
+void EchoXsvfComment(const SXsvfCommentPiece& piece);
+
 class CXsvfHost {
 public:
     // The next data byte of the current target; false when there is none.

@@ -29,8 +29,10 @@ enum XsvfResult : int {
 // Plays one XSVF target: reads its stream through host.ReadDataByte, talks
 // to the device over host.ComPort(), writes the trace to host.TracePath()
 // ("xsvf_debug.txt" in the current directory when that is empty).
-// Returns 0..13.
+// Returns 0..13. The first plays through a transport of its own, the
+// second through the run's.
 int PlayXsvf(CXsvfHost& host);
+int PlayXsvf(CXsvfHost& host, CJtagTransport& transport);
 
 // The same run over a given transport and link, with the trace file in
 // traceDirectory ("" = the current directory). Empties the transport's

@@ -7,7 +7,7 @@
 #include "FuzzWorkDir.h"
 #include "StringTable.h"
 #include "UpdateFileWriter.h"
-#include "UpdateRunState.h"
+#include "UpdateRun.h"
 #include "UpdateThread.h"
 #include "XsvfWriter.h"
 
@@ -18,7 +18,7 @@
 
 namespace {
 
-class CQuietRunState final : public CUpdateRunState {
+class CQuietObserver final : public CRunObserver {
 public:
     void ShowMessageBox(const std::string& text) override { boxes.push_back(text); }
     std::vector<std::string> boxes;
@@ -127,7 +127,9 @@ int FuzzUpdateWorker(const uint8_t* data, size_t size)
     CScopedWorkDir folder;
     CFakeSerialLine line(data, size);
     CScopedSysCalls seam(line);
-    CQuietRunState run;
+    CQuietObserver heard;
+    CUpdateRun owner(heard);
+    CUpdateRunState& run = owner.State();
     run.m_fileName = FixedFilePath();
     const CUpdateRunState::SCheckResult check = run.CheckUpdateFileHeader();
     FUZZ_CHECK(check.ok);
@@ -150,7 +152,7 @@ int FuzzUpdateWorker(const uint8_t* data, size_t size)
         FUZZ_CHECK(!run.Message().empty());
     CheckRows(run);
     CheckFinalMessage(run, line);
-    const SRunOutcome outcome = run.FinishRun();
+    const SRunOutcome outcome = owner.FinishRun();
     CheckOutcome(outcome);
     FUZZ_CHECK(!line.IsOpen());
     FUZZ_CHECK(run.m_updateFile == nullptr);

@@ -158,7 +158,8 @@ int FuzzXsvfPlayer(const uint8_t* data, size_t size)
     FUZZ_CHECK(host.port.Open("/dev/fuzz-line", 57600, 150));
 
     CHostJtagLink link(host);
-    const int result = PlayXsvf(host, CJtagTransport::Instance(), link, FuzzWorkDir());
+    CJtagTransport transport;
+    const int result = PlayXsvf(host, transport, link, FuzzWorkDir());
     FUZZ_CHECK(result >= XSVF_SUCCESS && result <= XSVF_ERROR_READTDO);
     FUZZ_CHECK(result != XSVF_ERROR_DEBUGFILE);
     if (result == XSVF_CANCELLED)

@@ -24,16 +24,16 @@ protected:
         WriteSettingFile(m_folder, file + "\nPort=0\n");
         m_dlg = std::make_unique<CTestUpdateDlg>(m_folder.Path() + "/");
         m_dlg->show();
-        m_dlg->ResetRunResults();
+        m_dlg->Run().State().ResetRunResults();
         m_dlg->UpdateData(false);
         m_dlg->SetRunControls(false);
-        m_dlg->m_runState = RunActive;
+        m_dlg->Run().State().m_runState = RunActive;
         return *m_dlg;
     }
     void TearDown() override
     {
-        if (m_dlg && m_dlg->m_runState != RunIdle) {
-            m_dlg->m_runState = RunEnded;
+        if (m_dlg && m_dlg->Run().State().m_runState != RunIdle) {
+            m_dlg->Run().State().m_runState = RunEnded;
             m_dlg->OnTimer();
         }
     }
@@ -73,21 +73,21 @@ TEST_F(StagedRunTest, CancelBeforeTheDeviceAnsweredActsAtOnce)
 {
     CTestUpdateDlg& dlg = StartRun(2);
     Button(dlg, res::IDC_CANCEL_RUN)->click();
-    EXPECT_EQ(dlg.m_cancelRequested, 1);
+    EXPECT_EQ(dlg.Run().State().m_cancelRequested, 1);
     EXPECT_EQ(dlg.WarningDlg(), nullptr);
-    dlg.m_runState = RunEnded;  // the worker noticed the request
+    dlg.Run().State().m_runState = RunEnded;  // the worker noticed the request
     dlg.OnTimer();
     EXPECT_TRUE(dlg.Messages().empty());
     EXPECT_EQ(MessageLine(dlg), "Connect device, switch device off then on");
     EXPECT_TRUE(IdleControls(dlg));
-    EXPECT_EQ(dlg.m_runState, RunIdle);
+    EXPECT_EQ(dlg.Run().State().m_runState, RunIdle);
     EXPECT_FALSE(dlg.IsRunTimerActive());
 }
 
 TEST_F(StagedRunTest, CancelAfterTheDeviceAnsweredAsksFirst)
 {
     CTestUpdateDlg& dlg = StartRun(2);
-    dlg.m_deviceAnswered = 1;
+    dlg.Run().State().m_deviceAnswered = 1;
     Button(dlg, res::IDC_CANCEL_RUN)->click();
     CWarningDlg* warning = dlg.WarningDlg();
     ASSERT_NE(warning, nullptr);
@@ -98,7 +98,7 @@ TEST_F(StagedRunTest, CancelAfterTheDeviceAnsweredAsksFirst)
     const auto* text = warning->findChild<QLabel*>(QStringLiteral("ctl%1").arg(res::IDC_WARNING_TEXT));
     EXPECT_EQ(text->text().toStdString(), res::LoadString(res::IDS_CANCEL_WARNING));
     EXPECT_FALSE(Button(dlg, res::IDC_CANCEL_RUN)->isEnabled());
-    EXPECT_EQ(dlg.m_cancelRequested, 0);
+    EXPECT_EQ(dlg.Run().State().m_cancelRequested, 0);
     // A second press while the warning is open does nothing.
     dlg.OnCancelButton();
     EXPECT_EQ(dlg.WarningDlg(), warning);
@@ -110,7 +110,7 @@ class WarningDismissTest : public StagedRunTest, public ::testing::WithParamInte
 TEST_P(WarningDismissTest, RunGoesOn)
 {
     CTestUpdateDlg& dlg = StartRun(2);
-    dlg.m_deviceAnswered = 1;
+    dlg.Run().State().m_deviceAnswered = 1;
     dlg.OnCancelButton();
     QPointer<CWarningDlg> warning = dlg.WarningDlg();
     ASSERT_TRUE(warning);
@@ -126,7 +126,7 @@ TEST_P(WarningDismissTest, RunGoesOn)
         break;
     }
     EXPECT_EQ(dlg.WarningDlg(), nullptr);
-    EXPECT_EQ(dlg.m_cancelRequested, 0);
+    EXPECT_EQ(dlg.Run().State().m_cancelRequested, 0);
     EXPECT_TRUE(Button(dlg, res::IDC_CANCEL_RUN)->isEnabled());
     EXPECT_TRUE(QTest::qWaitFor([&] { return warning.isNull(); }, 2000)) << "the warning deletes itself";
 }
@@ -142,19 +142,19 @@ INSTANTIATE_TEST_SUITE_P(Ways, WarningDismissTest, ::testing::Values(0, 1, 2), D
 TEST_F(StagedRunTest, YesMarksCurrentAndLaterTargetsCancelled)
 {
     CTestUpdateDlg& dlg = StartRun(3);
-    dlg.m_deviceAnswered = 1;
-    dlg.m_targetResult[0].percent = 100;
-    dlg.SetTargetStatus(0, "ok");
-    dlg.m_targetResult[1].percent = 40;
-    dlg.m_currentTarget = 1;
+    dlg.Run().State().m_deviceAnswered = 1;
+    dlg.Run().State().m_targetResult[0].percent = 100;
+    dlg.Run().State().SetTargetStatus(0, "ok");
+    dlg.Run().State().m_targetResult[1].percent = 40;
+    dlg.Run().State().m_currentTarget = 1;
     dlg.OnCancelButton();
     ASSERT_NE(dlg.WarningDlg(), nullptr);
     WarningButton(*dlg.WarningDlg(), res::IDC_YES)->click();
     EXPECT_EQ(dlg.WarningDlg(), nullptr);
-    EXPECT_EQ(dlg.m_cancelRequested, 1);
+    EXPECT_EQ(dlg.Run().State().m_cancelRequested, 1);
     // The worker, at its next check point, ends the run on the cancel.
-    dlg.EndByCancel();
-    dlg.m_runState = RunEnded;
+    dlg.Run().State().EndByCancel();
+    dlg.Run().State().m_runState = RunEnded;
     dlg.OnTimer();
     EXPECT_TRUE(dlg.Messages().empty());
     EXPECT_EQ(MessageLine(dlg), "Update cancelled by user");
@@ -167,28 +167,28 @@ TEST_F(StagedRunTest, YesMarksCurrentAndLaterTargetsCancelled)
 TEST_F(StagedRunTest, EnterInTheWarningConfirms)
 {
     CTestUpdateDlg& dlg = StartRun(1);
-    dlg.m_deviceAnswered = 1;
+    dlg.Run().State().m_deviceAnswered = 1;
     dlg.OnCancelButton();
     ASSERT_NE(dlg.WarningDlg(), nullptr);
-    const std::string before = dlg.Message();
+    const std::string before = dlg.Run().State().Message();
     QTest::keyClick(dlg.WarningDlg(), Qt::Key_Return);
-    EXPECT_EQ(dlg.m_cancelRequested, 1);
-    EXPECT_EQ(dlg.m_cancelConfirmed, 1);
+    EXPECT_EQ(dlg.Run().State().m_cancelRequested, 1);
+    EXPECT_EQ(dlg.Run().State().m_cancelConfirmed, 1);
     // The texts are the worker's to write, once it really ends on the cancel.
-    EXPECT_EQ(dlg.Message(), before);
+    EXPECT_EQ(dlg.Run().State().Message(), before);
 }
 
 TEST_F(StagedRunTest, RunEndingWhileTheWarningIsOpenClosesIt)
 {
     CTestUpdateDlg& dlg = StartRun(1);
-    dlg.m_deviceAnswered = 1;
+    dlg.Run().State().m_deviceAnswered = 1;
     dlg.OnCancelButton();
     ASSERT_NE(dlg.WarningDlg(), nullptr);
-    dlg.m_runState = RunEnded;
+    dlg.Run().State().m_runState = RunEnded;
     dlg.OnTimer();
     EXPECT_EQ(dlg.WarningDlg(), nullptr);
     EXPECT_TRUE(IdleControls(dlg)) << "Cancel stays disabled once the run is over";
-    EXPECT_EQ(dlg.m_cancelRequested, 0);
+    EXPECT_EQ(dlg.Run().State().m_cancelRequested, 0);
 }
 
 // The worker ended with its message; the warning's "Yes" comes before the
@@ -196,11 +196,11 @@ TEST_F(StagedRunTest, RunEndingWhileTheWarningIsOpenClosesIt)
 TEST_F(StagedRunTest, EndWithMessageShowsOneBoxAndALateYesChangesNothing)
 {
     CTestUpdateDlg& dlg = StartRun(1);
-    dlg.m_deviceAnswered = 1;
+    dlg.Run().State().m_deviceAnswered = 1;
     dlg.OnCancelButton();
-    dlg.SetMessage("1 of 1 targets updated successfully.");
-    dlg.m_targetResult[0].percent = 100;
-    dlg.m_runState = RunEndedWithMessage;
+    dlg.Run().State().SetMessage("1 of 1 targets updated successfully.");
+    dlg.Run().State().m_targetResult[0].percent = 100;
+    dlg.Run().State().m_runState = RunEndedWithMessage;
     ASSERT_NE(dlg.WarningDlg(), nullptr);
     WarningButton(*dlg.WarningDlg(), res::IDC_YES)->click();
     bool timerStopped = false;
@@ -219,21 +219,21 @@ TEST_F(StagedRunTest, EndWithMessageShowsOneBoxAndALateYesChangesNothing)
     EXPECT_EQ(lineDuringBox, "1 of 1 targets updated successfully.");
     EXPECT_EQ(dlg.StatusLabel(0)->text().toStdString(), "100% ");
     EXPECT_TRUE(IdleControls(dlg));
-    EXPECT_EQ(dlg.m_runState, RunIdle);
+    EXPECT_EQ(dlg.Run().State().m_runState, RunIdle);
 }
 
 TEST_F(StagedRunTest, TimerRefreshesOnlyWhenAsked)
 {
     CTestUpdateDlg& dlg = StartRun(1);
-    dlg.SetMessage("running update");
-    dlg.m_targetResult[0].percent = 50;
+    dlg.Run().State().SetMessage("running update");
+    dlg.Run().State().m_targetResult[0].percent = 50;
     dlg.OnTimer();
     EXPECT_EQ(MessageLine(dlg), "Connect device, switch device off then on");
-    dlg.m_refreshPending = 1;
+    dlg.Run().State().m_refreshPending = 1;
     dlg.OnTimer();
     EXPECT_EQ(MessageLine(dlg), "running update");
     EXPECT_EQ(dlg.ProgressBar(0)->value(), 50);
-    EXPECT_EQ(dlg.m_refreshPending, 0);
+    EXPECT_EQ(dlg.Run().State().m_refreshPending, 0);
 }
 
 // ---- About box ---------------------------------------------------------------

@@ -48,13 +48,13 @@ protected:
     }
     bool WaitForIdle()
     {
-        return QTest::qWaitFor([&] { return m_dlg->m_runState == RunIdle && !m_dlg->ControlsLocked(); },
+        return QTest::qWaitFor([&] { return m_dlg->Run().State().m_runState == RunIdle && !m_dlg->ControlsLocked(); },
                                kRunLimitMs);
     }
     void TearDown() override
     {
-        if (m_dlg && m_dlg->m_runState != RunIdle) {
-            m_dlg->RequestCancel();
+        if (m_dlg && m_dlg->Run().State().m_runState != RunIdle) {
+            m_dlg->Run().RequestCancel();
             EXPECT_TRUE(WaitForIdle());
         }
     }
@@ -93,7 +93,7 @@ TEST_F(DevsimRunTest, RunLocksWindowShowsProgressAndReportsOutcome)
                 if (value > 0 && value < 100 && MessageLine(dlg) == "running update")
                     sawProgress = true;
             }
-            return dlg.m_runState == RunIdle && !dlg.ControlsLocked();
+            return dlg.Run().State().m_runState == RunIdle && !dlg.ControlsLocked();
         },
         kRunLimitMs));
     EXPECT_TRUE(sawProgress);
@@ -104,11 +104,11 @@ TEST_F(DevsimRunTest, RunLocksWindowShowsProgressAndReportsOutcome)
     EXPECT_EQ(MessageLine(dlg), "3 of 3 targets updated successfully.");
     EXPECT_TRUE(Button(dlg, res::IDC_UPDATE)->isEnabled());
     EXPECT_FALSE(Button(dlg, res::IDC_CANCEL_RUN)->isEnabled());
-    EXPECT_FALSE(dlg.m_comPort.IsOpen());
-    EXPECT_EQ(dlg.m_updateFile, nullptr);
+    EXPECT_FALSE(dlg.Run().State().m_comPort.IsOpen());
+    EXPECT_EQ(dlg.Run().State().m_updateFile, nullptr);
     for (int row = 0; row < 3; ++row) {
         EXPECT_EQ(dlg.ProgressBar(row)->value(), 100);
-        EXPECT_EQ(dlg.StatusLabel(row)->text().toStdString(), dlg.TargetRowText(row));
+        EXPECT_EQ(dlg.StatusLabel(row)->text().toStdString(), dlg.Run().State().TargetRowText(row));
     }
     EXPECT_EQ(m_device->Images().size(), 3u);
     EXPECT_EQ(dlg.LastOutcome().ending, ERunEnding::AllUpdated);
@@ -128,7 +128,7 @@ TEST_F(DevsimRunTest, ConfirmedCancelEndsWithoutMessageBox)
     yes->click();
     ASSERT_TRUE(WaitForIdle());
     // The target the worker was at when it saw the cancel, and every later one.
-    const int current = dlg.m_currentTarget;
+    const int current = dlg.Run().State().m_currentTarget;
     EXPECT_TRUE(dlg.Messages().empty());
     EXPECT_EQ(MessageLine(dlg), "Update cancelled by user");
     EXPECT_EQ(dlg.LastOutcome().ending, ERunEnding::Cancelled);
@@ -145,7 +145,7 @@ TEST_F(DevsimRunTest, RunEndingWithTheWarningOpenClosesIt)
     OpenWindowWithThreeTargets();
     CTestUpdateDlg& dlg = *m_dlg;
     Button(dlg, res::IDC_UPDATE)->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.m_deviceAnswered != 0; }, kRunLimitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.Run().State().m_deviceAnswered != 0; }, kRunLimitMs));
     Button(dlg, res::IDC_CANCEL_RUN)->click();
     ASSERT_NE(dlg.WarningDlg(), nullptr);
     ASSERT_TRUE(WaitForIdle());

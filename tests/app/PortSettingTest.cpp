@@ -8,6 +8,7 @@
 
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -135,6 +136,44 @@ TEST(PortSettingLocation, WritesBesideAWritableProgramElseInAPrivateUserFolder)
     const std::optional<SPortSetting> setting = ReadPortSettingFile(PortSettingReadPath(program.Path() + "/", userDir));
     ASSERT_TRUE(setting);
     EXPECT_EQ(setting->portIndex, 3);
+}
+
+// An installed program keeps update.cfg in the user's folder alone, also
+// when its own folder holds one and may be written (root): one user's
+// setting never becomes another's.
+TEST(PortSettingLocation, AnInstalledProgramUsesTheUsersFolderAlone)
+{
+    CTempFolder program;
+    CTempFolder user;
+    program.Write("update.cfg", "root.upd\nPort=5\n");
+    const std::string programDir = program.Path() + "/";
+    const std::string userDir = user.Path() + "/update/";
+    const std::string link = user.Path() + "/bin";
+    ASSERT_EQ(symlink(program.Path().c_str(), link.c_str()), 0);
+    EXPECT_FALSE(IsPortableProgram(programDir, link));
+    EXPECT_TRUE(IsPortableProgram(programDir, user.Path()));
+
+    EXPECT_EQ(PortSettingReadPath(programDir, userDir, false), userDir + "update.cfg");
+    EXPECT_FALSE(ReadPortSettingFile(PortSettingReadPath(programDir, userDir, false)));
+    EXPECT_EQ(PortSettingWritePath(programDir, userDir, false), userDir + "update.cfg");
+    EXPECT_EQ(PortSettingWritePath(programDir, userDir, true), programDir + "update.cfg");
+}
+
+// update.cfg is an output like the others: it never replaces a FIFO or the
+// update file it names.
+TEST(PortSettingFile, NeverReplacesAFifoOrTheUpdateFile)
+{
+    CTempFolder folder;
+    const std::string fifo = folder.Path() + "/update.cfg";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_FALSE(WritePortSettingFile(fifo, {"a.upd", 1}));
+    struct stat info {};
+    ASSERT_EQ(lstat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+
+    const std::string update = folder.Write("board.upd", "firmware");
+    EXPECT_FALSE(WritePortSettingFile(update, {update, 1}));
+    EXPECT_EQ(ReadPortSettingFile(update), std::nullopt);
 }
 
 TEST(PortSettingFile, MissingFolderFailsQuietly)

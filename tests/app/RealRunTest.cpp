@@ -63,9 +63,9 @@ protected:
     void TearDown() override
     {
         // Never leave a worker running on a window that goes away.
-        if (m_dlg->m_runState != RunIdle) {
-            m_dlg->RequestCancel();
-            EXPECT_TRUE(QTest::qWaitFor([&] { return m_dlg->m_runState == RunIdle; }, 10000));
+        if (m_dlg->Run().State().m_runState != RunIdle) {
+            m_dlg->Run().RequestCancel();
+            EXPECT_TRUE(QTest::qWaitFor([&] { return m_dlg->Run().State().m_runState == RunIdle; }, 10000));
         }
     }
 
@@ -90,12 +90,12 @@ TEST_F(SilentLineRunTest, CancelDuringWakeUpEndsQuietly)
 
     Button(dlg, res::IDC_CANCEL_RUN)->click();
     EXPECT_EQ(dlg.WarningDlg(), nullptr);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.m_runState == RunIdle; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.Run().State().m_runState == RunIdle; }, 10000));
     EXPECT_TRUE(dlg.Messages().empty());
     EXPECT_EQ(MessageLine(dlg), "Connect device, switch device off then on");
     EXPECT_FALSE(dlg.ControlsLocked());
-    EXPECT_FALSE(dlg.m_comPort.IsOpen());
-    EXPECT_EQ(dlg.m_updateFile, nullptr);
+    EXPECT_FALSE(dlg.Run().State().m_comPort.IsOpen());
+    EXPECT_EQ(dlg.Run().State().m_updateFile, nullptr);
     EXPECT_FALSE(dlg.IsRunTimerActive());
 }
 
@@ -112,13 +112,13 @@ TEST_F(SilentLineRunTest, PortInUseIsReportedAndFreePortOpensNextTime)
                                          m_line.SlavePath() + ": busy, held by process " + std::to_string(getpid()) +
                                          " (app_tests).\n");
         EXPECT_FALSE(dlg.ControlsLocked());
-        EXPECT_EQ(dlg.m_updateFile, nullptr);
-        EXPECT_EQ(dlg.m_runState, RunIdle);
+        EXPECT_EQ(dlg.Run().State().m_updateFile, nullptr);
+        EXPECT_EQ(dlg.Run().State().m_runState, RunIdle);
     }
     Button(dlg, res::IDC_UPDATE)->click();
     EXPECT_EQ(dlg.Messages().size(), 1u);
     EXPECT_TRUE(dlg.ControlsLocked());
-    EXPECT_EQ(dlg.m_runState, RunActive);
+    EXPECT_EQ(dlg.Run().State().m_runState, RunActive);
 }
 
 TEST_F(SilentLineRunTest, FailedCheckStartsNoRun)
@@ -128,8 +128,8 @@ TEST_F(SilentLineRunTest, FailedCheckStartsNoRun)
     Button(dlg, res::IDC_UPDATE)->click();
     ASSERT_EQ(dlg.Messages().size(), 1u);
     EXPECT_EQ(dlg.Messages()[0], "Error: File '" + m_folder.Path() + "/gone.upd' not found.\n");
-    EXPECT_FALSE(dlg.m_comPort.IsOpen());
-    EXPECT_EQ(dlg.m_runState, RunIdle);
+    EXPECT_FALSE(dlg.Run().State().m_comPort.IsOpen());
+    EXPECT_EQ(dlg.Run().State().m_runState, RunIdle);
     EXPECT_FALSE(dlg.ControlsLocked());
 }
 

@@ -49,18 +49,18 @@ TEST(Screenshots, WindowsAsTheUserSeesThem)
     WriteSettingFile(folder, path + "\nPort=0\n");
     CTestUpdateDlg running(folder.Path() + "/");
     running.show();
-    running.ResetRunResults();
+    running.Run().State().ResetRunResults();
     running.SetRunControls(false);
-    running.m_runState = RunActive;
-    running.m_targetResult[0].percent = 100;
-    running.SetTargetStatus(0, "ok");
-    running.m_targetResult[1].percent = 62;
-    running.m_currentTarget = 1;
-    running.SetMessage("running update");
+    running.Run().State().m_runState = RunActive;
+    running.Run().State().m_targetResult[0].percent = 100;
+    running.Run().State().SetTargetStatus(0, "ok");
+    running.Run().State().m_targetResult[1].percent = 62;
+    running.Run().State().m_currentTarget = 1;
+    running.Run().State().SetMessage("running update");
     running.UpdateData(false);
     Save(running, "update-run-three-targets.png");
 
-    running.m_deviceAnswered = 1;
+    running.Run().State().m_deviceAnswered = 1;
     running.OnCancelButton();
     ASSERT_NE(running.WarningDlg(), nullptr);
     Save(*running.WarningDlg(), "update-cancel-warning.png");
@@ -69,7 +69,7 @@ TEST(Screenshots, WindowsAsTheUserSeesThem)
     CAboutDlg about(&running);
     Save(about, "update-about.png");
 
-    running.m_runState = RunEnded;
+    running.Run().State().m_runState = RunEnded;
     running.OnTimer();
 }
 

@@ -77,12 +77,12 @@ TEST_F(UpdateDlgTest, RememberedValidFileShowsItsRowsAtStart)
     ASSERT_EQ(RowCount(dlg), 3);
     EXPECT_TRUE(HeadersShown(dlg));
     for (int row = 0; row < 3; ++row) {
-        EXPECT_EQ(dlg.NameLabel(row)->text().toStdString(), dlg.m_targetName[row]);
-        EXPECT_NE(dlg.m_targetName[row].find("name" + std::to_string(row + 1)), std::string::npos);
+        EXPECT_EQ(dlg.NameLabel(row)->text().toStdString(), dlg.Run().State().m_targetName[row]);
+        EXPECT_NE(dlg.Run().State().m_targetName[row].find("name" + std::to_string(row + 1)), std::string::npos);
         EXPECT_EQ(dlg.StatusLabel(row)->text().toStdString(), "0%");
         EXPECT_EQ(dlg.ProgressBar(row)->value(), 0);
     }
-    EXPECT_EQ(dlg.m_updateFile, nullptr) << "the start-up check closes the file";
+    EXPECT_EQ(dlg.Run().State().m_updateFile, nullptr) << "the start-up check closes the file";
 }
 
 // A name from the file cannot smuggle control characters into the row.
@@ -203,7 +203,7 @@ TEST_F(UpdateDlgTest, BrowseWithFolderRewritesTheName)
     Button(dlg, res::IDC_BROWSE)->click();
     ASSERT_EQ(dlg.m_fileDialogStarts.size(), 1u);
     EXPECT_EQ(dlg.m_fileDialogStarts[0], m_folder.Path() + "/*.upd");
-    EXPECT_EQ(dlg.m_fileName, m_folder.Path() + "/*.upd");
+    EXPECT_EQ(dlg.Run().State().m_fileName, m_folder.Path() + "/*.upd");
 }
 
 TEST_F(UpdateDlgTest, BrowseFromMissingFolderRetriesInProgramFolder)
@@ -224,7 +224,7 @@ TEST_F(UpdateDlgTest, ChosenFileIsCheckedAndShown)
     EXPECT_EQ(Edit(dlg, res::IDC_FILE_EDIT)->text().toStdString(), file);
     EXPECT_EQ(RowCount(dlg), 3);
     EXPECT_TRUE(HeadersShown(dlg));
-    EXPECT_EQ(dlg.m_updateFile, nullptr);
+    EXPECT_EQ(dlg.Run().State().m_updateFile, nullptr);
     EXPECT_TRUE(dlg.Messages().empty());
 
     // Cancelling the next dialog keeps rows and name.
@@ -347,13 +347,13 @@ TEST_F(RunDisplayGeometry, RowsShowPercentAndStatusDuringARun)
     const std::string file = WriteTargetsFile(m_folder, "one.upd", 1);
     CTestUpdateDlg& dlg = Start();
     Check(dlg, file);
-    dlg.m_targetResult[0].percent = 37;
-    dlg.SetTargetStatus(0, "cancelled");
+    dlg.Run().State().m_targetResult[0].percent = 37;
+    dlg.Run().State().SetTargetStatus(0, "cancelled");
     dlg.UpdateData(false);
     EXPECT_EQ(dlg.StatusLabel(0)->text().toStdString(), "0%") << "rows refresh only while a run is on";
-    dlg.m_runState = RunActive;
+    dlg.Run().State().m_runState = RunActive;
     dlg.UpdateData(false);
-    dlg.m_runState = RunIdle;
+    dlg.Run().State().m_runState = RunIdle;
     EXPECT_EQ(dlg.StatusLabel(0)->text().toStdString(), "37% cancelled");
     EXPECT_EQ(dlg.ProgressBar(0)->value(), 37);
 }

@@ -40,11 +40,11 @@ void MakeTerminal(int fds[2], unsigned short columns)
     if (setup.stdinClosed)
         close(STDIN_FILENO);
     else
-        dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
+        dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO);
     if (setup.out == EOut::Closed)
         close(STDOUT_FILENO);
     else
-        dup2(setup.out == EOut::DevFull ? open("/dev/full", O_WRONLY) : out, STDOUT_FILENO);
+        dup2(setup.out == EOut::DevFull ? open("/dev/full", O_WRONLY | O_CLOEXEC) : out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
     if (file == 3)
         fcntl(3, F_SETFD, 0);

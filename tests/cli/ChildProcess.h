@@ -44,6 +44,7 @@ public:
     CChildProcess& operator=(const CChildProcess&) = delete;
 
     void Signal(int signal) const;
+    int Pid() const { return m_pid; }
     // Waits for the end (killing the child after timeoutMs); the exit status,
     // or 128 + signal, or -1 on a time-out.
     int Wait(int timeoutMs);

@@ -24,7 +24,9 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -524,12 +526,72 @@ TEST_F(StationTest, OptionErrorsEndWithStatus2BeforeAnyPortIsTouched)
         {{"--port", a, "--port", device.SlavePath()}, false, "the port " + device.SlavePath() + " is given twice"},
         {{"--port", a, "--port", b, "--trace", "t.txt"}, false, "use --trace-dir"},
         {{"--port", a, "--port", b}, true, "every port reads the update file again: it must be a regular file"},
+        {{"--port", a, "--port", b, "--log", m_file}, false, "the log " + m_file + " is the update file " + m_file},
     };
     for (const SCase& c : cases) {
         EXPECT_EQ(Run(c.args, c.onPipe), 2) << c.error;
         EXPECT_NE(m_err.find(c.error), std::string::npos) << m_err;
     }
     EXPECT_EQ(BytesFromTool(device), "") << "a port was touched";
+}
+
+// The children a process has now.
+std::vector<int> ChildrenOf(int pid)
+{
+    std::vector<int> children;
+    std::istringstream in(ReadFile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
+    for (int child = 0; in >> child;)
+        children.push_back(child);
+    return children;
+}
+
+// Descriptors of a process that lead to /dev/null, standard input and those
+// the test itself inherited aside.
+int StrayNullDescriptors(int pid)
+{
+    const auto nullDescriptors = [](const std::string& folder) {
+        std::set<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            std::error_code error;
+            if (std::filesystem::read_symlink(entry.path(), error) == "/dev/null")
+                found.insert(entry.path().filename());
+        }
+        return found;
+    };
+    const std::set<std::string> own = nullDescriptors("/proc/self/fd");
+    int count = 0;
+    for (const std::string& fd : nullDescriptors("/proc/" + std::to_string(pid) + "/fd"))
+        count += fd != "0" && !own.contains(fd) ? 1 : 0;
+    return count;
+}
+
+bool Gone(int pid)
+{
+    const std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
+    return status.empty() || status.find("State:\tZ") != std::string::npos;
+}
+
+// A log that is a FIFO nobody reads holds no child in open(): the children
+// wait for their devices in their own process groups, without stray
+// descriptors, and end when the station is killed.
+TEST_F(StationTest, ChildrenWithAFifoLogStayInterruptibleAndEndWithTheStation)
+{
+    SDevsimConfig silent;
+    silent.powerOnAfterWakeups = 1000000;
+    AddDevice("a", silent);
+    AddDevice("b", silent);
+    ASSERT_EQ(mkfifo(Port("log").c_str(), 0644), 0);
+    const auto child = Start({"--log", Port("log"), "--port", Port("a"), "--port", Port("b")});
+    std::vector<int> children;
+    ASSERT_TRUE(WaitUntil([&] { return (children = ChildrenOf(child->Pid())).size() == 2; }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return m_devices[0]->Traffic().size() > 2 && m_devices[1]->Traffic().size() > 2; }, 10s))
+        << "the children never reached the wake-up";
+    for (const int pid : children) {
+        EXPECT_EQ(getpgid(pid), pid);
+        EXPECT_EQ(StrayNullDescriptors(pid), 0);
+    }
+    child->Signal(SIGKILL);
+    EXPECT_TRUE(WaitUntil([&] { return std::ranges::all_of(children, Gone); }, 10s)) << "a child outlived the station";
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include "Devsim.h"
 #include "UpdateFileFixture.h"
-#include "UpdateRunState.h"
+#include "UpdateRun.h"
 #include "UpdateThread.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +17,8 @@
 #include <thread>
 #include <unistd.h>
 
-class CCapturingRunState : public CUpdateRunState {
+// Keeps the worker's message boxes instead of showing them.
+class CCapturingObserver final : public CRunObserver {
 public:
     void ShowMessageBox(const std::string& text) override
     {
@@ -54,7 +55,7 @@ protected:
                    const std::function<void()>& whileRunning = {})
     {
         const unsigned sessionsBefore = m_device->SessionsEnded();
-        m_run.m_fileName = path;
+        m_run.SetFileName(path);
         const std::string device = m_device->SlavePath();
         if (!m_run.PrepareRun({device, device})) {
             m_outcome = m_run.FinishRun();
@@ -73,7 +74,7 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         m_elapsed = std::chrono::steady_clock::now() - start;
-        m_endState = m_run.m_runState;
+        m_endState = m_run.State().m_runState;
         // A run that sent CMD_END: let the device take it in before the test reads its log.
         if (m_run.WorkerReachedBodyEnd()) {
             EXPECT_TRUE(m_device->WaitForSessions(sessionsBefore + 1, std::chrono::seconds(2)));
@@ -121,11 +122,12 @@ protected:
         return target;
     }
 
-    std::string Row(int index) const { return m_run.TargetRowText(index); }
+    std::string Row(int index) const { return m_run.State().TargetRowText(index); }
 
     CTempFolder m_folder;
     std::unique_ptr<CDevsim> m_device;
-    CCapturingRunState m_run;
+    CCapturingObserver m_heard;
+    CUpdateRun m_run{m_heard};
     SRunOutcome m_outcome;
     int m_endState = RunIdle;
     std::chrono::steady_clock::duration m_elapsed{};

@@ -17,7 +17,7 @@ TEST_F(UpdateRunSlowTest, SilentDeviceAfterStartIsGivenUpAfterTwentyTimeouts)
     RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, kOneBlock)}}), 30s);
     EXPECT_EQ(m_endState, RunEndedWithMessage);
     EXPECT_EQ(m_run.Message(), "Failed: Target is not responding");
-    EXPECT_EQ(m_run.TargetRowText(0), "0% unsuccessful");
+    EXPECT_EQ(m_run.State().TargetRowText(0), "0% unsuccessful");
     // 20 reads of at most 300 ms each.
     EXPECT_GT(m_elapsed, 5s);
     EXPECT_LT(m_elapsed, 12s);

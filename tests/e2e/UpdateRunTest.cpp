@@ -271,8 +271,8 @@ TEST_F(UpdateRunTest, CancelDuringTheWakeupEndsQuietly)
     });
     EXPECT_EQ(m_endState, RunEnded);
     EXPECT_EQ(m_run.Message(), "Connect device, switch device off then on");
-    EXPECT_EQ(m_run.m_deviceAnswered, 0);
-    EXPECT_TRUE(m_run.Boxes().empty());
+    EXPECT_EQ(m_run.State().m_deviceAnswered, 0);
+    EXPECT_TRUE(m_heard.Boxes().empty());
 }
 
 TEST_F(UpdateRunTest, ConfirmedCancelMarksOpenTargetsAndEndsQuietly)
@@ -284,7 +284,7 @@ TEST_F(UpdateRunTest, ConfirmedCancelMarksOpenTargetsAndEndsQuietly)
     RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01,
                                {Firmware(1, kOneBlock), Firmware(2, kOneBlock), Firmware(3, kOneBlock)}}),
               20s, [&] {
-                  if (!cancelled && m_run.m_currentTarget == 1 && m_device->Count(EPhase::Block) >= 2) {
+                  if (!cancelled && m_run.State().m_currentTarget == 1 && m_device->Count(EPhase::Block) >= 2) {
                       m_run.ConfirmCancel();
                       cancelled = true;
                   }

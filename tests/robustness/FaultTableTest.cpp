@@ -210,7 +210,7 @@ protected:
     // the user's cancel once the device has the cell's unit in hand.
     void FrontEnd(const SCell& cell, std::chrono::steady_clock::time_point start)
     {
-        if (m_run.m_deviceAnswered == 0 && std::chrono::steady_clock::now() - start > WAKEUP_TIMEOUT) {
+        if (m_run.State().m_deviceAnswered == 0 && std::chrono::steady_clock::now() - start > WAKEUP_TIMEOUT) {
             m_run.RequestCancel(ECancelReason::WakeupTimeout);
             return;
         }
@@ -219,7 +219,7 @@ protected:
         if (m_device->Count(TriggerPhase(cell.stage)) < TriggerCount(cell.stage))
             return;
         m_cancelled = true;
-        if (m_run.m_deviceAnswered == 0)
+        if (m_run.State().m_deviceAnswered == 0)
             m_run.RequestCancel();
         else
             m_run.ConfirmCancel();
@@ -229,7 +229,7 @@ protected:
     // (or the cell's limit passes: then cancel and fail), release.
     void RunCell(const SCell& cell, const std::string& path)
     {
-        m_run.m_fileName = path;
+        m_run.SetFileName(path);
         const std::string device = m_device->SlavePath();
         ASSERT_TRUE(m_run.PrepareRun({device, device}));
         ASSERT_TRUE(m_run.StartRun());
@@ -245,7 +245,7 @@ protected:
             std::this_thread::sleep_for(2ms);  // the window's timer, in short
         }
         m_elapsed = std::chrono::steady_clock::now() - start;
-        m_endState = m_run.m_runState;
+        m_endState = m_run.State().m_runState;
         m_outcome = m_run.FinishRun();
     }
 
@@ -302,7 +302,7 @@ TEST_P(FaultTableTest, EndsAsTheFailureTablesSayAndReleasesEverything)
     EXPECT_EQ(m_outcome.records[0].result, ExpectedRecordResult(cell.stage, cell.ending));
     EXPECT_EQ(m_outcome.targetsUpdated, cell.ending == All ? 1 : 0);
     EXPECT_LT(m_elapsed, cell.limit) << "no hang";
-    EXPECT_TRUE(m_run.Boxes().empty()) << "the worker's own message box: " << m_run.Boxes().front();
+    EXPECT_TRUE(m_heard.Boxes().empty()) << "the worker's own message box: " << m_heard.Boxes().front();
     EXPECT_EQ(DescriptorsOnTerminal(line), deviceOwn) << "the port is still open";
     EXPECT_FALSE(IsOpenHere(path)) << "the update file is still open";
     EXPECT_TRUE(SFileSnapshot::Of(path) == fileBefore) << "the update file was written";
@@ -310,7 +310,7 @@ TEST_P(FaultTableTest, EndsAsTheFailureTablesSayAndReleasesEverything)
         CComPort again;
         EXPECT_TRUE(again.Open(m_device->SlavePath(), 57600, 150)) << "the port stayed locked";
     }
-    if (IsXsvfStage(cell.stage) && m_run.m_deviceAnswered != 0)
+    if (IsXsvfStage(cell.stage) && m_run.State().m_deviceAnswered != 0)
         ExpectTraceComplete();
 }
 

@@ -81,7 +81,7 @@ TEST_F(ResourceHygieneTest, APortHeldElsewhereLeavesNothingOpen)
     CComPort holder;
     ASSERT_TRUE(holder.Open(m_device->SlavePath(), 57600, 150));
     const size_t withHolder = OpenDescriptorCount();
-    m_run.m_fileName = WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, {0x00, 0x01, 0x42})}});
+    m_run.SetFileName(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, {0x00, 0x01, 0x42})}}));
 
     EXPECT_FALSE(m_run.PrepareRun({m_device->SlavePath(), "held"}));
     EXPECT_EQ(m_run.FinishRun().ending, ERunEnding::NotStarted);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 class UpdateFileCheckTest : public ::testing::Test {
@@ -154,6 +156,18 @@ TEST_F(UpdateFileCheckTest, ASecondCheckReopensTheFile)
     ASSERT_NE(first, nullptr);
     ASSERT_TRUE(m_run.CheckUpdateFileHeader().ok);
     EXPECT_EQ(std::fgetc(m_run.m_updateFile), '0');
+}
+
+// A FIFO nobody writes is refused at once as not found: the window opens the
+// update file on its own thread and must never wait in open.
+TEST_F(UpdateFileCheckTest, FifoWithoutAWriterIsNotFoundAtOnce)
+{
+    m_run.m_fileName = m_folder.Path() + "/fifo.upd";
+    ASSERT_EQ(mkfifo(m_run.m_fileName.c_str(), 0644), 0);
+    const auto result = m_run.CheckUpdateFileHeader();
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message, "Error: File '" + m_run.m_fileName + "' not found.\n");
+    EXPECT_EQ(m_run.m_updateFile, nullptr);
 }
 
 }  // namespace

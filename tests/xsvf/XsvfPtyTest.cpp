@@ -1,4 +1,4 @@
-// Whole runs through PlayXsvf(host): the process-wide transport, a real
+// Whole runs through PlayXsvf(host): a transport of its own, a real
 // CComPort on a pseudo-terminal and a scripted device on its master end.
 #include "ComPort.h"
 #include "PlayerFixture.h"

@@ -1,0 +1,19 @@
+#include "RunFollower.h"
+
+const SRunSnapshot& CRunFollower::Look()
+{
+    m_seen = m_run.Snapshot();
+    return m_seen;
+}
+
+bool CRunFollower::TakeAnswer()
+{
+    if (!m_run.DeviceAnswered()) {
+        m_answerTaken = false;  // a new run has started
+        return false;
+    }
+    if (m_answerTaken)
+        return false;
+    m_answerTaken = true;
+    return true;
+}

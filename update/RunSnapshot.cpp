@@ -1,0 +1,14 @@
+#include "RunSnapshot.h"
+
+#include "StringTable.h"
+#include "UpdateRunState.h"
+
+std::string RowText(int percent, const std::string& status)
+{
+    return res::Format("%d%% %s", percent, status.c_str());
+}
+
+bool SRunSnapshot::Ended() const
+{
+    return runState == RunEnded || runState == RunEndedWithMessage;
+}
