@@ -18,19 +18,19 @@ fi
 
 # The clean copy: the files git knows or would add (no build folders), so
 # uncommitted work is packaged as it is. A fixed place keeps ccache useful.
+version=$(dpkg-parsechangelog -S Version)
 work=build/package
-source_dir=$work/devupdate-1.5
+source_dir=$work/devupdate-${version%-*}
 rm -rf "$work"
 mkdir -p "$source_dir"
 git ls-files -z --cached --others --exclude-standard |
-  while IFS= read -r -d '' file; do [ -e "$file" ] && printf '%s\0' "$file"; done |
+  while IFS= read -r -d '' file; do if [ -e "$file" ]; then printf '%s\0' "$file"; fi; done |
   tar --null -T - -cf - | tar -xf - -C "$source_dir"
 
 echo "== dpkg-buildpackage"
 # Two jobs (the CI machine's cores); no automatic debug symbol packages, which
 # CI neither checks nor keeps.
 (cd "$source_dir" && DEB_BUILD_OPTIONS="parallel=2 noautodbgsym ${DEB_BUILD_OPTIONS:-}" dpkg-buildpackage -us -uc -b)
-version=$(dpkg-parsechangelog -l "$source_dir/debian/changelog" -S Version)
 arch=$(dpkg-architecture -q DEB_HOST_ARCH)
 cli_deb=$work/devupdate-cli_${version}_${arch}.deb
 gui_deb=$work/devupdate_${version}_${arch}.deb

@@ -103,6 +103,13 @@ public:
         m_cancelReason = reason;
         m_cancelRequested = 1;
     }
+    // The front end gave up waiting `seconds` for the device's first answer:
+    // the run ends as a wake-up time-out whose final message says so.
+    void GiveUpWaking(double seconds)
+    {
+        m_wakeupSeconds = seconds;
+        RequestCancel(ECancelReason::WakeupTimeout);
+    }
     // The confirmed cancel: the worker's cancel ending then also marks the
     // targets from the current one to the last "cancelled" and sets message 118.
     void ConfirmCancel();
@@ -208,6 +215,7 @@ private:
     mutable std::mutex m_textMutex;
     std::string m_message;
     std::atomic<ECancelReason> m_cancelReason{ECancelReason::User};
+    double m_wakeupSeconds = 0;  // the front end's thread only
     // Written by the worker during the run, read after it has ended.
     std::vector<SRecordOutcome> m_records;
     bool m_recordOpen = false;

@@ -83,10 +83,13 @@ SRunOutcome CUpdateRunState::BuildOutcome()
             outcome.targetsUpdated += 1;
     }
     outcome.ending = m_workerEnding;
-    if (outcome.ending == ERunEnding::AllUpdated && outcome.targetsUpdated != static_cast<int>(m_records.size()))
+    if (outcome.ending == ERunEnding::AllUpdated && !outcome.EveryTargetUpdated())
         outcome.ending = ERunEnding::SomeNotUpdated;
-    if (outcome.ending == ERunEnding::Cancelled && m_cancelReason == ECancelReason::WakeupTimeout)
+    if (outcome.ending == ERunEnding::Cancelled && m_cancelReason == ECancelReason::WakeupTimeout) {
         outcome.ending = ERunEnding::WakeupTimeout;
+        outcome.message = WakeupTimeoutText(m_wakeupSeconds);
+        SetMessage(outcome.message);
+    }
     return outcome;
 }
 

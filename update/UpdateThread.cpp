@@ -284,7 +284,8 @@ void CUpdateWorker::FinishRun()
     WriteByte(CMD_END);
     m_run.SetMessage(res::Format(res::LoadString(res::IDS_TARGETS_UPDATED).c_str(), m_targetsUpdated,
                                  static_cast<int>(m_run.m_targetCount)));
-    // The outcome counts the records: fewer updated than read is no success.
+    // The outcome decides whether this was a success: it compares the
+    // records with the header's targets.
     EndWithMessage(ERunEnding::AllUpdated);
 }
 

@@ -51,9 +51,9 @@ head -c 2988 /dev/zero | tr '\0' '\132' >"$work/main.bin"  # three blocks of 996
   --target 2 --name "Main firmware" --type firmware --block-crc --data "$work/main.bin" >/dev/null
 
 # A session plays two shift frames and sends three blocks. Com1 and Com2
-# answer 4 s after power-on and after each device; Com2's second device
+# answer 6 s after power-on and after each device; Com2's second device
 # has no second target (refused at its selection). Com3 and Com4 answer after 1.5 s; their second device
-# is busy for about 9.5 s before its first block, so it is still being
+# is busy for about 14 s before its first block, so it is still being
 # updated while Com1 and Com2 wait for their third.
 device() {
   local n=$1; shift
@@ -62,10 +62,10 @@ device() {
   pids+=("$!")
   eval "devsim$n=$!"
 }
-device 1 --power-on-delay 4000
-device 2 --power-on-delay 4000 --fault select:4:1:replace=44
-device 3 --power-on-delay 1500 --fault block:4:1:busy=55000
-device 4 --power-on-delay 1500 --fault block:4:1:busy=55000
+device 1 --power-on-delay 6000
+device 2 --power-on-delay 6000 --fault select:4:1:replace=44
+device 3 --power-on-delay 1500 --fault block:4:1:busy=80000
+device 4 --power-on-delay 1500 --fault block:4:1:busy=80000
 for n in 1 2 3 4; do wait_for 5 test -e "$work/bin/ports/com$n" || fail "no Com$n"; done
 
 Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1280x800x24 3>"$work/display" 2>"$work/xvfb.log" &
