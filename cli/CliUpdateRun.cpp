@@ -260,7 +260,7 @@ void CRunMonitor::CheckWakeupTimeout()
         return;
     if (Clock::now() - m_start >= std::chrono::duration<double>(m_options.wakeupTimeoutSeconds)) {
         m_wakeupTimedOut = true;
-        m_run.RequestCancel(ECancelReason::WakeupTimeout);
+        m_run.GiveUpWaking(m_options.wakeupTimeoutSeconds);
     }
 }
 
@@ -448,8 +448,7 @@ int RunUpdate(const SCliOptions& options)
         output.err.Queue(AsLine(outcome.message));
     } else {
         if (outcome.ending == ERunEnding::WakeupTimeout)
-            output.err.Queue(
-                AsLine(res::Format("No answer from the device within %g seconds.", options.wakeupTimeoutSeconds)));
+            output.err.Queue(AsLine(outcome.message));
         QueueOutcome(run, outcome, output.out);
     }
     // A station's pass that no device answered was only waiting: no record.

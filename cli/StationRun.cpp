@@ -6,6 +6,7 @@
 #include "OutputStream.h"
 #include "PortCommands.h"
 #include "PortInfo.h"
+#include "PrintableText.h"
 #include "ProgramStart.h"
 #include "RunOutcome.h"
 #include "RunOutputs.h"
@@ -98,9 +99,9 @@ std::string SetupProblem(const SCliOptions& options, const std::vector<CStationP
     std::set<std::string> traces;
     for (size_t i = 0; i < ports.size(); ++i) {
         if (!seen.insert(identities[i]).second)
-            return "the port " + ports[i].Port() + " is given twice";
+            return "the port " + PrintableText(ports[i].Port()) + " is given twice";
         if (!traces.insert(ports[i].TracePath()).second)
-            return "two ports would share the trace file " + ports[i].TracePath();
+            return "two ports would share the trace file " + PrintableText(ports[i].TracePath());
     }
     const std::vector<std::string> tracePaths(traces.begin(), traces.end());
     if (std::string clash = RunOutputsClash(options.file, options.logFile, tracePaths); !clash.empty())
@@ -190,8 +191,7 @@ int RunStation(const SCliOptions& options)
     if (options.json)
         view = std::make_unique<CStationJsonView>(out, err, options.station);
     else
-        view = std::make_unique<CStationTextView>(out, err, out.IsTerminal(), options.quiet, options.station,
-                                                  options.wakeupTimeoutSeconds);
+        view = std::make_unique<CStationTextView>(out, err, out.IsTerminal(), options.quiet, options.station);
     const int status = Supervise(options, std::move(ports), *view, out, err, signals);
     DrainOutputs(err, out, signals);
     return status;

@@ -20,6 +20,13 @@ namespace {
 // the lines of the other ports.
 constexpr size_t MAX_COMMENT_SHOWN = 4096;
 
+// The port's name as given, control characters shown as escapes like any
+// other text a terminal could take for a command.
+std::string PortShown(const CStationPort& port)
+{
+    return PrintableText(port.Port());
+}
+
 // Each line of text (control characters shown as escapes) after the port's name.
 std::string Prefixed(const CStationPort& port, const std::string& text)
 {
@@ -27,7 +34,7 @@ std::string Prefixed(const CStationPort& port, const std::string& text)
     size_t start = 0;
     for (;;) {
         const size_t end = text.find('\n', start);
-        lines += port.Port() + ": " + PrintableText(text.substr(start, end - start)) + "\n";
+        lines += PortShown(port) + ": " + PrintableText(text.substr(start, end - start)) + "\n";
         if (end == std::string::npos || end + 1 == text.size())
             return lines;
         start = end + 1;
@@ -76,14 +83,12 @@ std::string StateText(const CStationPort& port)
 
 }  // namespace
 
-CStationTextView::CStationTextView(COutputStream& out, COutputStream& err, bool live, bool quiet, bool station,
-                                   double wakeupTimeoutSeconds)
+CStationTextView::CStationTextView(COutputStream& out, COutputStream& err, bool live, bool quiet, bool station)
     : m_out(out),
       m_err(err),
       m_live(live && !quiet),
       m_quiet(quiet),
-      m_station(station),
-      m_wakeupTimeoutSeconds(wakeupTimeoutSeconds)
+      m_station(station)
 {
 }
 
@@ -154,7 +159,7 @@ void CStationTextView::Comment(const CStationPort& port, const nlohmann::json& e
         text += JsonTextOf(event, field::TEXT).substr(0, MAX_COMMENT_SHOWN - text.size());
     if (!JsonFlagOf(event, field::LAST))
         return;
-    Line(port.Port() + ":  " + PrintableText(text) + "\n", false);
+    Line(PortShown(port) + ":  " + PrintableText(text) + "\n", false);
     text.clear();
 }
 
@@ -167,7 +172,7 @@ void CStationTextView::PlainProgress(const CStationPort& port)
         const int tenth = std::clamp(rows[i].percent, 0, 100) / 10;
         if (tenth <= shown[i])
             continue;
-        if (m_out.Offer(res::Format("%s: %s: %d%%\n", port.Port().c_str(), PrintableText(rows[i].name).c_str(),
+        if (m_out.Offer(res::Format("%s: %s: %d%%\n", PortShown(port).c_str(), PrintableText(rows[i].name).c_str(),
                                     rows[i].percent)))
             shown[i] = tenth;
     }
@@ -193,15 +198,13 @@ void CStationTextView::PassEnded(const CStationPort& port, int status)
     m_tenthsShown.erase(port.Port());
     m_comments.erase(port.Port());
     if (m_station && !port.Answered() && status == EXIT_CANCELLED) {
-        Line(port.Port() + ": stopped while waiting for a device\n", true);
+        Line(PortShown(port) + ": stopped while waiting for a device\n", true);
         return;
     }
     std::string text;
     for (const SProgressRow& row : port.Rows())
         text += res::Format("%s: %d%% %s\n", PrintableText(row.name).c_str(), row.percent, row.status.c_str());
     text += port.Message();
-    if (status == EXIT_WAKEUP_TIMEOUT)
-        text += res::Format("\nNo answer from the device within %g seconds.", m_wakeupTimeoutSeconds);
     if (port.Rows().empty() && !m_live) {
         // Never started (the port or the file): said on standard error, as a single run does.
         m_err.Queue(Prefixed(port, text));
@@ -259,13 +262,13 @@ void CStationTextView::Summary(const std::vector<CStationPort>& ports, int exitS
     m_lastBlock.clear();
     size_t width = std::string("Total").size();
     for (const CStationPort& port : ports)
-        width = std::max(width, port.Port().size());
+        width = std::max(width, PortShown(port).size());
     const int w = static_cast<int>(width);
     text += res::Format("\n%-*s  %6s  %6s  %9s  %s\n", w, "Port", "Passed", "Failed", "Cancelled", "Status");
     SStationCounts total;
     for (const CStationPort& port : ports) {
         const SStationCounts& counts = port.Counts();
-        text += res::Format("%-*s  %6u  %6u  %9u  %d\n", w, port.Port().c_str(), counts.passed, counts.failed,
+        text += res::Format("%-*s  %6u  %6u  %9u  %d\n", w, PortShown(port).c_str(), counts.passed, counts.failed,
                             counts.cancelled, port.ExitStatus());
         total += counts;
     }

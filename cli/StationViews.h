@@ -15,10 +15,8 @@
 class CStationTextView : public station::CStationView {
 public:
     // live: a block of bars per port (a terminal); quiet: only what passes
-    // came to; station: passes go on, so each port's counts are shown;
-    // wakeupTimeoutSeconds: as given (0: none).
-    CStationTextView(COutputStream& out, COutputStream& err, bool live, bool quiet, bool station,
-                     double wakeupTimeoutSeconds);
+    // came to; station: passes go on, so each port's counts are shown.
+    CStationTextView(COutputStream& out, COutputStream& err, bool live, bool quiet, bool station);
 
     void Start(const std::vector<station::CStationPort>& ports) override;
     void ChildEvent(const station::CStationPort& port, const std::string& line, const nlohmann::json& event) override;
@@ -42,7 +40,6 @@ private:
     bool m_live;
     bool m_quiet;
     bool m_station;
-    double m_wakeupTimeoutSeconds;
     int m_blockLines = 0;
     std::string m_lastBlock;
     std::map<std::string, std::string> m_comments;           // per port: the comment line being read

@@ -1,9 +1,18 @@
 #include "RunOutcome.h"
 
+#include "StringTable.h"
 #include "UpdateFileBody.h"
 
 #include <algorithm>
 #include <iterator>
+
+bool SRunOutcome::EveryTargetUpdated() const
+{
+    if (records.size() != static_cast<size_t>(targetCount))
+        return false;
+    return std::all_of(records.begin(), records.end(),
+                       [](const SRecordOutcome& record) { return record.result == ERecordResult::Updated; });
+}
 
 int ExitStatusOf(const SRunOutcome& outcome)
 {
@@ -64,6 +73,13 @@ const char* TargetTypeName(unsigned type)
     case TARGET_XSVF: return "xsvf";
     default: return "unknown";
     }
+}
+
+std::string WakeupTimeoutText(double seconds)
+{
+    if (seconds == 1)
+        return "No answer from the device within 1 second.";
+    return res::Format("No answer from the device within %g seconds.", seconds);
 }
 
 std::string TrimName(const std::string& name)

@@ -7,8 +7,8 @@
 #include <vector>
 
 enum class ERunEnding {
-    AllUpdated,      // every record of the file was updated
-    SomeNotUpdated,  // the body was worked through, but not every record was updated
+    AllUpdated,      // every target the header names and every record of the body was updated
+    SomeNotUpdated,  // the body was worked through, but not every target or record was updated
     Failed,          // the run ended early: wrong answers, file or XSVF error
     NotResponding,   // the device fell silent or the adapter vanished
     Cancelled,       // the worker ended because the user cancelled
@@ -46,11 +46,16 @@ struct SRunOutcome {
     int targetsUpdated = 0;
     int targetCount = 0;      // the header's count, as the final message shows it
     bool bodyComplete = false;  // every record up to the end mark is in `records`
+    // The system's reason when the port failed the run (a write refused, the
+    // adapter gone), as strerror words it; empty otherwise.
+    std::string osError;
     std::vector<SRecordOutcome> records;
 
-    // Every record of the file updated (records past the header's count or
-    // past the tenth included).
+    // Every target the header names and every record of the body updated:
+    // one record per named target, none past the count, none failed.
     bool Succeeded() const { return ending == ERunEnding::AllUpdated; }
+    // The rule behind Succeeded() for a body worked through to its end mark.
+    bool EveryTargetUpdated() const;
 };
 
 // update-cli's exit status of an outcome.
@@ -73,6 +78,10 @@ const char* EndingName(ERunEnding ending);
 const char* RecordResultName(ERecordResult result);
 // "firmware", "xsvf" or "unknown".
 const char* TargetTypeName(unsigned type);
+
+// The final message of a run whose device did not answer the wake-up:
+// "No answer from the device within 1 second." ("%g seconds" otherwise).
+std::string WakeupTimeoutText(double seconds);
 
 // A header name as rows show it: without surrounding blanks and line ends.
 std::string TrimName(const std::string& name);

@@ -72,6 +72,8 @@ public:
     // ---- cancel (see CUpdateRunState) ---------------------------------------
     void RequestCancel(ECancelReason reason = ECancelReason::User) { m_state.RequestCancel(reason); }
     void ConfirmCancel() { m_state.ConfirmCancel(); }
+    // The front end gave up waiting `seconds` for the device's first answer.
+    void GiveUpWaking(double seconds) { m_state.GiveUpWaking(seconds); }
     // The device answered the wake-up: a cancel now asks first.
     bool DeviceAnswered() const { return m_state.m_deviceAnswered != 0; }
 

@@ -37,7 +37,7 @@ public:
         return count;
     }
 
-    std::optional<long> Value(int bytes)
+    std::optional<uint32_t> Value(int bytes)
     {
         uint32_t value = 0;
         for (int i = 0; i < bytes; ++i) {
@@ -46,7 +46,9 @@ public:
                 return std::nullopt;
             value = value << 8 | *byte;
         }
-        return bytes == 4 ? static_cast<long>(static_cast<int32_t>(value)) : static_cast<long>(value);
+        // Unsigned, as the device takes waits: the player sends XRUNTEST and
+        // XWAIT times as they are, and any XSDRSIZE of 2^31 or more overflows.
+        return value;
     }
 
     // n bytes as "0x..." hex; nullopt when fewer are left. n is at most a
@@ -209,7 +211,7 @@ private:
         const auto value = m_in.Value(bytes);
         if (!value)
             return Truncated();
-        m_line += res::Format(" %ld", *value);
+        m_line += res::Format(" %lu", static_cast<unsigned long>(*value));
         return true;
     }
 
@@ -218,7 +220,7 @@ private:
         const auto bits = m_in.Value(lengthBytes);
         if (!bits)
             return Truncated();
-        m_line += res::Format(" %ld", *bits);
+        m_line += res::Format(" %lu", static_cast<unsigned long>(*bits));
         if (BytesForBits(*bits) > MAX_LEN) {
             m_note = "length over the player's buffers: the player stops here (data overflow)";
             return false;
@@ -231,8 +233,8 @@ private:
         const auto bits = m_in.Value(4);
         if (!bits)
             return Truncated();
-        m_line += res::Format(" %ld", *bits);
-        if (*bits < 0 || *bits > MAX_SHIFT_BITS) {
+        m_line += res::Format(" %lu", static_cast<unsigned long>(*bits));
+        if (*bits > static_cast<uint32_t>(MAX_SHIFT_BITS)) {
             m_note = "length over the player's buffers: the player stops here (data overflow)";
             return false;
         }
@@ -314,7 +316,7 @@ private:
         m_line += StateText(*waitState);
         m_line += ' ';
         m_line += StateText(*endState);
-        m_line += res::Format(" %ld", static_cast<long>(*time));
+        m_line += res::Format(" %lu", static_cast<unsigned long>(*time));
         return true;
     }
 

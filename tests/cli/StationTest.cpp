@@ -535,6 +535,22 @@ TEST_F(StationTest, OptionErrorsEndWithStatus2BeforeAnyPortIsTouched)
     EXPECT_EQ(BytesFromTool(device), "") << "a port was touched";
 }
 
+// A port name is text like any other: its control characters never reach
+// the terminal raw, in the lines, the summary and the errors alike.
+TEST_F(StationTest, ControlCharactersInPortNamesAreShownAsEscapes)
+{
+    const std::string raw = "a\x1b]0;title\x07";
+    const std::string shown = Port("a\\x1b]0;title\\x07");
+    const CDevsim& device = AddDevice(raw);
+    AddDevice("b");
+    EXPECT_EQ(Run({"--port", Port(raw), "--port", Port("b")}), 0) << m_out << m_err;
+    EXPECT_NE(m_out.find(shown + ": 2 of 2 targets updated successfully.\n"), std::string::npos) << m_out;
+    EXPECT_EQ(SummaryRow(m_out, shown), (std::vector<int>{1, 0, 0, 0})) << m_out;
+    EXPECT_EQ((m_out + m_err).find_first_of("\x07\x1b"), std::string::npos) << m_out << m_err;
+    EXPECT_EQ(Run({"--port", device.SlavePath(), "--port", Port(raw)}), 2);
+    EXPECT_EQ(m_err, "update-cli: the port " + shown + " is given twice\n");
+}
+
 // The children a process has now.
 std::vector<int> ChildrenOf(int pid)
 {

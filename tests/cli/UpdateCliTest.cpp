@@ -301,28 +301,33 @@ TEST_F(UpdateCliTest, FewerTargetsUpdatedExits1)
     EXPECT_EQ(m_stdout, "A: 100% \nB: 0% missing target\n1 of 2 targets updated successfully.\n");
 }
 
-// The final message counts the header's targets; the exit status counts
-// every record of the file, rows or not.
+// The final message counts the header's targets; success needs every named
+// target and every record of the body updated, and the log says the same.
 struct SHeaderCountCase {
     const char* name;
     int headerCount;
     unsigned firstType;
     std::set<uint8_t> refused;
     int exitStatus;
+    const char* ending;
     const char* stdoutText;
 };
 
 const SHeaderCountCase kHeaderCountCases[] = {
-    {"FewerTargetsThanRecords", 1, TARGET_FIRMWARE, {1}, 1,
+    {"TwoOfTwo", 2, TARGET_FIRMWARE, {}, 0, "all_updated", "A: 100% \nB: 100% \n2 of 2 targets updated successfully.\n"},
+    {"TwoOfThree", 3, TARGET_FIRMWARE, {}, 1, "some_not_updated",
+     "A: 100% \nB: 100% \nTarget: 0% \n2 of 3 targets updated successfully.\n"},
+    {"TwoOfOne", 1, TARGET_FIRMWARE, {}, 1, "some_not_updated", "A: 100% \n2 of 1 targets updated successfully.\n"},
+    {"FewerTargetsThanRecords", 1, TARGET_FIRMWARE, {1}, 1, "some_not_updated",
      "A: 0% missing target\n1 of 1 targets updated successfully.\n"},
-    {"UnknownTypeFirst", 1, 0x1234, {}, 1, "A: 0% update unknown\n1 of 1 targets updated successfully.\n"},
-    {"HeaderCountZero", 0, TARGET_FIRMWARE, {1}, 1, "1 of 0 targets updated successfully.\n"},
-    {"HeaderCountZeroAllUpdated", 0, TARGET_FIRMWARE, {}, 0, "2 of 0 targets updated successfully.\n"},
+    {"UnknownTypeFirst", 1, 0x1234, {}, 1, "some_not_updated",
+     "A: 0% update unknown\n1 of 1 targets updated successfully.\n"},
+    {"HeaderCountZero", 0, TARGET_FIRMWARE, {}, 1, "some_not_updated", "2 of 0 targets updated successfully.\n"},
 };
 
 class HeaderCountTest : public UpdateCliTest, public ::testing::WithParamInterface<SHeaderCountCase> {};
 
-TEST_P(HeaderCountTest, ExitsZeroOnlyWhenEveryRecordWasUpdated)
+TEST_P(HeaderCountTest, ExitsZeroOnlyWhenEveryNamedTargetAndEveryRecordWasUpdated)
 {
     const SHeaderCountCase& c = GetParam();
     SDevsimConfig config;
@@ -331,8 +336,10 @@ TEST_P(HeaderCountTest, ExitsZeroOnlyWhenEveryRecordWasUpdated)
     upd::SUpdateTarget first = Firmware(1, "A");
     first.type = c.firstType;
     const std::string path = WriteFile({upd::FileVersion::V1_01, {first, Firmware(2, "B")}, c.headerCount});
-    EXPECT_EQ(Run({"--quiet", "--port", m_device->SlavePath(), path}), c.exitStatus) << m_stderr;
+    const std::string log = m_folder.Path() + "/runs.jsonl";
+    EXPECT_EQ(Run({"--quiet", "--log", log, "--port", m_device->SlavePath(), path}), c.exitStatus) << m_stderr;
     EXPECT_EQ(m_stdout, c.stdoutText);
+    EXPECT_NE(ReadFile(log).find(std::string("\"ending\":\"") + c.ending + "\""), std::string::npos) << ReadFile(log);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HeaderCountTest, ::testing::ValuesIn(kHeaderCountCases),
@@ -344,8 +351,16 @@ TEST_F(UpdateCliTest, WakeupTimeoutExits4)
     config.powerOnDelay = 1h;
     StartDevice(config);
     const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
-    EXPECT_EQ(Run({"--wakeup-timeout", "0.3", "--port", m_device->SlavePath(), path}), 4);
-    EXPECT_EQ(m_stdout, "Connect device, switch device off then on\nA: 0% \nConnect device, switch device off then on\n");
+    const std::string log = m_folder.Path() + "/runs.jsonl";
+    EXPECT_EQ(Run({"--wakeup-timeout", "0.3", "--log", log, "--port", m_device->SlavePath(), path}), 4);
+    const std::string text = "No answer from the device within 0.3 seconds.";
+    EXPECT_EQ(m_stdout, "Connect device, switch device off then on\nA: 0% \n" + text + "\n");
+    EXPECT_EQ(m_stderr, text + "\n");
+    EXPECT_NE(ReadFile(log).find("\"message\":\"" + text + "\""), std::string::npos) << ReadFile(log);
+    EXPECT_EQ(Run({"--json", "--wakeup-timeout", "0.3", "--port", m_device->SlavePath(), path}), 4);
+    EXPECT_NE(m_stdout.find("\"ending\":\"wakeup_timeout\",\"exit_status\":4,\"message\":\"" + text + "\""),
+              std::string::npos)
+        << m_stdout;
 }
 
 TEST_F(UpdateCliTest, InterruptBeforeTheDeviceAnsweredCancelsAtOnce)

@@ -37,7 +37,7 @@ std::vector<SFaultRule> Late(EStage s) { return FaultRulesFor(s, EFault::Cancel)
 // An unplugged adapter ends the run at once, not after twenty read time-outs.
 const SCliCell kCliCells[] = {
     {"AllUpdated", EStage::FirstBlock, NoFault, false, 0, "1 of 1 targets updated successfully.", 3s},
-    {"SilentDevice", EStage::Wakeup, Silence, false, 4, "Connect device, switch device off then on", 4s},
+    {"SilentDevice", EStage::Wakeup, Silence, false, 4, "No answer from the device within 1 second.", 4s},
     {"CancelBeforeTheDeviceAnswered", EStage::Wakeup, Silence, true, 3, "Connect device, switch device off then on", 3s},
     {"SelectionCrcErrors", EStage::Selection, CrcBeyond, false, 1, "CRC error. File possibly damaged.", 3s},
     {"UnpluggedDuringABlock", EStage::MiddleBlock, Vanish, false, 1, "Failed: Target is not responding", 3s},

@@ -83,7 +83,7 @@ using F = EFault;
 
 const SCell kCells[] = {
     // Wake-up: the series of five 0x11 starts over after anything else.
-    {S::Wakeup, F::Silence, Quiet, NoWakeup, kSwitchOn, "0% ", kShort},
+    {S::Wakeup, F::Silence, Quiet, NoWakeup, "No answer from the device within 3 seconds.", "0% ", kShort},
     {S::Wakeup, F::Garbage, Box, All, kAllUpdated, "100% ", kShort},
     {S::Wakeup, F::CrcWithinLimit, Box, All, kAllUpdated, "100% ", kShort},
     {S::Wakeup, F::CrcBeyondLimit, Box, All, kAllUpdated, "100% ", kShort},
@@ -211,7 +211,7 @@ protected:
     void FrontEnd(const SCell& cell, std::chrono::steady_clock::time_point start)
     {
         if (m_run.State().m_deviceAnswered == 0 && std::chrono::steady_clock::now() - start > WAKEUP_TIMEOUT) {
-            m_run.RequestCancel(ECancelReason::WakeupTimeout);
+            m_run.GiveUpWaking(std::chrono::duration<double>(WAKEUP_TIMEOUT).count());
             return;
         }
         if (!IsCancel(cell.fault) || m_cancelled)

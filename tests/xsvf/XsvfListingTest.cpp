@@ -71,6 +71,12 @@ INSTANTIATE_TEST_SUITE_P(
         SListingEnd{"Overflow", CXsvfBuilder().SdrSize(56001).Complete().Stream(),
                     "1: XSDRSIZE 56001\n-- length over the player's buffers: the player stops "
                     "here (data overflow)\n"},
+        // Times and lengths are unsigned 32-bit values, as the device takes them.
+        SListingEnd{"ValuesOf2To31AndMore",
+                    CXsvfBuilder().RunTest(0xFFFFFFFF).Wait(1, 1, 0x80000000).SdrSize(0x80000000).Stream(),
+                    "1: XRUNTEST 4294967295\n2: XWAIT 1 (RUNTEST/IDLE) 1 (RUNTEST/IDLE) 2147483648\n"
+                    "3: XSDRSIZE 2147483648\n-- length over the player's buffers: the player stops "
+                    "here (data overflow)\n"},
         SListingEnd{"BytesAfterXcomplete", {0x00, 0x07, 0x01},
                     "1: XCOMPLETE\n-- 2 bytes after XCOMPLETE are not played\n"}),
     [](const auto& info) { return std::string(info.param.name); });
