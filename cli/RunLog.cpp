@@ -98,7 +98,7 @@ std::string CRunLog::Record(const SRunOutcome& outcome, int exitStatus, bool dev
     using namespace events;
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - m_startSteady;
     const bool sized = m_fileSize >= 0;
-    const JsonObject record = {
+    JsonObject record = {
         {field::START, UtcTime(m_start)},
         {field::PROGRAM, ProgramName("update-cli") + " " + res::PROGRAM_VERSION},
         {field::PORT, m_port},
@@ -115,6 +115,8 @@ std::string CRunLog::Record(const SRunOutcome& outcome, int exitStatus, bool dev
         {field::MESSAGE, outcome.message},
         {field::EXIT_STATUS, exitStatus},
     };
+    if (!outcome.osError.empty())
+        record[field::OS_ERROR] = outcome.osError;
     return JsonLine(record);
 }
 

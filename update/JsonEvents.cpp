@@ -114,6 +114,8 @@ JsonObject JsonEndEvent(const SRunOutcome& outcome, int exitStatus)
     end[field::TARGET_COUNT] = outcome.targetCount;
     end[field::BODY_COMPLETE] = outcome.bodyComplete;
     end[field::RECORDS] = JsonRecords(outcome);
+    if (!outcome.osError.empty())
+        end[field::OS_ERROR] = outcome.osError;
     return end;
 }
 

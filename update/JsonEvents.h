@@ -64,6 +64,7 @@ inline constexpr char TYPE[] = "type";
 inline constexpr char RESULT[] = "result";
 inline constexpr char BYTES_SENT[] = "bytes_sent";
 inline constexpr char SECONDS[] = "seconds";
+inline constexpr char OS_ERROR[] = "os_error";
 // The log record.
 inline constexpr char START[] = "start";
 inline constexpr char PROGRAM[] = "program";

@@ -46,6 +46,9 @@ struct SRunOutcome {
     int targetsUpdated = 0;
     int targetCount = 0;      // the header's count, as the final message shows it
     bool bodyComplete = false;  // every record up to the end mark is in `records`
+    // The system's reason when the port failed the run (a write refused, the
+    // adapter gone), as strerror words it; empty otherwise.
+    std::string osError;
     std::vector<SRecordOutcome> records;
 
     // Every target the header names and every record of the body updated:

@@ -103,6 +103,8 @@ public:
         m_cancelReason = reason;
         m_cancelRequested = 1;
     }
+    // The worker's side: the port failed; its system reason goes into the outcome.
+    void NotePortFailure();
     // The front end gave up waiting `seconds` for the device's first answer:
     // the run ends as a wake-up time-out whose final message says so.
     void GiveUpWaking(double seconds)
@@ -216,6 +218,7 @@ private:
     std::string m_message;
     std::atomic<ECancelReason> m_cancelReason{ECancelReason::User};
     double m_wakeupSeconds = 0;  // the front end's thread only
+    std::string m_osError;       // the worker's until it ends
     // Written by the worker during the run, read after it has ended.
     std::vector<SRecordOutcome> m_records;
     bool m_recordOpen = false;

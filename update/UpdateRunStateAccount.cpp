@@ -5,6 +5,8 @@
 
 #include "StringTable.h"
 
+#include <system_error>
+
 namespace {
 
 // A line that keeps sending must not hold the start of a run for ever.
@@ -49,6 +51,7 @@ void CUpdateRunState::ResetRunResults()
     m_cancelConfirmed = 0;
     m_endedByCancel = 0;
     m_cancelReason = ECancelReason::User;
+    m_osError.clear();
     m_records.clear();
     m_recordOpen = false;
     m_bodyEndSeen = false;
@@ -64,6 +67,12 @@ SRunOutcome CUpdateRunState::TakeWorkerOutcome()
     return BuildOutcome();
 }
 
+void CUpdateRunState::NotePortFailure()
+{
+    if (m_comPort.LastErrno() != 0)
+        m_osError = std::error_code(m_comPort.LastErrno(), std::generic_category()).message();
+}
+
 SRunOutcome CUpdateRunState::BuildOutcome()
 {
     SRunOutcome outcome;
@@ -71,6 +80,7 @@ SRunOutcome CUpdateRunState::BuildOutcome()
     outcome.messageBox = m_runState == RunEndedWithMessage;
     outcome.targetCount = static_cast<int>(m_targetCount);
     outcome.bodyComplete = m_bodyEndSeen;
+    outcome.osError = m_osError;
     outcome.records = m_records;
     for (SRecordOutcome& record : outcome.records) {
         if (record.index < MAX_TARGETS) {

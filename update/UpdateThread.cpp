@@ -42,8 +42,14 @@ private:
     }
     // A cancel check: ends the run quietly when the user asked to cancel.
     bool Cancelled();
-    void WriteByte(uint8_t byte) { m_port.Write(&byte, 1); }
-    void WritePair(uint8_t first, uint8_t second);
+    // Every byte for the device goes out through Send: a write the line
+    // refused ends the run at once, as a vanished port does (false).
+    bool Send(const uint8_t* data, size_t n);
+    bool WriteByte(uint8_t byte) { return Send(&byte, 1); }
+    bool WritePair(uint8_t first, uint8_t second);
+    // The port failed (a write refused, the adapter gone): "Failed: Target
+    // is not responding", the current row "unsuccessful", the reason kept.
+    void EndOnPortFailure();
     int ReadNextAnswer() { return ReadAnswer(m_port, m_timeouts, m_run); }
     void MarkCurrent(int stringId, ERecordResult result);
 
@@ -76,10 +82,26 @@ bool CUpdateWorker::Cancelled()
     return true;
 }
 
-void CUpdateWorker::WritePair(uint8_t first, uint8_t second)
+bool CUpdateWorker::Send(const uint8_t* data, size_t n)
+{
+    if (m_port.Write(data, n))
+        return true;
+    EndOnPortFailure();
+    return false;
+}
+
+bool CUpdateWorker::WritePair(uint8_t first, uint8_t second)
 {
     const uint8_t pair[2] = {first, second};
-    m_port.Write(pair, 2);
+    return Send(pair, 2);
+}
+
+void CUpdateWorker::EndOnPortFailure()
+{
+    m_run.NotePortFailure();
+    m_run.SetMessage(res::LoadString(res::IDS_NOT_RESPONDING));
+    MarkCurrent(res::IDS_UNSUCCESSFUL, ERecordResult::Failed);
+    EndWithMessage(ERunEnding::NotResponding);
 }
 
 void CUpdateWorker::MarkCurrent(int stringId, ERecordResult result)
@@ -94,15 +116,14 @@ bool CUpdateWorker::WakeUp()
     m_run.SetDeviceAnswered(false);
     int answers = 0;
     while (answers < WAKEUP_ANSWERS_NEEDED) {
-        WriteByte(CMD_WAKEUP);
+        if (!WriteByte(CMD_WAKEUP))
+            return false;
         uint8_t byte = 0;
         if (m_port.Read(&byte, 1)) {
             answers = byte == ANS_ACK ? answers + 1 : 0;
         } else if (m_port.IsGone()) {
             // The adapter was unplugged: waiting on would never end.
-            m_run.SetMessage(res::LoadString(res::IDS_NOT_RESPONDING));
-            MarkCurrent(res::IDS_UNSUCCESSFUL, ERecordResult::Failed);
-            EndWithMessage(ERunEnding::NotResponding);
+            EndOnPortFailure();
             return false;
         }
         if (Cancelled())
@@ -117,7 +138,8 @@ bool CUpdateWorker::WaitForReady()
     m_timeouts = 0;
     m_run.SetMessage(res::LoadString(res::IDS_RUNNING_UPDATE));
     m_run.m_refreshPending = 1;
-    WriteByte(CMD_START);
+    if (!WriteByte(CMD_START))
+        return false;
     m_port.SetTimeouts(ANSWER_TIMEOUT_MS);
     for (;;) {
         const int answer = ReadNextAnswer();
@@ -159,16 +181,19 @@ int CUpdateWorker::SelectTarget(unsigned number)
         m_run.m_targetType = TARGET_SKIP;
         return ANS_REFUSE;
     }
-    WriteByte(CMD_SELECT);
+    if (!WriteByte(CMD_SELECT))
+        return ANS_STOP;
     int answer = 0;
     do {
-        WritePair(static_cast<uint8_t>(number), static_cast<uint8_t>(~number));
+        if (!WritePair(static_cast<uint8_t>(number), static_cast<uint8_t>(~number)))
+            return ANS_STOP;
         if (Cancelled())
             return ANS_STOP;
         answer = ReadNextAnswer();
     } while (answer == ANS_RETRY);
     if (type != TARGET_FIRMWARE && answer == ANS_ACK) {
-        WritePair(static_cast<uint8_t>(type >> 8), static_cast<uint8_t>(type));
+        if (!WritePair(static_cast<uint8_t>(type >> 8), static_cast<uint8_t>(type)))
+            return ANS_STOP;
         answer = ReadNextAnswer();
     }
     return answer;
@@ -231,7 +256,8 @@ bool CUpdateWorker::DownloadFirmware()
             }
             m_run.UpdateProgress();
         }
-        m_port.Write(m_sendBuffer, blockSize);
+        if (!Send(m_sendBuffer, blockSize))
+            return false;
         answer = ReadNextAnswer();
         while (answer == ANS_WAIT) {
             if (Cancelled())
@@ -266,9 +292,14 @@ bool CUpdateWorker::PlayXsvfTarget()
         EndCancelled();
         return false;
     }
+    // A frame the line refused, or no answer from a port that vanished.
+    const bool portFailed = result == XSVF_ERROR_WRITE || (result == XSVF_ERROR_NOANSWER && m_port.IsGone());
+    if (portFailed)
+        m_run.NotePortFailure();
     m_run.SetMessage(res::Format("%s", XsvfErrorText(result).c_str()));
     MarkCurrent(res::IDS_UNSUCCESSFUL, ERecordResult::Failed);
-    EndWithMessage(result == XSVF_ERROR_NOANSWER ? ERunEnding::NotResponding : ERunEnding::Failed);
+    const bool silent = result == XSVF_ERROR_NOANSWER || result == XSVF_ERROR_WRITE;
+    EndWithMessage(silent ? ERunEnding::NotResponding : ERunEnding::Failed);
     return false;
 }
 
@@ -281,7 +312,11 @@ void CUpdateWorker::TargetDone()
 
 void CUpdateWorker::FinishRun()
 {
-    WriteByte(CMD_END);
+    // Every record was answered already: a line that fails the session's
+    // last byte changes nothing of the outcome but its reason.
+    const uint8_t end = CMD_END;
+    if (!m_port.Write(&end, 1))
+        m_run.NotePortFailure();
     m_run.SetMessage(res::Format(res::LoadString(res::IDS_TARGETS_UPDATED).c_str(), m_targetsUpdated,
                                  static_cast<int>(m_run.m_targetCount)));
     // The outcome decides whether this was a success: it compares the
@@ -351,6 +386,8 @@ int ReadAnswer(CComPort& port, int& timeoutCount, CUpdateRunState& run)
     timeoutCount = port.IsGone() ? MAX_TIMEOUTS : timeoutCount + 1;
     if (timeoutCount < MAX_TIMEOUTS)
         return ANS_WAIT;
+    if (port.IsGone())
+        run.NotePortFailure();
     run.SetMessage(res::LoadString(res::IDS_NOT_RESPONDING));
     run.SetTargetStatus(run.m_currentTarget, res::LoadString(res::IDS_UNSUCCESSFUL));
     run.m_refreshPending = 1;

@@ -1,7 +1,10 @@
 // The update protocol end to end: the worker against the simulated device.
 
+#include "FaultySysCalls.h"
+#include "JsonEvents.h"
 #include "UpdateRunFixture.h"
 
+#include <cerrno>
 
 namespace {
 
@@ -64,6 +67,40 @@ TEST_F(UpdateRunTest, PackedFirmwareArrivesUnpacked)
     RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {target}}));
     EXPECT_EQ(m_run.Message(), "1 of 1 targets updated successfully.");
     EXPECT_EQ(m_device->Images()[3], image);
+}
+
+// A write the line refuses ends the run at once with the texts of a vanished
+// port; the system's reason goes into the outcome and its end event.
+TEST_F(UpdateRunTest, RefusedWriteEndsTheRunWithTheSystemsReason)
+{
+    struct SCase {
+        const char* name;
+        upd::SUpdateTarget target;
+        std::vector<uint8_t> sent;  // from CMD_START on
+        const char* row;            // the block's bytes count as loaded
+    };
+    const SCase cases[] = {
+        {"firmware block", Firmware(1, kOneBlock), MakeBytes({0xA3, 0xA0, 0x01, 0xFE}), "100% unsuccessful"},
+        {"JTAG frame", Xsvf(1, {0x00}), MakeBytes({0xA3, 0xA0, 0x01, 0xFE, 0xFF, 0x00}), "0% unsuccessful"},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartDevice();
+        CFaultySysCalls faults;
+        faults.faultWritesFrom = 3;  // the first block or frame; no wake-up byte or selection
+        faults.writeFaults = {EPROTO};
+        {
+            CScopedSysCalls inject(faults);
+            RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {c.target, Firmware(2, kOneBlock)}}));
+        }
+        EXPECT_EQ(m_outcome.ending, ERunEnding::NotResponding);
+        EXPECT_EQ(m_outcome.message, "Failed: Target is not responding");
+        EXPECT_EQ(Row(0), c.row);
+        EXPECT_EQ(m_outcome.osError, "Protocol error");
+        EXPECT_EQ(ToolBytesFromStart(), c.sent);
+        const std::string end = JsonLine(JsonEndEvent(m_outcome, ExitStatusOf(m_outcome)));
+        EXPECT_NE(end.find(",\"os_error\":\"Protocol error\"}"), std::string::npos) << end;
+    }
 }
 
 TEST_F(UpdateRunTest, UnknownTypeIsSkippedWithoutSendingAnything)

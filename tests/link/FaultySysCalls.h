@@ -30,6 +30,8 @@ public:
     std::deque<int> pollFaults;
     std::deque<short> pollRevents;
     size_t writeChunk = SIZE_MAX;
+    // Only writes of at least this many bytes meet the queued write faults.
+    size_t faultWritesFrom = 0;
 
     // One failing step of Open: 0 = none.
     int flockErrno = 0;
@@ -67,7 +69,7 @@ public:
     ssize_t Write(int fd, const void* buffer, size_t n) override
     {
         ++writes;
-        if (!writeFaults.empty())
+        if (!writeFaults.empty() && n >= faultWritesFrom)
             return FailWith(Pop(writeFaults));
         return CSysCalls::Write(fd, buffer, n < writeChunk ? n : writeChunk);
     }
