@@ -248,7 +248,7 @@ TEST_F(SignatureCliTest, MkupdSignsWhatItWritesAsMinisignVerifies)
     EXPECT_FALSE(MinisignVerifies(m_other, out));
     TrustMaker();
     EXPECT_EQ(Run("update-cli", {"--check", out}), 0) << m_stderr;
-    EXPECT_NE(m_stdout.find("signed by " + KeyIdOf(m_maker) + ": board 7 (trusted)\n"), std::string::npos);
+    EXPECT_NE(m_stdout.find("signed by " + KeyIdOf(m_maker) + ": board 7 (trusted)\n"), std::string::npos) << m_stdout;
 }
 
 }  // namespace
