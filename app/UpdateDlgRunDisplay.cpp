@@ -119,7 +119,14 @@ void CUpdateDlg::RefreshTargetRows(const SRunSnapshot& seen)
         if (m_progressBars[row] == nullptr || m_statusLabels[row] == nullptr)
             continue;
         const SRunSnapshot::SRow& target = seen.rows[row];
-        m_progressBars[row]->setValue(std::clamp(target.percent, 0, 100));
+        QProgressBar* bar = m_progressBars[row];
+        const int percent = std::clamp(target.percent, 0, 100);
+        if (bar->value() != percent) {
+            bar->setValue(percent);
+            // QProgressBar repaints only when its value has moved by a whole
+            // chunk of the style; the bar must show every percent.
+            bar->update();
+        }
         m_statusLabels[row]->setText(QString::fromLocal8Bit(target.Text().c_str()));
     }
 }

@@ -3,7 +3,8 @@
 # each one for a while from its seed corpus.
 #   scripts/fuzz.sh [SECONDS] [HARNESS...]
 #   SECONDS   time per harness (default 30)
-#   HARNESS   update_file xsvf_player update_worker port_setting (default: all)
+#   HARNESS   update_file xsvf_player update_worker port_setting svf xsvf_listing
+#             station_events (default: all)
 # New inputs collect in build-fuzz/corpus/HARNESS (the committed seeds in
 # fuzz/corpus/ stay as they are); a crashing input lands in
 # build-fuzz/artifacts/ and the script fails. Keep such an input as
@@ -16,7 +17,7 @@ seconds=${1:-30}
 shift || true
 harnesses=("$@")
 if [ ${#harnesses[@]} -eq 0 ]; then
-  harnesses=(update_file xsvf_player update_worker port_setting)
+  harnesses=(update_file xsvf_player update_worker port_setting svf xsvf_listing station_events)
 fi
 
 cmake --preset fuzz -DUPDATE_BUILD_TESTS=OFF >/dev/null

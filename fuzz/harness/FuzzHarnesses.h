@@ -24,3 +24,14 @@ int FuzzUpdateWorker(const uint8_t* data, size_t size);
 
 // The input is the content of the setting file.
 int FuzzPortSetting(const uint8_t* data, size_t size);
+
+// The input is SVF text: converted to XSVF (a refusal names its line), the
+// stream listed and estimated as the update file's target would be.
+int FuzzSvf(const uint8_t* data, size_t size);
+
+// The input is an XSVF stream: its listing (--list) and estimate (--check).
+int FuzzXsvfListing(const uint8_t* data, size_t size);
+
+// The input is a station child's standard output, one event a line, read
+// by a port and shown by the station's text and JSON views.
+int FuzzStationEvents(const uint8_t* data, size_t size);

@@ -9,12 +9,52 @@
 
 #include <gtest/gtest.h>
 
+#include <QScreen>
+
+#include <cstdlib>
 #include <memory>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kRunLimitMs = 30000;
+
+// The columns of an image's middle row drawn otherwise than in `empty`.
+int ColumnsDrawnOtherwise(const QImage& image, const QImage& empty)
+{
+    const int y = image.height() / 2;
+    int columns = 0;
+    for (int x = 0; x < std::min(image.width(), empty.width()); ++x)
+        columns += qRgb(qRed(image.pixel(x, y)), qGreen(image.pixel(x, y)), qBlue(image.pixel(x, y))) !=
+                   qRgb(qRed(empty.pixel(x, y)), qGreen(empty.pixel(x, y)), qBlue(empty.pixel(x, y)));
+    return columns;
+}
+
+// A bar of the same size and look drawn afresh at `percent`.
+QImage BarDrawnAt(const QProgressBar& bar, int percent)
+{
+    QProgressBar twin;
+    twin.setRange(0, 100);
+    twin.setTextVisible(false);
+    twin.setPalette(bar.palette());
+    twin.resize(bar.size());
+    twin.setValue(percent);
+    return twin.grab().toImage();
+}
+
+// How far the bar is filled on the screen, in columns, beside how far its
+// percent says it should be: what the window last drew, not a fresh paint.
+std::pair<int, int> FilledOnScreenAndExpected(const QProgressBar& bar)
+{
+    QCoreApplication::sendPostedEvents();  // paints asked for so far reach the screen
+    const QWidget* window = bar.window();
+    const QPoint at = bar.mapTo(window, QPoint(0, 0));
+    const QImage screen =
+        window->screen()->grabWindow(window->winId(), at.x(), at.y(), bar.width(), bar.height()).toImage();
+    const QImage empty = BarDrawnAt(bar, 0);
+    const int full = ColumnsDrawnOtherwise(BarDrawnAt(bar, 100), empty);
+    return {ColumnsDrawnOtherwise(screen, empty), (full * bar.value() + 50) / 100};
+}
 
 class DevsimRunTest : public ::testing::Test {
 protected:
@@ -137,6 +177,37 @@ TEST_F(DevsimRunTest, ConfirmedCancelEndsWithoutMessageBox)
         EXPECT_NE(text.find("% cancelled"), std::string::npos) << row << ": " << text;
     }
     EXPECT_LT(m_device->Images().size(), 3u);
+}
+
+// Every refresh draws each bar exactly at its percent, and so does the
+// refresh after a cancel: none lags until its value has moved a whole chunk.
+TEST_F(DevsimRunTest, BarsAreDrawnAtTheirPercentAtEveryRefreshAndAfterACancel)
+{
+    StartDevice();
+    upd::SUpdateTarget target;
+    target.number = 1;
+    target.name = "board";
+    target.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(20000, 0x5A), 200, false);
+    OpenWindow({upd::FileVersion::V1_01, {target}});
+    CTestUpdateDlg& dlg = *m_dlg;
+    Button(dlg, res::IDC_UPDATE)->click();
+    int samples = 0;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto [drawn, expected] = FilledOnScreenAndExpected(*dlg.ProgressBar(0));
+            EXPECT_LE(std::abs(drawn - expected), 1) << dlg.ProgressBar(0)->value() << "%";
+            samples += dlg.ProgressBar(0)->value() > 0;
+            return dlg.ProgressBar(0)->value() >= 40;
+        },
+        kRunLimitMs));
+    Button(dlg, res::IDC_CANCEL_RUN)->click();
+    ASSERT_NE(dlg.WarningDlg(), nullptr);
+    dlg.WarningDlg()->findChild<QPushButton*>(QStringLiteral("ctl%1").arg(res::IDC_YES))->click();
+    ASSERT_TRUE(WaitForIdle());
+    EXPECT_NE(dlg.StatusLabel(0)->text().toStdString().find("% cancelled"), std::string::npos);
+    const auto [drawn, expected] = FilledOnScreenAndExpected(*dlg.ProgressBar(0));
+    EXPECT_LE(std::abs(drawn - expected), 1) << dlg.ProgressBar(0)->value() << "%";
+    EXPECT_GT(samples, 3);
 }
 
 TEST_F(DevsimRunTest, RunEndingWithTheWarningOpenClosesIt)

@@ -23,6 +23,9 @@ const SHarness kHarnesses[] = {
     {"xsvf_player", FuzzXsvfPlayer},
     {"update_worker", FuzzUpdateWorker},
     {"port_setting", FuzzPortSetting},
+    {"svf", FuzzSvf},
+    {"xsvf_listing", FuzzXsvfListing},
+    {"station_events", FuzzStationEvents},
 };
 
 std::vector<std::filesystem::path> InputsOf(const std::string& harness)
