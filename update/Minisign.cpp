@@ -2,6 +2,7 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -117,7 +118,9 @@ std::string KeyIdText(const MinisignKeyId& keyId)
         std::snprintf(digits, sizeof digits, "%02X", keyId[i]);
         text += digits;
     }
-    return text;
+    // minisign prints the ID as one number, without leading zeros.
+    const size_t first = std::min(text.find_first_not_of('0'), text.size() - 1);
+    return text.substr(first);
 }
 
 std::optional<SMinisignPublicKey> ParsePublicKey(const std::string& text)

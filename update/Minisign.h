@@ -45,8 +45,8 @@ private:
     alignas(64) std::array<uint8_t, 384> m_state{};  // crypto_generichash_state
 };
 
-// The key ID as minisign shows it: 16 upper-case hexadecimal digits of the
-// little-endian number.
+// The key ID as minisign shows it: the little-endian number in upper-case
+// hexadecimal, without leading zeros.
 std::string KeyIdText(const MinisignKeyId& keyId);
 
 // A public key file's text (comment line, key line) or the key line alone.

@@ -17,7 +17,7 @@
 
 // A signature as the user sees it.
 struct SFileSignature {
-    std::string keyId;  // 16 upper-case hexadecimal digits
+    std::string keyId;  // upper-case hexadecimal, as minisign shows it
     std::string trustedComment;
     bool trusted = false;  // verified with a trusted key
 };
