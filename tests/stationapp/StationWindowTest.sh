@@ -96,7 +96,9 @@ key alt+b
 dialog() { dialog_window=$(xdotool search --onlyvisible --name '^Update file$' 2>/dev/null | head -n1); [ -n "$dialog_window" ]; }
 wait_for 10 dialog || fail "no file dialog"
 xdotool windowfocus --sync "$dialog_window" type --delay 20 "$work/board.upd"
-xdotool key --window "$dialog_window" Return
+# A real key press (XTEST) into the focused dialog: a synthetic event sent to
+# one of its windows fails when that window has just been replaced.
+xdotool key --clearmodifiers Return
 wait_for 10 bash -c '! xdotool search --onlyvisible --name "^Update file$" >/dev/null 2>&1' || fail "the dialog stayed"
 
 # Com1..Com4, the first four rows of the list, ticked from the keyboard.
