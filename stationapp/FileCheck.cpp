@@ -5,7 +5,7 @@
 #include <QSocketNotifier>
 
 #include <cstdlib>
-#include <regex>
+#include <string_view>
 
 CFileCheck::CFileCheck(std::string program, QObject* parent) : QObject(parent), m_program(std::move(program)) {}
 
@@ -62,11 +62,17 @@ void CFileCheck::Read(int fd)
 
 std::vector<double> EstimatesOf(const std::string& checkText)
 {
-    static const std::regex estimate(R"(estimated ([0-9]+(\.[0-9]+)?) s)");
+    // Every "estimated N.N s" of the check's lines, in order.
+    static const std::string kMark = "estimated ";
     std::vector<double> seconds;
-    for (auto it = std::sregex_iterator(checkText.begin(), checkText.end(), estimate); it != std::sregex_iterator();
-         ++it)
-        seconds.push_back(std::strtod((*it)[1].str().c_str(), nullptr));
+    for (size_t at = checkText.find(kMark); at != std::string::npos; at = checkText.find(kMark, at)) {
+        at += kMark.size();
+        const char* start = checkText.c_str() + at;
+        char* end = nullptr;
+        const double value = std::strtod(start, &end);
+        if (end != start && *start >= '0' && *start <= '9' && std::string_view(end).starts_with(" s"))
+            seconds.push_back(value);
+    }
     return seconds;
 }
 
