@@ -6,6 +6,9 @@
 #include <QLabel>
 #include <QPushButton>
 
+using namespace devupdate;
+using namespace devupdate::res;
+
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
 {
     const auto controls = BuildDialog(*this, RequireDialogTemplate(res::IDD_ABOUTBOX));

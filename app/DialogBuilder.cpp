@@ -16,6 +16,9 @@
 #include <cstdlib>
 #include <vector>
 
+using namespace devupdate;
+using namespace devupdate::res;
+
 namespace {
 
 constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";

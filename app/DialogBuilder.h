@@ -34,17 +34,17 @@ private:
 };
 
 // The dialog font of a template: the system's default face at its size.
-QFont DialogFont(const res::SDialogTemplate& dialog);
+QFont DialogFont(const devupdate::res::SDialogTemplate& dialog);
 
 // Sets caption, font, window flags and fixed client size of the dialog from
 // the template and creates its controls as children, in tab order. Returns
 // the controls that have an id, by id. Group boxes, static texts and icons
 // never take the pointer, whatever their place in the template.
-std::map<int, QWidget*> BuildDialog(QDialog& dialog, const res::SDialogTemplate& source);
+std::map<int, QWidget*> BuildDialog(QDialog& dialog, const devupdate::res::SDialogTemplate& source);
 
 // The template with this id; aborts when the resource table lacks it (a
 // build fault, not a run-time condition).
-const res::SDialogTemplate& RequireDialogTemplate(int id);
+const devupdate::res::SDialogTemplate& RequireDialogTemplate(int id);
 
 // Icon 128 with its 32 x 32 and 16 x 16 images.
 QIcon ProgramIcon();

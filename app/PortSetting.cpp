@@ -11,6 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace devupdate::link;
+using namespace devupdate::update;
+
 namespace {
 
 constexpr char kPortKey[] = "Port=";

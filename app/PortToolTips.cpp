@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <QEvent>
 
+using namespace devupdate::link;
+
 CPortToolTips::CPortToolTips(QComboBox& portList) : QObject(&portList), m_portList(portList)
 {
     m_portList.installEventFilter(this);

@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using namespace devupdate::link;
+
 namespace {
 
 constexpr int HANDLED_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP};

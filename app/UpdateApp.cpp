@@ -10,6 +10,12 @@
 #include <string_view>
 #include <system_error>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+
 namespace {
 
 const char* const USAGE =

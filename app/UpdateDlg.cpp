@@ -20,6 +20,12 @@
 #include <QShortcut>
 #include <QThread>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+
 namespace {
 
 template <typename T>

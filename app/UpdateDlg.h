@@ -41,7 +41,7 @@ class QMimeData;
 class QProgressBar;
 class QPushButton;
 
-class CUpdateDlg : public QDialog, public CRunObserver {
+class CUpdateDlg : public QDialog, public devupdate::update::CRunObserver {
 public:
     // Command of the About entry in the dialog's context menu.
     static constexpr unsigned ID_SYSMENU_INFO = 16;
@@ -57,7 +57,7 @@ public:
     // programDir: where "update.cfg" lives and the file dialog starts,
     // ending in '/'. The window is built from template 102 at once; its
     // initialisation (OnInitDialog) runs when it is first shown.
-    explicit CUpdateDlg(std::string programDir = ProgramDirectory(), QWidget* parent = nullptr);
+    explicit CUpdateDlg(std::string programDir = devupdate::link::ProgramDirectory(), QWidget* parent = nullptr);
     ~CUpdateDlg() override;
 
     // A file given on the command line: shown and checked at start instead
@@ -86,7 +86,7 @@ public:
     // ---- run display ---------------------------------------------------------
     // One row per target of the checked file (at most MAX_TARGETS): name,
     // progress bar (ids 1020..1029), "0%"; the window grows by ROW_PITCH per row.
-    void BuildRunDisplay(const std::vector<SRunSnapshot::SRow>& targets);
+    void BuildRunDisplay(const std::vector<devupdate::update::SRunSnapshot::SRow>& targets);
     // Removes the rows and hides the header labels; the window keeps its
     // height until the next BuildRunDisplay.
     void TearDownRunDisplay();
@@ -153,9 +153,9 @@ public:
     const std::string& ProgramDir() const { return m_programDir; }
     bool IsRunTimerActive() const { return m_runTimer.isActive(); }
     // The outcome of the last run (or of the last attempt to start one).
-    const SRunOutcome& LastOutcome() const { return m_lastOutcome; }
+    const devupdate::update::SRunOutcome& LastOutcome() const { return m_lastOutcome; }
     // The run the window holds; tests look inside through it.
-    CUpdateRun& Run() { return m_run; }
+    devupdate::update::CUpdateRun& Run() { return m_run; }
 
     // ---- QDialog ------------------------------------------------------------
     // The first show runs OnInitDialog.
@@ -186,7 +186,7 @@ private:
     void TakeInitialRects();
     void CreateTargetRow(int row, const std::string& name, int nameLeft, int nameWidth, int barLeft, int barWidth,
                          int statusLeft, int statusWidth, int top);
-    void RefreshTargetRows(const SRunSnapshot& seen);
+    void RefreshTargetRows(const devupdate::update::SRunSnapshot& seen);
     // The end of a run: outcome taken, file and port released, controls idle.
     void ReturnToIdle();
     // Shows the box the worker asked for, if any, and releases the worker.
@@ -200,7 +200,7 @@ private:
     bool m_initialized = false;
     bool m_windowDestroyed = false;
     QPointer<CWarningDlg> m_warningDlg;
-    SRunOutcome m_lastOutcome;
+    devupdate::update::SRunOutcome m_lastOutcome;
 
     // The worker's message box request (std primitives, so that the hand-over
     // is visible to the thread checker, unlike Qt's queued calls).
@@ -235,12 +235,12 @@ private:
     QRect m_applicationRect;
     bool m_runDisplayBuilt = false;
     QFont m_displayFont;
-    std::array<QLabel*, MAX_TARGETS> m_nameLabels{};
-    std::array<QLabel*, MAX_TARGETS> m_statusLabels{};
-    std::array<QProgressBar*, MAX_TARGETS> m_progressBars{};
+    std::array<QLabel*, devupdate::update::MAX_TARGETS> m_nameLabels{};
+    std::array<QLabel*, devupdate::update::MAX_TARGETS> m_statusLabels{};
+    std::array<QProgressBar*, devupdate::update::MAX_TARGETS> m_progressBars{};
 
     // Last: destroyed first, so that a worker still at work is stopped while
     // everything it reaches through ShowMessageBox is still there.
-    CUpdateRun m_run{*this};
-    CRunFollower m_follower{m_run};
+    devupdate::update::CUpdateRun m_run{*this};
+    devupdate::update::CRunFollower m_follower{m_run};
 };

@@ -9,6 +9,10 @@
 #include <QMimeData>
 #include <QUrl>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+
 namespace {
 
 // The one local file a drag carries; nothing for text, remote URLs or

@@ -10,6 +10,12 @@
 #include <QFileDialog>
 #include <QLineEdit>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+
 namespace {
 
 constexpr char kDefaultSuffix[] = "upd";

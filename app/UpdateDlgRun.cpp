@@ -12,6 +12,12 @@
 #include <QPushButton>
 #include <QTimer>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+
 void CUpdateDlg::OnUpdateButton()
 {
     CUpdateRun::SRunPort port;

@@ -11,6 +11,12 @@
 
 #include <algorithm>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+
 namespace {
 
 // The display font: 8.5 pt of the system's default face.

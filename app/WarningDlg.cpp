@@ -6,6 +6,12 @@
 #include <QLabel>
 #include <QPushButton>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+
 CWarningDlg::CWarningDlg(const std::string& text, CUpdateDlg& owner)
     : QDialog(&owner), m_text(text.substr(0, MAX_TEXT)), m_owner(owner)
 {

@@ -7,6 +7,8 @@
 
 #include <optional>
 
+using namespace devupdate::link;
+
 int main(int argc, char* argv[])
 {
     (void)PrepareProgramStart();

@@ -18,6 +18,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace devupdate::devsim;
+
 namespace {
 
 using namespace std::chrono;

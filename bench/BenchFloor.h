@@ -20,8 +20,8 @@ struct SExchangeSize {
 };
 
 // The sizes of the exchanges of a run that the device answered.
-std::vector<SExchangeSize> ExchangeSizes(const std::vector<STrafficByte>& traffic,
-                                         const std::vector<SExchange>& exchanges);
+std::vector<SExchangeSize> ExchangeSizes(const std::vector<devupdate::devsim::STrafficByte>& traffic,
+                                         const std::vector<devupdate::devsim::SExchange>& exchanges);
 
 struct SFloorFigures {
     size_t turnarounds = 0;

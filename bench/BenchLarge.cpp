@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <filesystem>
 
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::xsvfgen;
+
 namespace {
 
 constexpr auto LARGE_TIMEOUT = std::chrono::minutes(5);

@@ -24,6 +24,10 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+using namespace devupdate::link;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+
 namespace {
 
 const char USAGE[] =

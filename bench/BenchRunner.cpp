@@ -10,6 +10,9 @@
 #include <fstream>
 #include <stdexcept>
 
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+
 namespace {
 
 // Line time of the exchanges a floor replays: enough for stable percentiles.

@@ -5,6 +5,10 @@
 
 #include "BenchChild.h"
 #include "BenchWorkloads.h"
+
+namespace devupdate::devsim {
+class CDevsim;
+}
 #include "TrafficLog.h"
 
 #include <string>
@@ -54,12 +58,12 @@ struct SRunFigures {
 };
 
 // The bytes from the tool in `traffic`, from its first start byte (0xA3) on.
-std::vector<uint8_t> ReceivedFromStart(const std::vector<STrafficByte>& traffic);
+std::vector<uint8_t> ReceivedFromStart(const std::vector<devupdate::devsim::STrafficByte>& traffic);
 // Writes `bytes` to dir/name; returns the path. Throws std::runtime_error.
 std::string WriteWorkFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& bytes);
 // Writes the device's traffic log to logDir/name.log; nothing when logDir
 // is empty, a message on standard error when the file cannot be written.
-void KeepTrafficLog(const class CDevsim& device, const std::string& logDir, const std::string& name);
+void KeepTrafficLog(const devupdate::devsim::CDevsim& device, const std::string& logDir, const std::string& name);
 
 class CBenchRunner {
 public:

@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <memory>
 
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+
 namespace {
 
 constexpr auto STATION_TIMEOUT = std::chrono::minutes(10);

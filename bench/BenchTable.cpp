@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+
 namespace {
 
 constexpr double MAX_RATIO = 1.03;

@@ -12,6 +12,14 @@
 #include <sstream>
 #include <stdexcept>
 
+using namespace devupdate;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+using namespace devupdate::xsvfgen;
+
 namespace {
 
 constexpr unsigned FIRMWARE_BLOCK = 998;
@@ -37,15 +45,15 @@ SDevsimConfig PacedDevice()
 
 std::vector<uint8_t> SingleTargetFile(const std::string& name, unsigned type, std::vector<uint8_t> data)
 {
-    upd::SUpdateFile file;
-    file.version = upd::FileVersion::V1_01;
-    upd::SUpdateTarget target;
+    mkupd::SUpdateFile file;
+    file.version = mkupd::FileVersion::V1_01;
+    mkupd::SUpdateTarget target;
     target.number = 1;
     target.name = name;
     target.type = type;
     target.data = std::move(data);
     file.targets.push_back(std::move(target));
-    return upd::WriteUpdateFile(file);
+    return mkupd::WriteUpdateFile(file);
 }
 
 }  // namespace
@@ -58,8 +66,8 @@ SWorkload FirmwareWorkload(size_t imageBytes)
     w.device = PacedDevice();
     w.device.busyPerBlock = 1;
     const std::vector<uint8_t> blocks =
-        upd::MakeFirmwareBlocks(PseudoRandomBytes(imageBytes, 7), FIRMWARE_BLOCK, false);
-    w.updateFile = SingleTargetFile("Firmware", upd::TYPE_FIRMWARE, blocks);
+        mkupd::MakeFirmwareBlocks(PseudoRandomBytes(imageBytes, 7), FIRMWARE_BLOCK, false);
+    w.updateFile = SingleTargetFile("Firmware", mkupd::TYPE_FIRMWARE, blocks);
     return w;
 }
 
@@ -69,7 +77,7 @@ SWorkload ModelPartWorkload()
     w.name = "xsvf-flash";
     w.description = "model part: IDCODE, erase (200 ms), program and verify 256 words";
     w.device = PacedDevice();
-    w.updateFile = SingleTargetFile("Model part", upd::TYPE_XSVF,
+    w.updateFile = SingleTargetFile("Model part", mkupd::TYPE_XSVF,
                                     MakeModelPartProgram(PseudoRandomBytes(2 * MODEL_FLASH_WORDS, 11)));
     return w;
 }
@@ -85,7 +93,7 @@ SWorkload TapMovesWorkload(unsigned pairs)
     for (unsigned i = 0; i < pairs; ++i)
         x.Sir(MODEL_IR_LENGTH, {INS_IDCODE}).SdrTdo(0, MODEL_IDCODE);
     x.Complete();
-    w.updateFile = SingleTargetFile("TAP moves", upd::TYPE_XSVF, x.Stream());
+    w.updateFile = SingleTargetFile("TAP moves", mkupd::TYPE_XSVF, x.Stream());
     return w;
 }
 
@@ -111,7 +119,7 @@ SWorkload SvfWorkload(const std::string& svfPath)
                     " scans, every scan checked";
     w.device = PacedDevice();
     w.device.svfScans = std::make_shared<const std::vector<SSvfScan>>(SvfScans(ReadSvf(svf)));
-    w.updateFile = SingleTargetFile("Logic", upd::TYPE_XSVF, std::move(conversion.xsvf));
+    w.updateFile = SingleTargetFile("Logic", mkupd::TYPE_XSVF, std::move(conversion.xsvf));
     return w;
 }
 

@@ -13,7 +13,7 @@ constexpr unsigned LINE_BAUD = 57600;
 struct SWorkload {
     std::string name;
     std::string description;
-    SDevsimConfig device;
+    devupdate::devsim::SDevsimConfig device;
     std::vector<uint8_t> updateFile;
 };
 
@@ -30,7 +30,7 @@ SWorkload TapMovesWorkload(unsigned pairs);
 // cannot be read or converted.
 SWorkload SvfWorkload(const std::string& svfPath);
 // A device that never powers on (the wake-up bytes go unanswered).
-SDevsimConfig SilentDevice();
+devupdate::devsim::SDevsimConfig SilentDevice();
 // A device that wakes up and starts, then never answers again from the
 // first firmware block on.
-SDevsimConfig SilentAfterStartDevice();
+devupdate::devsim::SDevsimConfig SilentAfterStartDevice();

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <initializer_list>
 
+using namespace devupdate::link;
+
 namespace {
 
 // Written for the build name; CliUsage() puts in the program's own.

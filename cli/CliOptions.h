@@ -38,7 +38,7 @@ bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& e
 // "Com1".."Com10" (any case) give the port number; 0 for anything else.
 inline int ComPortNumber(const std::string& port)
 {
-    return static_cast<int>(ComNumber(port, COM_PORT_COUNT));
+    return static_cast<int>(devupdate::link::ComNumber(port, devupdate::link::COM_PORT_COUNT));
 }
 
 // Several ports, or --station: each port is updated by a child process.

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <pthread.h>
 
+using namespace devupdate::link;
+
 namespace {
 
 constexpr int RUN_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};

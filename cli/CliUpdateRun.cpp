@@ -29,6 +29,12 @@
 #include <utility>
 #include <unistd.h>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+using namespace devupdate::xsvf;
+
 void CCommentQueue::Push(const SXsvfCommentPiece& piece)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

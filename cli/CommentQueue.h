@@ -22,7 +22,7 @@ public:
     static constexpr size_t MAX_BYTES = 256 * 1024;
 
     // Worker side.
-    void Push(const SXsvfCommentPiece& piece);
+    void Push(const devupdate::xsvf::SXsvfCommentPiece& piece);
     // Main loop side: every piece queued so far, oldest first.
     std::deque<SCommentPiece> Take();
 

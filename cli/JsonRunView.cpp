@@ -2,6 +2,8 @@
 
 #include "JsonEvents.h"
 
+using namespace devupdate::update;
+
 using namespace events;
 
 void CJsonRunView::ShowMessage(const std::string& text)

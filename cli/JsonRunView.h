@@ -17,7 +17,7 @@ public:
     void ShowMessage(const std::string& text) override;
     void ShowComment(std::string_view text, bool starts, bool ends) override;
     // One progress object per row whose percent or status changed.
-    void ShowRows(const std::vector<SProgressRow>& rows) override;
+    void ShowRows(const std::vector<devupdate::update::SProgressRow>& rows) override;
     void Finish() override {}
     // A message the worker wanted in a box.
     void ShowBox(const std::string& text);
@@ -26,5 +26,5 @@ public:
 
 private:
     COutputStream& m_out;
-    std::vector<SProgressRow> m_rows;
+    std::vector<devupdate::update::SProgressRow> m_rows;
 };

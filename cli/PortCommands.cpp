@@ -13,8 +13,10 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+using namespace devupdate::link;
+using namespace devupdate::update;
 
+namespace {
 
 std::string ComNames(const std::vector<unsigned>& numbers)
 {

@@ -12,17 +12,17 @@
 // and latency timer, then where Com1..Com10 lead; with `json`, a JSON line
 // ("event": "port") per device, then one ("event": "com") per ComN.
 // Exit status 0.
-int RunListPorts(const SPortPlaces& places, std::FILE* out, bool json);
+int RunListPorts(const devupdate::link::SPortPlaces& places, std::FILE* out, bool json);
 
 // --map-port ComN DEVICE: the user's link ports/comN to DEVICE's by-id name
 // (DEVICE itself when it has none); "-" removes the link. Prints where ComN
 // leads afterwards. Exit status 0, or 2 when DEVICE does not exist or the
 // link cannot be made (the reason on standard error).
-int RunMapPort(const SCliOptions& options, const SPortPlaces& places);
+int RunMapPort(const SCliOptions& options, const devupdate::link::SPortPlaces& places);
 
 // "ComN -> where it leads", with the device at the end of the links, or
 // "(nothing there)".
-std::string ComPortMapping(unsigned number, const SPortPlaces& places);
+std::string ComPortMapping(unsigned number, const devupdate::link::SPortPlaces& places);
 
 // "read/write", "no access (group G)" or "no device node".
-std::string AccessText(const SPortInfo& port);
+std::string AccessText(const devupdate::link::SPortInfo& port);

@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <utility>
 
+using namespace devupdate;
+using namespace devupdate::res;
+using namespace devupdate::update;
+
 namespace {
 
 constexpr int BAR_WIDTH = 30;

@@ -16,7 +16,7 @@
 
 // A row as a bar: name (control characters escaped), bar, percent, status and
 // time figures, with a line end.
-std::string ProgressBarLine(const SProgressRow& row);
+std::string ProgressBarLine(const devupdate::update::SProgressRow& row);
 
 class CProgressDisplay : public CRunView {
 public:
@@ -30,7 +30,7 @@ public:
     void ShowComment(std::string_view text, bool starts, bool ends) override;
     // On a terminal: the bars with their time figures. Elsewhere: a plain
     // line for a row each time it passes another tenth, so logs show progress.
-    void ShowRows(const std::vector<SProgressRow>& rows) override;
+    void ShowRows(const std::vector<devupdate::update::SProgressRow>& rows) override;
     void ShowRunTiming(const std::string& text) override { m_runTiming = text; }
     // Removes the bars, so that the final rows print on a clean screen.
     void Finish() override;
@@ -39,14 +39,14 @@ private:
     std::string EraseBars() const;
     std::string DrawBars() const;
     int BarLineCount() const;
-    void ShowPlainProgress(const std::vector<SProgressRow>& rows);
+    void ShowPlainProgress(const std::vector<devupdate::update::SProgressRow>& rows);
     // Offers text; on success the bars are as `barsDrawn` says.
     bool Show(const std::string& text, bool barsDrawn);
 
     COutputStream& m_out;
     bool m_live;
     bool m_quiet;
-    std::vector<SProgressRow> m_rows;
+    std::vector<devupdate::update::SProgressRow> m_rows;
     int m_barLines = 0;
     std::string m_runTiming;
     std::vector<int> m_tenthsShown;  // plain lines: the last tenth shown per row

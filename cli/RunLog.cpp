@@ -14,6 +14,11 @@
 
 #include <sodium.h>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::res;
+using namespace devupdate::update;
+
 namespace {
 
 std::string UtcTime(std::chrono::system_clock::time_point time)

@@ -24,12 +24,12 @@ public:
     // adapter's serial number (empty: none known).
     void SetPort(const std::string& port, const std::string& device, const std::string& serialNumber);
     // The update file's signature as the record names it (default null).
-    void SetSignature(JsonObject signature) { m_signature = std::move(signature); }
+    void SetSignature(devupdate::update::JsonObject signature) { m_signature = std::move(signature); }
     // Appends the run's record with one write. Returns the problem to report
     // (empty when written or when there is no log); reported once.
-    std::string Append(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered);
+    std::string Append(const devupdate::update::SRunOutcome& outcome, int exitStatus, bool deviceAnswered);
     // The record Append writes: one JSON line.
-    std::string Record(const SRunOutcome& outcome, int exitStatus, bool deviceAnswered) const;
+    std::string Record(const devupdate::update::SRunOutcome& outcome, int exitStatus, bool deviceAnswered) const;
     // Why the log could not be opened (empty when it could or is not wanted).
     std::string OpenError() const { return m_openError; }
 
@@ -40,7 +40,7 @@ private:
     std::string m_path;
     std::string m_openError;
     std::string m_updateFile;
-    JsonObject m_signature;
+    devupdate::update::JsonObject m_signature;
     std::string m_port;
     std::string m_device;
     std::string m_serialNumber;

@@ -2,6 +2,9 @@
 
 #include "StringTable.h"
 
+using namespace devupdate;
+using namespace devupdate::res;
+
 namespace {
 
 double Seconds(CRunTiming::Clock::duration span)

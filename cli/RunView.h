@@ -15,7 +15,7 @@ public:
     // A piece of an XSVF comment line (raw bytes from the file).
     virtual void ShowComment(std::string_view text, bool starts, bool ends) = 0;
     // Every row, as it stands now.
-    virtual void ShowRows(const std::vector<SProgressRow>& rows) = 0;
+    virtual void ShowRows(const std::vector<devupdate::update::SProgressRow>& rows) = 0;
     // The run's own time figures, shown with the rows where there is room.
     virtual void ShowRunTiming(const std::string& text) { (void)text; }
     // The run has ended; nothing more is shown while it runs.

@@ -23,6 +23,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::station;
+
 using station::CStation;
 using station::CStationPort;
 using station::CStationView;

@@ -17,7 +17,7 @@ int RunStation(const SCliOptions& options);
 // The station's ports as the options name them, each with its description
 // and trace file; returns what makes the station impossible before any port
 // is touched (empty when nothing does).
-std::string PrepareStationPorts(const SCliOptions& options, std::vector<station::CStationPort>& ports);
+std::string PrepareStationPorts(const SCliOptions& options, std::vector<devupdate::station::CStationPort>& ports);
 
 // What each pass of the station the options describe runs with.
-station::SStationSettings StationSettings(const SCliOptions& options);
+devupdate::station::SStationSettings StationSettings(const SCliOptions& options);

@@ -10,6 +10,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+using namespace devupdate;
+using namespace devupdate::res;
+using namespace devupdate::update;
+using namespace devupdate::station;
+
 using station::CStationPort;
 using station::SStationCounts;
 using namespace events;

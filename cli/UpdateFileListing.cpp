@@ -24,6 +24,11 @@
 #include <sys/types.h>
 #include <vector>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
 
 namespace {
 

@@ -13,6 +13,12 @@
 #include <cstdio>
 #include <string>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::res;
+using namespace devupdate::update;
+using namespace devupdate::station;
+
 int main(int argc, char** argv)
 {
     (void)PrepareProgramStart();

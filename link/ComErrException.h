@@ -4,8 +4,12 @@
 
 #include <cstdint>
 
+namespace devupdate::link {
+
 class CComErrException {
 public:
     explicit CComErrException(int32_t code) : m_code(code) {}
     int32_t m_code;
 };
+
+}  // namespace devupdate::link

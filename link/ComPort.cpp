@@ -16,6 +16,8 @@
 #include <sys/ioctl.h>
 #include <vector>
 
+namespace devupdate::link {
+
 namespace {
 
 using Clock = CSysCalls::Clock;
@@ -393,3 +395,5 @@ bool CComPort::FailGone(const char* operation)
     m_gone = true;
     return Fail(operation);
 }
+
+}  // namespace devupdate::link

@@ -27,6 +27,8 @@
 #include <string>
 #include <termios.h>
 
+namespace devupdate::link {
+
 // The device's line, as every run sets it up.
 constexpr unsigned DEVICE_BAUD = 57600;
 constexpr unsigned OPEN_TIMEOUT_MS = 2000;
@@ -105,3 +107,5 @@ private:
     std::string m_lastError;
     int m_lastErrno = 0;
 };
+
+}  // namespace devupdate::link

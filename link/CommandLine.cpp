@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+namespace devupdate::link {
+
 namespace {
 
 // CLI11 begins the messages of its option errors with the option's name.
@@ -39,3 +41,5 @@ bool ParseProgramOptions(CLI::App& app, int argc, char** argv, std::string& erro
     }
     return true;
 }
+
+}  // namespace devupdate::link

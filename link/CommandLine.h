@@ -10,7 +10,11 @@ namespace CLI {
 class App;
 }
 
+namespace devupdate::link {
+
 // Parses argv with the options `app` declares (operands too, when it takes
 // any). False with `error` set on a usage error; the caller reports it.
 // Single-valued options keep CLI11's default and refuse a second value.
 bool ParseProgramOptions(CLI::App& app, int argc, char** argv, std::string& error);
+
+}  // namespace devupdate::link

@@ -12,6 +12,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+namespace devupdate::link {
+
 namespace {
 
 bool StartsWith(const std::string& text, const char* prefix)
@@ -261,3 +263,5 @@ std::string LatencyTimerFix(const SPortInfo& port)
 {
     return "echo 1 | sudo tee /sys/bus/usb-serial/devices/" + port.name + "/latency_timer";
 }
+
+}  // namespace devupdate::link

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+namespace devupdate::link {
+
 struct SPortInfo {
     std::string name;                 // "ttyUSB0"
     std::string device;               // "<dev>/ttyUSB0"
@@ -61,3 +63,5 @@ std::string LatencyTimerFix(const SPortInfo& port);
 
 // The driver whose adapters have a latency timer in sysfs.
 constexpr char LATENCY_TIMER_DRIVER[] = "ftdi_sio";
+
+}  // namespace devupdate::link

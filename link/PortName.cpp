@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace devupdate::link {
+
 namespace {
 
 // A port's device name begins with it: "\\.\COM3".
@@ -163,3 +165,5 @@ bool MakePrivateFolders(const std::string& path, std::string& error)
     }
     return true;
 }
+
+}  // namespace devupdate::link

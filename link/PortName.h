@@ -12,6 +12,8 @@
 
 #include <string>
 
+namespace devupdate::link {
+
 // The folders the port functions look at. Tests point them at a fake tree.
 struct SPortPlaces {
     std::string sysRoot = "/sys";
@@ -70,3 +72,5 @@ std::string UserConfigDirectory();
 // Creates every missing folder of path with mode 0700 (the user's
 // configuration is private). False with error set ("mkdir F: reason").
 bool MakePrivateFolders(const std::string& path, std::string& error);
+
+}  // namespace devupdate::link

@@ -15,6 +15,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace devupdate::link {
+
 namespace {
 
 constexpr char MODEM_MANAGER[] = "ModemManager";
@@ -163,3 +165,5 @@ std::string CurrentUserName()
     const char* name = std::getenv("USER");
     return name != nullptr ? name : "$USER";
 }
+
+}  // namespace devupdate::link

@@ -9,6 +9,8 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace devupdate::link {
+
 // error: the errno of the failed open or lock (CComPort::LastErrno).
 //   ENOENT, ENODEV, ENXIO, EIO  "<path>: no such device."
 //   EACCES, EPERM               "<path>: permission denied ..." with the
@@ -32,3 +34,5 @@ std::vector<SPortHolder> FindPortHolders(const std::string& device, const SPortP
 
 // The name of the user running this program (for "usermod ... USER").
 std::string CurrentUserName();
+
+}  // namespace devupdate::link

@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace devupdate::link {
+
 namespace {
 
 bool IsClosed(int fd)
@@ -71,3 +73,5 @@ std::string ProgramName(const char* buildName)
     const std::string& name = NameOfExecutable();
     return name.empty() ? std::string(buildName) : name;
 }
+
+}  // namespace devupdate::link

@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace devupdate::link {
+
 // Descriptors 0, 1 and 2 that were found closed are opened on /dev/null, so
 // that the next open (a serial port, the update file) cannot become standard
 // output and receive the program's texts. SIGPIPE is ignored: a reader that
@@ -22,3 +24,5 @@ bool SignalInheritedAsIgnored(int signal);
 // library code under test) ProgramName() returns `buildName`.
 void NameProgramFromExecutable();
 std::string ProgramName(const char* buildName);
+
+}  // namespace devupdate::link

@@ -6,6 +6,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+namespace devupdate::link {
+
 int CSysCalls::Open(const char* path, int flags) { return ::open(path, flags); }
 int CSysCalls::Close(int fd) { return ::close(fd); }
 ssize_t CSysCalls::Read(int fd, void* buffer, size_t n) { return ::read(fd, buffer, n); }
@@ -38,3 +40,5 @@ CScopedSysCalls::CScopedSysCalls(CSysCalls& calls)
 }
 
 CScopedSysCalls::~CScopedSysCalls() { g_currentSysCalls.store(m_previous, std::memory_order_release); }
+
+}  // namespace devupdate::link

@@ -16,6 +16,8 @@
 #include <sys/types.h>
 #include <termios.h>
 
+namespace devupdate::link {
+
 class CSysCalls {
 public:
     using Clock = std::chrono::steady_clock;
@@ -54,3 +56,5 @@ public:
 private:
     CSysCalls* m_previous;
 };
+
+}  // namespace devupdate::link

@@ -2,7 +2,7 @@
 
 #include <iterator>
 
-namespace res {
+namespace devupdate::res {
 
 namespace {
 
@@ -69,4 +69,4 @@ const SDialogControl* FindDialogControl(const SDialogTemplate& dialog, int id)
     return nullptr;
 }
 
-}  // namespace res
+}  // namespace devupdate::res

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-namespace res {
+namespace devupdate::res {
 
 // Template ids.
 constexpr int IDD_ABOUTBOX = 100;
@@ -96,4 +96,4 @@ const SDialogTemplate* FindDialogTemplate(int id);
 // The control with this id in a template, or nullptr. IDC_STATIC finds none.
 const SDialogControl* FindDialogControl(const SDialogTemplate& dialog, int id);
 
-}  // namespace res
+}  // namespace devupdate::res

@@ -1,6 +1,6 @@
 #include "ProgramIcon.h"
 
-namespace res {
+namespace devupdate::res {
 
 const char* const PROGRAM_ICON_32[] = {
     "32 32 8 1",
@@ -74,4 +74,4 @@ const char* const PROGRAM_ICON_16[] = {
     "................"
 };
 
-}  // namespace res
+}  // namespace devupdate::res

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <vector>
 
-namespace res {
+namespace devupdate::res {
 
 namespace {
 
@@ -82,4 +82,4 @@ std::string Format(const char* format, ...)
     return text;
 }
 
-}  // namespace res
+}  // namespace devupdate::res

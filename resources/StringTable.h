@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace res {
+namespace devupdate::res {
 
 enum StringId : int {
     IDS_ABOUTBOX = 101,            // "Inf&o about Update..."
@@ -53,4 +53,4 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 inline constexpr const char* PROGRAM_NAME = "Update";
 inline constexpr const char* PROGRAM_VERSION = "V1.5";
 
-}  // namespace res
+}  // namespace devupdate::res

@@ -13,7 +13,11 @@
 #include <sys/stat.h>
 #include <utility>
 
-namespace station {
+using namespace devupdate::link;
+using namespace devupdate::res;
+using namespace devupdate::update;
+
+namespace devupdate::station {
 
 CStation::CStation(SStationSettings settings, std::vector<CStationPort> ports, CStationView& view)
     : m_settings(std::move(settings)),
@@ -209,4 +213,4 @@ int CStation::ExitStatus() const
     return status;
 }
 
-}  // namespace station
+}  // namespace devupdate::station

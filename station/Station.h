@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace station {
+namespace devupdate::station {
 
 struct SStationSettings {
     std::string program;               // the update-cli each pass runs; empty: this program
@@ -69,4 +69,4 @@ private:
     bool m_stopping = false;
 };
 
-}  // namespace station
+}  // namespace devupdate::station

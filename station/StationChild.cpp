@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace station {
+namespace devupdate::station {
 
 namespace {
 
@@ -148,4 +148,4 @@ int CStationChild::Reap()
     return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
 
-}  // namespace station
+}  // namespace devupdate::station

@@ -10,7 +10,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace station {
+namespace devupdate::station {
 
 class CStationChild {
 public:
@@ -46,4 +46,4 @@ private:
     std::string m_errCarry;
 };
 
-}  // namespace station
+}  // namespace devupdate::station

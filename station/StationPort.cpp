@@ -7,7 +7,9 @@
 
 #include <utility>
 
-namespace station {
+using namespace devupdate::update;
+
+namespace devupdate::station {
 
 int StatusWithoutEnd(int exitStatus)
 {
@@ -77,4 +79,4 @@ int CStationPort::ExitStatus() const
     return m_status < 0 ? static_cast<int>(EXIT_CANCELLED) : m_status;
 }
 
-}  // namespace station
+}  // namespace devupdate::station

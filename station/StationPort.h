@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace station {
+namespace devupdate::station {
 
 struct SStationCounts {
     unsigned passed = 0;
@@ -59,7 +59,7 @@ public:
     bool Closed() const { return m_closed; }
     unsigned PassNumber() const { return m_passNumber; }
     const std::string& Message() const { return m_message; }
-    const std::vector<SProgressRow>& Rows() const { return m_rows; }
+    const std::vector<update::SProgressRow>& Rows() const { return m_rows; }
     const SStationCounts& Counts() const { return m_counts; }
     // The port's exit status: the most serious of its passes'; cancelled
     // when it ended without any.
@@ -73,10 +73,10 @@ private:
     bool m_answered = false;
     int m_endStatus = -1;
     std::string m_message;
-    std::vector<SProgressRow> m_rows;
+    std::vector<update::SProgressRow> m_rows;
     SStationCounts m_counts;
     int m_status = -1;  // nothing yet
     bool m_closed = false;
 };
 
-}  // namespace station
+}  // namespace devupdate::station

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace station {
+namespace devupdate::station {
 
 class CStationView {
 public:
@@ -33,4 +33,4 @@ public:
     virtual void Summary(const std::vector<CStationPort>& ports, int exitStatus) = 0;
 };
 
-}  // namespace station
+}  // namespace devupdate::station

@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <string_view>
 
+using namespace devupdate;
+using namespace devupdate::station;
+
 CFileCheck::CFileCheck(std::string program, QObject* parent) : QObject(parent), m_program(std::move(program)) {}
 
 CFileCheck::~CFileCheck() = default;

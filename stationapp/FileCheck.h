@@ -39,7 +39,7 @@ private:
 
     std::string m_program;
     std::string m_file;
-    std::unique_ptr<station::CStationChild> m_child;
+    std::unique_ptr<devupdate::station::CStationChild> m_child;
     std::vector<std::unique_ptr<QSocketNotifier>> m_notifiers;
     std::string m_out;
     std::string m_err;

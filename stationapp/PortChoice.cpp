@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+using namespace devupdate::link;
+
 namespace {
 
 constexpr unsigned COM_PORTS = 10;

@@ -6,6 +6,9 @@
 
 #include <fstream>
 
+using namespace devupdate::link;
+using namespace devupdate::update;
+
 std::string StationConfigPath()
 {
     const std::string folder = UserConfigDirectory();

@@ -9,6 +9,11 @@
 
 #include <cstdio>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::res;
+using namespace devupdate::update;
+
 int ParseStationOptions(int argc, char** argv, SStationOptions& options)
 {
     const std::string name = ProgramName("update-station");

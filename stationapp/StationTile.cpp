@@ -8,6 +8,10 @@
 
 #include <algorithm>
 
+using namespace devupdate;
+using namespace devupdate::update;
+using namespace devupdate::station;
+
 namespace {
 
 struct SColors {

@@ -17,7 +17,7 @@ class CStationTile : public QFrame {
 public:
     CStationTile(const QString& port, const QString& description, QWidget* parent = nullptr);
 
-    void Show(const STileText& text, const station::SStationCounts& counts);
+    void Show(const STileText& text, const devupdate::station::SStationCounts& counts);
     // The last pass's time on the line, from the device's answer to its end.
     void ShowLastPassTime(double seconds);
     void ShowKeptTrace(const QString& path, unsigned pass);

@@ -30,6 +30,12 @@
 #include <ctime>
 #include <unistd.h>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::res;
+using namespace devupdate::update;
+using namespace devupdate::station;
+
 namespace {
 
 QLabel* FigureLabel(QWidget* parent)

@@ -27,7 +27,7 @@ class QLineEdit;
 class QPushButton;
 class QTimer;
 
-class CStationWindow : public QWidget, private station::CStationView {
+class CStationWindow : public QWidget, private devupdate::station::CStationView {
     Q_OBJECT
 
 public:
@@ -56,7 +56,7 @@ private:
     // True when a port is in the middle of an update.
     bool Updating() const;
     bool ConfirmCancel();
-    void MakeTiles(const std::vector<station::CStationPort>& ports);
+    void MakeTiles(const std::vector<devupdate::station::CStationPort>& ports);
     // Before Start: a tile in "Ready" for each ticked port.
     void ShowChosenTiles();
     void Tick();
@@ -64,16 +64,16 @@ private:
     void ShowTotals();
     void Finished();
     void ShowTrace(const QString& path);
-    size_t IndexOf(const station::CStationPort& port) const;
+    size_t IndexOf(const devupdate::station::CStationPort& port) const;
 
     // station::CStationView
-    void Start(const std::vector<station::CStationPort>& ports) override;
-    void ChildEvent(const station::CStationPort& port, const std::string& line, const nlohmann::json& event) override;
-    void ChildError(const station::CStationPort& port, const std::string& line) override;
-    void PassLost(const station::CStationPort& port, const std::string& reason, int status) override;
-    void PassEnded(const station::CStationPort& port, int status) override;
-    void TraceKept(const station::CStationPort& port, const std::string& path) override;
-    void Summary(const std::vector<station::CStationPort>& ports, int exitStatus) override;
+    void Start(const std::vector<devupdate::station::CStationPort>& ports) override;
+    void ChildEvent(const devupdate::station::CStationPort& port, const std::string& line, const nlohmann::json& event) override;
+    void ChildError(const devupdate::station::CStationPort& port, const std::string& line) override;
+    void PassLost(const devupdate::station::CStationPort& port, const std::string& reason, int status) override;
+    void PassEnded(const devupdate::station::CStationPort& port, int status) override;
+    void TraceKept(const devupdate::station::CStationPort& port, const std::string& path) override;
+    void Summary(const std::vector<devupdate::station::CStationPort>& ports, int exitStatus) override;
 
     SStationOptions m_options;
     std::string m_program;  // the update-cli each pass runs
@@ -101,7 +101,7 @@ private:
     QTimer* m_timer;
     CTerminationSignals* m_signals;
 
-    std::unique_ptr<station::CStation> m_station;
+    std::unique_ptr<devupdate::station::CStation> m_station;
     std::vector<CStationTile*> m_tiles;
     std::vector<SLastPass> m_last;
     std::vector<std::chrono::steady_clock::time_point> m_answeredAt;

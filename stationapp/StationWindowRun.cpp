@@ -20,6 +20,11 @@
 
 #include <cmath>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::update;
+using namespace devupdate::station;
+
 using station::CStationPort;
 
 namespace {

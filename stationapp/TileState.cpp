@@ -6,6 +6,11 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace devupdate;
+using namespace devupdate::res;
+using namespace devupdate::update;
+using namespace devupdate::station;
+
 using station::CStationPort;
 
 namespace {

@@ -27,7 +27,7 @@ struct SLastPass {
 
 // `estimates`: each target's estimated seconds on the line (empty: unknown),
 // for the pass's bar and time left.
-STileText DescribeTile(const station::CStationPort& port, const SLastPass& last, const std::vector<double>& estimates);
+STileText DescribeTile(const devupdate::station::CStationPort& port, const SLastPass& last, const std::vector<double>& estimates);
 
 // "12 s left", "1 min 5 s left".
 std::string TimeLeftText(double seconds);

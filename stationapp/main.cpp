@@ -10,6 +10,10 @@
 
 #include <cstdio>
 
+using namespace devupdate::link;
+using namespace devupdate::update;
+using namespace devupdate::station;
+
 int main(int argc, char* argv[])
 {
     (void)PrepareProgramStart();

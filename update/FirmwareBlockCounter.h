@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace devupdate::update {
+
 class CFirmwareBlockCounter {
 public:
     void Add(uint8_t byte)
@@ -42,3 +44,5 @@ private:
     int m_blocks = 0;
     bool m_bad = false;
 };
+
+}  // namespace devupdate::update

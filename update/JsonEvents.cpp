@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace devupdate::update {
+
 namespace {
 
 // The length of the valid UTF-8 sequence at text[i], or 0.
@@ -181,3 +183,5 @@ bool JsonFlagOf(const nlohmann::json& event, const char* field)
     const auto found = event.find(field);
     return found != event.end() && found->is_boolean() && found->get<bool>();
 }
+
+}  // namespace devupdate::update

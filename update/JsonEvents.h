@@ -19,6 +19,8 @@
 #include <string>
 #include <string_view>
 
+namespace devupdate::update {
+
 using JsonObject = nlohmann::ordered_json;
 
 namespace events {
@@ -134,3 +136,5 @@ std::string JsonWithFields(const std::string& fields, const std::string& objectL
 std::string JsonTextOf(const nlohmann::json& event, const char* field);
 int JsonNumberOf(const nlohmann::json& event, const char* field, int otherwise);
 bool JsonFlagOf(const nlohmann::json& event, const char* field);
+
+}  // namespace devupdate::update

@@ -10,6 +10,12 @@
 #include <set>
 #include <string_view>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+
+namespace devupdate::update {
+
 namespace {
 
 // XSVF commands that send the device a frame; the others only set the
@@ -130,3 +136,5 @@ std::string LatencyWarning(const std::string& portName, const std::string& fileN
         return {};
     return LatencyWarning(*port, CountRoundTrips(fileName));
 }
+
+}  // namespace devupdate::update

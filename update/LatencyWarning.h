@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+namespace devupdate::update {
+
 // At least this many round trips does a run of the file make: the start,
 // one per target selection, one per firmware block, an XSVF target's type
 // and one per XSVF command that sends the device a frame. Empty when the
@@ -19,7 +21,9 @@ std::optional<uint64_t> CountRoundTrips(const std::string& fileName);
 // The one-line warning for an adapter whose latency timer is above 1 ms,
 // with the time it costs roundTrips (when known) and the fix; empty for
 // every other port. Never writes sysfs.
-std::string LatencyWarning(const SPortInfo& port, std::optional<uint64_t> roundTrips);
+std::string LatencyWarning(const link::SPortInfo& port, std::optional<uint64_t> roundTrips);
 // The same for the port a name leads to and the update file of the run
 // (read through for its round trips only when there is something to warn).
 std::string LatencyWarning(const std::string& portName, const std::string& fileName);
+
+}  // namespace devupdate::update

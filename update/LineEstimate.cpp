@@ -10,6 +10,11 @@
 #include <deque>
 #include <string>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+
+namespace devupdate::update {
+
 namespace {
 
 // Bytes around a target's data: CMD_SELECT, number, complement.
@@ -132,3 +137,5 @@ std::optional<SLineEstimate> EstimateTarget(unsigned type, const std::vector<uin
         return EstimateXsvf(data);
     return std::nullopt;
 }
+
+}  // namespace devupdate::update

@@ -13,7 +13,9 @@
 #include <optional>
 #include <vector>
 
-constexpr double ESTIMATE_BAUD = DEVICE_BAUD;
+namespace devupdate::update {
+
+constexpr double ESTIMATE_BAUD = link::DEVICE_BAUD;
 constexpr double ESTIMATE_BITS_PER_BYTE = 10;
 
 // Each exchange of a command and its answer costs a turnaround on both
@@ -48,3 +50,5 @@ std::optional<SLineEstimate> EstimateXsvf(const std::function<bool(uint8_t&)>& n
 
 // Either, by target type; nothing for a type that is not updated.
 std::optional<SLineEstimate> EstimateTarget(unsigned type, const std::vector<uint8_t>& data);
+
+}  // namespace devupdate::update

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+namespace devupdate::update {
+
 namespace {
 
 constexpr char UNTRUSTED_PREFIX[] = "untrusted comment: ";
@@ -221,3 +223,5 @@ std::string SignDigest(const SMinisignSecretKey& key, const std::array<uint8_t, 
            EncodeBase64(bytes, sizeof bytes) + "\n" + TRUSTED_PREFIX + trustedComment + "\n" +
            EncodeBase64(signature.globalSignature.data(), signature.globalSignature.size()) + "\n";
 }
+
+}  // namespace devupdate::update

@@ -14,6 +14,8 @@
 #include <optional>
 #include <string>
 
+namespace devupdate::update {
+
 using MinisignKeyId = std::array<uint8_t, 8>;
 
 struct SMinisignPublicKey {
@@ -68,3 +70,5 @@ bool VerifyGlobal(const SMinisignPublicKey& key, const SMinisignSignature& signa
 // signature file.
 std::string SignDigest(const SMinisignSecretKey& key, const std::array<uint8_t, 64>& digest,
                        const std::string& trustedComment);
+
+}  // namespace devupdate::update

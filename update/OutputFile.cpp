@@ -12,6 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace devupdate::res;
+
+namespace devupdate::update {
+
 namespace {
 
 struct SPathParts {
@@ -291,3 +295,5 @@ bool CUpdateFileWait::WaitUntilReadable(const std::string& path)
         CloseQuietly(signalFd);
     return false;
 }
+
+}  // namespace devupdate::update

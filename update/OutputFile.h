@@ -21,6 +21,8 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace devupdate::update {
+
 // What a path names, for the comparison of the run's files.
 struct SFileIdentity {
     bool exists = false;
@@ -102,3 +104,5 @@ public:
 private:
     int m_fd = -1;
 };
+
+}  // namespace devupdate::update

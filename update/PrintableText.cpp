@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace devupdate::update {
+
 namespace {
 
 void AppendEscaped(std::string& out, unsigned char byte)
@@ -78,3 +80,5 @@ std::string PrintableText(std::string_view text)
     }
     return out;
 }
+
+}  // namespace devupdate::update

@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace devupdate::update {
+
 struct SProgressRow {
     std::string name;  // trimmed
     int percent = 0;
@@ -11,3 +13,5 @@ struct SProgressRow {
 
     bool operator==(const SProgressRow&) const = default;
 };
+
+}  // namespace devupdate::update

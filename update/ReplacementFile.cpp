@@ -10,6 +10,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace devupdate::update {
+
 namespace {
 
 std::string Failed(const char* operation, const std::string& path)
@@ -128,3 +130,5 @@ void CReplacementFile::Discard()
         std::fprintf(stderr, "%s\n", Failed("unlink", m_temporary).c_str());
     m_temporary.clear();
 }
+
+}  // namespace devupdate::update

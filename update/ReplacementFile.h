@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <string>
 
+namespace devupdate::update {
+
 class CReplacementFile {
 public:
     explicit CReplacementFile(std::string destination);
@@ -32,3 +34,5 @@ private:
     std::string m_temporary;
     FILE* m_file = nullptr;
 };
+
+}  // namespace devupdate::update

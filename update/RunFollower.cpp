@@ -1,5 +1,10 @@
 #include "RunFollower.h"
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+
+namespace devupdate::update {
+
 const SRunSnapshot& CRunFollower::Look()
 {
     m_seen = m_run.Snapshot();
@@ -17,3 +22,5 @@ bool CRunFollower::TakeAnswer()
     m_answerTaken = true;
     return true;
 }
+
+}  // namespace devupdate::update

@@ -6,6 +6,8 @@
 
 #include "UpdateRun.h"
 
+namespace devupdate::update {
+
 class CRunFollower {
 public:
     explicit CRunFollower(CUpdateRun& run) : m_run(run) {}
@@ -27,3 +29,5 @@ private:
     SRunSnapshot m_seen;
     bool m_answerTaken = false;
 };
+
+}  // namespace devupdate::update

@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+using namespace devupdate::xsvf;
+
+namespace devupdate::update {
+
 void CRunObserver::ShowMessageBox(const std::string& text)
 {
     std::fprintf(stderr, "%s\n", text.c_str());
@@ -11,3 +15,5 @@ void CRunObserver::OnXsvfComment(const SXsvfCommentPiece& piece)
 {
     EchoXsvfComment(piece);
 }
+
+}  // namespace devupdate::update

@@ -10,6 +10,8 @@
 
 #include <string>
 
+namespace devupdate::update {
+
 class CRunObserver {
 public:
     // The message line changed (on the thread that changed it).
@@ -20,7 +22,7 @@ public:
     // The run's one message box; the worker waits until this returns.
     virtual void ShowMessageBox(const std::string& text);
     // A piece of an XSVF comment.
-    virtual void OnXsvfComment(const SXsvfCommentPiece& piece);
+    virtual void OnXsvfComment(const xsvf::SXsvfCommentPiece& piece);
     // The device answered the wake-up: from now on a cancel asks first.
     virtual void OnDeviceAnswered() {}
     // The run's outcome, on the front end's thread, once FinishRun is done.
@@ -29,3 +31,5 @@ public:
 protected:
     ~CRunObserver() = default;
 };
+
+}  // namespace devupdate::update

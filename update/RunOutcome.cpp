@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <iterator>
 
+using namespace devupdate::res;
+
+namespace devupdate::update {
+
 bool SRunOutcome::EveryTargetUpdated() const
 {
     if (records.size() != static_cast<size_t>(targetCount))
@@ -91,3 +95,5 @@ std::string TrimName(const std::string& name)
     const size_t last = name.find_last_not_of(blanks);
     return name.substr(first, last - first + 1);
 }
+
+}  // namespace devupdate::update

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace devupdate::update {
+
 enum class ERunEnding {
     AllUpdated,      // every target the header names and every record of the body was updated
     SomeNotUpdated,  // the body was worked through, but not every target or record was updated
@@ -85,3 +87,5 @@ std::string WakeupTimeoutText(double seconds);
 
 // A header name as rows show it: without surrounding blanks and line ends.
 std::string TrimName(const std::string& name);
+
+}  // namespace devupdate::update

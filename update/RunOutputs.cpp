@@ -6,6 +6,11 @@
 
 #include <sys/stat.h>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+
+namespace devupdate::update {
+
 bool BodyMayHoldXsvf(FILE* file, EFileVersion version)
 {
     const off_t start = ftello(file);
@@ -72,3 +77,5 @@ std::string TracePreflightFailure(FILE* updateFile, EFileVersion version, const 
         return {};
     return TraceOpenFailureText(path);
 }
+
+}  // namespace devupdate::update

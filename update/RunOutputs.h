@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace devupdate::update {
+
 // From the start of the body of an open update file; the stream is put
 // back where it was. True when it cannot seek (a pipe).
 bool BodyMayHoldXsvf(FILE* file, EFileVersion version);
@@ -30,3 +32,5 @@ std::string RunOutputsClash(const std::string& updateFile, const std::string& lo
 // and the trace could not be created now; empty when it could or is not
 // needed. Creates, truncates and leaves nothing.
 std::string TracePreflightFailure(FILE* updateFile, EFileVersion version, const std::string& tracePath);
+
+}  // namespace devupdate::update

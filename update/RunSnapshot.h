@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace devupdate::update {
+
 // A target row's text, "%d%% %s".
 std::string RowText(int percent, const std::string& status);
 
@@ -27,3 +29,5 @@ struct SRunSnapshot {
     // The worker has ended (RunEnded or RunEndedWithMessage).
     bool Ended() const;
 };
+
+}  // namespace devupdate::update

@@ -12,6 +12,10 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace devupdate::res;
+
+namespace devupdate::update {
+
 namespace {
 
 constexpr char SIGNATURE_SUFFIX[] = ".minisig";
@@ -193,3 +197,5 @@ std::string SignatureLine(const SSignatureCheck& check)
         return "not signed";
     return "not signed: " + check.problem;
 }
+
+}  // namespace devupdate::update

@@ -15,6 +15,8 @@
 #include <optional>
 #include <string>
 
+namespace devupdate::update {
+
 // A signature as the user sees it.
 struct SFileSignature {
     std::string keyId;  // upper-case hexadecimal, as minisign shows it
@@ -51,3 +53,5 @@ SSignatureCheck CheckFileSignature(FILE* file, const std::string& fileName, bool
 std::string SignatureLine(const SSignatureCheck& check);
 // The signature that line names ("signed by"); nullptr when it says "not signed".
 const SFileSignature* NamedSignature(const SSignatureCheck& check);
+
+}  // namespace devupdate::update

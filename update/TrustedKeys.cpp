@@ -8,6 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace devupdate::link;
+
+namespace devupdate::update {
+
 namespace {
 
 constexpr char MACHINE_FOLDER[] = "/etc/devupdate/trusted-keys";
@@ -86,3 +90,5 @@ STrustedKeys LoadTrustedKeys(const std::vector<std::string>& folders)
         LoadFolder(folder, trusted);
     return trusted;
 }
+
+}  // namespace devupdate::update

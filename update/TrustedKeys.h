@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace devupdate::update {
+
 struct STrustedKeys {
     std::vector<SMinisignPublicKey> keys;
     // A *.pub file was found, readable and valid or not: the signature
@@ -22,3 +24,5 @@ std::vector<std::string> TrustedKeyFolders();
 
 // The keys of every *.pub file in these folders; a missing folder holds none.
 STrustedKeys LoadTrustedKeys(const std::vector<std::string>& folders);
+
+}  // namespace devupdate::update

@@ -6,6 +6,10 @@
 #include <cerrno>
 #include <sys/types.h>
 
+using namespace devupdate::res;
+
+namespace devupdate::update {
+
 const char* FileVersionToken(EFileVersion version)
 {
     return FILE_VERSIONS[static_cast<int>(version)].token;
@@ -82,3 +86,5 @@ std::string FormatBodyEnd()
 {
     return "00";
 }
+
+}  // namespace devupdate::update

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace devupdate::update {
+
 // The file versions, by the index of their token in the first line.
 enum class EFileVersion : int { V1_00 = 0, V1_01 = 1 };
 
@@ -70,3 +72,5 @@ int CountFirmwareBlocks(const std::vector<uint8_t>& data);
 std::string FormatRecordHeader(EFileVersion version, const SRecordHeader& header);
 // The record number 00 that ends the body.
 std::string FormatBodyEnd();
+
+}  // namespace devupdate::update

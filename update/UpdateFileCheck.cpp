@@ -12,6 +12,12 @@
 #include <cstring>
 #include <utility>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+
+namespace devupdate::update {
+
 namespace {
 
 // The token field holds 19 characters; a longer token is refused.
@@ -139,3 +145,5 @@ void CUpdateRunState::CloseUpdateFile()
         m_updateFile = nullptr;
     }
 }
+
+}  // namespace devupdate::update

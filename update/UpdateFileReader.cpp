@@ -8,6 +8,12 @@
 #include <cstdio>
 #include <climits>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+
+namespace devupdate::update {
+
 namespace {
 
 int HexDigitValue(int c)
@@ -165,3 +171,5 @@ bool CUpdateRunState::SkipTargetRest()
     m_bodyPlace = EBodyPlace::Unknown;
     return false;
 }
+
+}  // namespace devupdate::update

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+namespace devupdate::update {
+
 // Leading white space is skipped, then at most `width` hexadecimal digits
 // (either case) are taken; a sign or a "0x" prefix is not accepted. False
 // when no digit could be read. The first character after the digits stays
@@ -17,3 +19,5 @@ bool ReadHexField(FILE* file, int width, unsigned& value);
 bool ReadTextLine(FILE* file, std::string& line);
 
 constexpr int MAX_LINE_CHARS = 79;
+
+}  // namespace devupdate::update

@@ -10,6 +10,12 @@
 
 #include <system_error>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+
+namespace devupdate::update {
+
 namespace {
 
 // Shown when the worker thread cannot be started; the run never began.
@@ -107,3 +113,5 @@ SRunSnapshot CUpdateRun::Snapshot() const
     m_state.TakeTexts(snapshot);
     return snapshot;
 }
+
+}  // namespace devupdate::update

@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+namespace devupdate::update {
+
 class CUpdateRun {
 public:
     using SCheckResult = CUpdateRunState::SCheckResult;
@@ -96,3 +98,5 @@ private:
     std::thread m_worker;
     std::string m_startFailure;
 };
+
+}  // namespace devupdate::update

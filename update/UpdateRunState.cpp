@@ -2,6 +2,12 @@
 
 #include "StringTable.h"
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+
+namespace devupdate::update {
+
 namespace {
 
 bool IsTargetIndex(int index)
@@ -104,3 +110,4 @@ void CUpdateRunState::OnXsvfComment(const SXsvfCommentPiece& piece)
     Observer().OnXsvfComment(piece);
 }
 
+}  // namespace devupdate::update

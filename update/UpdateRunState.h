@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+namespace devupdate::update {
+
 constexpr int MAX_TARGETS = 10;
 
 enum RunState : int {
@@ -47,7 +49,7 @@ struct STargetResult {
     std::string status;  // only through CUpdateRunState's accessors
 };
 
-class CUpdateRunState final : public CXsvfHost {
+class CUpdateRunState final : public xsvf::CXsvfHost {
 public:
     // observer: who hears of the run; none: the defaults of CRunObserver.
     explicit CUpdateRunState(CRunObserver* observer = nullptr) : m_observer(observer) {}
@@ -153,11 +155,11 @@ public:
 
     // ---- CXsvfHost --------------------------------------------------------
     bool IsCancelRequested() const override { return m_cancelRequested != 0; }
-    CComPort& ComPort() override { return m_comPort; }
+    link::CComPort& ComPort() override { return m_comPort; }
     std::string TracePath() const override { return m_tracePath; }
     // Both go to the observer, on the worker thread.
     void ShowMessageBox(const std::string& text) override;
-    void OnXsvfComment(const SXsvfCommentPiece& piece) override;
+    void OnXsvfComment(const xsvf::SXsvfCommentPiece& piece) override;
 
     // ---- the shared run state ---------------------------------------------
     std::string m_fileName;
@@ -177,8 +179,8 @@ public:
     std::atomic<int> m_endedByCancel{0};
     std::atomic<uint8_t> m_deviceAnswered{0};
     std::atomic<int> m_refreshPending{0};
-    CComPort m_comPort;
-    CJtagTransport m_jtagTransport;
+    link::CComPort m_comPort;
+    xsvf::CJtagTransport m_jtagTransport;
     std::atomic<int> m_currentTarget{0};
     STargetResult m_targetResult[MAX_TARGETS];
     std::atomic<int> m_runState{RunIdle};
@@ -228,3 +230,5 @@ private:
     std::chrono::steady_clock::time_point m_recordStart{};
     uint64_t m_recordBytesBefore = 0;
 };
+
+}  // namespace devupdate::update

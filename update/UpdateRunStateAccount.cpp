@@ -7,6 +7,12 @@
 
 #include <system_error>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+
+namespace devupdate::update {
+
 namespace {
 
 // A line that keeps sending must not hold the start of a run for ever.
@@ -167,3 +173,5 @@ void CUpdateRunState::EndWorker(ERunEnding ending, bool withMessage)
     m_workerEnding = ending;
     m_runState = withMessage ? RunEndedWithMessage : RunEnded;
 }
+
+}  // namespace devupdate::update

@@ -6,6 +6,12 @@
 #include "UpdateRunState.h"
 #include "XsvfPlayer.h"
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+
+namespace devupdate::update {
+
 namespace {
 
 constexpr int WAKEUP_ANSWERS_NEEDED = 5;
@@ -156,7 +162,7 @@ bool CUpdateWorker::WaitForReady()
 
 bool CUpdateWorker::ReadRecordNumber(unsigned& number)
 {
-    if (::ReadRecordNumber(m_run.m_updateFile, number))
+    if (update::ReadRecordNumber(m_run.m_updateFile, number))
         return true;
     m_run.ReportFileFormatError();
     return false;
@@ -401,3 +407,5 @@ unsigned UpdateThread(CUpdateRunState* run)
     worker.Run();
     return 0;
 }
+
+}  // namespace devupdate::update

@@ -6,7 +6,12 @@
 
 #include <cstdint>
 
+namespace devupdate::link {
 class CComPort;
+}
+
+namespace devupdate::update {
+
 class CUpdateRunState;
 
 // Bytes the tool sends.
@@ -26,7 +31,9 @@ constexpr int ANS_STOP = 0x9A;    // internal: the run must end, m_message is se
 // Reads one answer byte (time-out 150 ms) and classifies it. The 20th read
 // time-out in a row, a vanished port, or the 4th unexpected answer in a row
 // gives ANS_STOP with the message set. The run counts the unexpected answers.
-int ReadAnswer(CComPort& port, int& timeoutCount, CUpdateRunState& run);
+int ReadAnswer(link::CComPort& port, int& timeoutCount, CUpdateRunState& run);
 
 // The worker thread's body: the whole run on `run`. Returns 0.
 unsigned UpdateThread(CUpdateRunState* run);
+
+}  // namespace devupdate::update

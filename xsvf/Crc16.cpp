@@ -1,5 +1,7 @@
 #include "Crc16.h"
 
+namespace devupdate::xsvf {
+
 namespace {
 
 constexpr uint16_t POLY = 0x8005;
@@ -35,3 +37,5 @@ uint16_t Crc16(const uint8_t* data, size_t n)
     reg = FeedByte(reg, 0);
     return FeedByte(reg, 0);
 }
+
+}  // namespace devupdate::xsvf

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace devupdate::xsvf {
+
 class CJtagLink {
 public:
     // All or nothing, as CComPort: true only when all n bytes went out / came
@@ -32,3 +34,5 @@ public:
 private:
     CXsvfHost& m_host;
 };
+
+}  // namespace devupdate::xsvf

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cstring>
 
-using namespace xsvf;
+using namespace devupdate::link;
+
+namespace devupdate::xsvf {
 
 namespace {
 
@@ -29,7 +31,7 @@ std::array<uint8_t, DELAY_PAYLOAD_BYTES> DelayPayload(uint32_t microseconds)
 
 }  // namespace
 
-std::optional<SFrameRequest> xsvf::ReadFrameRequest(const uint8_t* frame, size_t n)
+std::optional<SFrameRequest> ReadFrameRequest(const uint8_t* frame, size_t n)
 {
     if (n < FRAME_LENGTH_BYTES + 1 + FRAME_CHECK_BYTES || ((size_t{frame[0]} << 8) | frame[1]) != n - FRAME_LENGTH_BYTES)
         return std::nullopt;
@@ -223,3 +225,5 @@ bool CJtagTransport::FinishXsvf()
     const uint8_t payload[1] = {CMD_FINISH};
     return SendFrame(payload, sizeof payload) == JTAG_FINISHED;
 }
+
+}  // namespace devupdate::xsvf

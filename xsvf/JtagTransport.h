@@ -28,11 +28,12 @@
 #include <optional>
 #include <vector>
 
+namespace devupdate::xsvf {
+
 class CJtagLink;
 
 // The frame protocol's codes as the tool sends and reads them; the simulated
-// device has its own (namespace devsim), so the names live in a namespace.
-namespace xsvf {
+// device keeps its own in devupdate::devsim, so that it checks these.
 
 // Frame commands.
 constexpr uint8_t CMD_PINS = 0x42;
@@ -76,8 +77,6 @@ struct SFrameRequest {
 };
 // Nothing when the bytes are no whole frame.
 std::optional<SFrameRequest> ReadFrameRequest(const uint8_t* frame, size_t n);
-
-}  // namespace xsvf
 
 class CJtagTransport {
 public:
@@ -143,3 +142,5 @@ private:
     std::vector<uint8_t> m_payload;  // the shift frame being built
     std::vector<uint8_t> m_frame;    // the frame on the wire
 };
+
+}  // namespace devupdate::xsvf

@@ -12,7 +12,10 @@
 
 #include <memory>
 
-using namespace xsvf;
+using namespace devupdate::link;
+using namespace devupdate::res;
+
+namespace devupdate::xsvf {
 
 bool CHostJtagLink::Write(const uint8_t* data, size_t n)
 {
@@ -139,3 +142,5 @@ int PlayXsvfUntraced(CXsvfHost& host, CJtagTransport& transport, CJtagLink& link
     CXsvfTrace closed;
     return PlayWithTrace(host, transport, link, closed);
 }
+
+}  // namespace devupdate::xsvf

@@ -1,5 +1,7 @@
 #include "SectionEncoder.h"
 
+namespace devupdate::xsvf {
+
 namespace {
 
 constexpr size_t MIN_RUN = 4;
@@ -48,3 +50,5 @@ void EncodeSection(const uint8_t* p, size_t n, std::vector<uint8_t>& out)
         }
     }
 }
+
+}  // namespace devupdate::xsvf

@@ -12,7 +12,11 @@
 #include <cstdint>
 #include <vector>
 
+namespace devupdate::xsvf {
+
 constexpr size_t MAX_SECTION_BYTES = 64;  // one chunk of 512 bits
 
 // Appends the encoding of n bytes (n <= MAX_SECTION_BYTES) at p to out.
 void EncodeSection(const uint8_t* p, size_t n, std::vector<uint8_t>& out);
+
+}  // namespace devupdate::xsvf

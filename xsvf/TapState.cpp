@@ -4,7 +4,7 @@
 #include "XsvfPlayer.h"
 #include "XsvfTrace.h"
 
-using namespace xsvf;
+namespace devupdate::xsvf {
 
 namespace {
 
@@ -103,3 +103,5 @@ int MoveToTapState(CJtagTransport& transport, CXsvfTrace& trace, uint8_t& tapSta
     }
     return result;
 }
+
+}  // namespace devupdate::xsvf

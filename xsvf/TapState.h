@@ -5,10 +5,10 @@
 
 #include <cstdint>
 
+namespace devupdate::xsvf {
+
 class CJtagTransport;
 class CXsvfTrace;
-
-namespace xsvf {
 
 // TAP state codes (those of the XSVF stream).
 constexpr uint8_t TAP_RESET = 0;
@@ -30,8 +30,6 @@ constexpr uint8_t TAP_IRUPDATE = 15;
 
 constexpr uint8_t TAP_LAST_STATE = TAP_IRUPDATE;
 
-}  // namespace xsvf
-
 // The trace name of a state code ("RESET" ... "IRUPDATE"), "Unknown" above 15.
 const char* TapStateName(unsigned code);
 
@@ -44,3 +42,5 @@ const char* TapStateName(unsigned code);
 // from before the failing clock.
 int MoveToTapState(CJtagTransport& transport, CXsvfTrace& trace, uint8_t& tapState,
                    uint8_t target);
+
+}  // namespace devupdate::xsvf

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace devupdate::xsvf {
+
 enum XsvfCommand : uint8_t {
     XCOMPLETE = 0,
     XTDOMASK = 1,
@@ -35,3 +37,5 @@ constexpr unsigned XSVF_COMMAND_COUNT = 24;
 
 // "XCOMPLETE" ... "XWAIT", "Reserved5"/"Reserved6", "Unknown" from 24 on.
 const char* XsvfCommandName(unsigned code);
+
+}  // namespace devupdate::xsvf

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace devupdate::xsvf {
+
 void EchoXsvfComment(const SXsvfCommentPiece& piece)
 {
     // Write errors are not reported: a closed console must not stop a run.
@@ -18,3 +20,5 @@ void CXsvfHost::OnXsvfComment(const SXsvfCommentPiece& piece)
 {
     EchoXsvfComment(piece);
 }
+
+}  // namespace devupdate::xsvf

@@ -8,7 +8,11 @@
 #include <string>
 #include <string_view>
 
+namespace devupdate::link {
 class CComPort;
+}
+
+namespace devupdate::xsvf {
 
 // A piece of an XSVF comment as the player reads it. A comment arrives as
 // one or more pieces in order; `starts` marks the first, `ends` the last
@@ -32,7 +36,7 @@ public:
     // The user asked to cancel (written by the window's thread).
     virtual bool IsCancelRequested() const = 0;
     // The run's open serial link.
-    virtual CComPort& ComPort() = 0;
+    virtual link::CComPort& ComPort() = 0;
     // Shows a message to the user; called on the worker thread.
     virtual void ShowMessageBox(const std::string& text) = 0;
     // A piece of an XSVF comment, on the worker thread. The default echoes
@@ -45,3 +49,5 @@ public:
 protected:
     ~CXsvfHost() = default;
 };
+
+}  // namespace devupdate::xsvf

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace devupdate::xsvf {
+
 constexpr int MAX_LEN = 7000;           // bytes of one buffer
 constexpr int MAX_SHIFT_BITS = 8 * MAX_LEN;
 
@@ -44,3 +46,5 @@ void InitXsvfInfo(SXsvfInfo& info);
 
 // Bytes of a bit string of `bits` bits.
 constexpr int BytesForBits(long bits) { return static_cast<int>((bits + 7) / 8); }
+
+}  // namespace devupdate::xsvf

@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <string>
 
-using namespace xsvf;
+using namespace devupdate::link;
+
+namespace devupdate::xsvf {
 
 int CountOneBits(const ShiftBuffer& buffer)
 {
@@ -408,3 +410,5 @@ int CXsvfInterpreter::ShiftAndVerify(uint8_t startState, long bitCount, const Sh
     TraceShiftEnd(" ", captured, expected, mask, 1);
     return maxRepeat != 0 ? XSVF_ERROR_MAXRETRIES : XSVF_ERROR_TDOMISMATCH;
 }
+
+}  // namespace devupdate::xsvf

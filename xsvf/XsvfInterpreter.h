@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+namespace devupdate::xsvf {
+
 class CJtagTransport;
 class CXsvfHost;
 class CXsvfTrace;
@@ -80,3 +82,5 @@ void XsdrIncStep(ShiftBuffer& tdi, const ShiftBuffer& addressMask,
 
 // Number of 1 bits in the buffer's current length.
 int CountOneBits(const ShiftBuffer& buffer);
+
+}  // namespace devupdate::xsvf

@@ -8,7 +8,9 @@
 #include <bit>
 #include <optional>
 
-using namespace xsvf;
+using namespace devupdate::res;
+
+namespace devupdate::xsvf {
 
 namespace {
 
@@ -348,3 +350,5 @@ std::string ListXsvf(const std::vector<uint8_t>& stream)
     ListXsvf(source, [&](std::string_view piece) { listing += piece; });
     return listing;
 }
+
+}  // namespace devupdate::xsvf

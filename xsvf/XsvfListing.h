@@ -23,6 +23,8 @@
 #include <string_view>
 #include <vector>
 
+namespace devupdate::xsvf {
+
 // The next byte of the stream; false at its end.
 using XsvfByteSource = std::function<bool(uint8_t& byte)>;
 // Receives the listing's text in order.
@@ -31,3 +33,5 @@ using ListingSink = std::function<void(std::string_view text)>;
 void ListXsvf(const XsvfByteSource& source, const ListingSink& out);
 // The whole listing of a stream held in memory.
 std::string ListXsvf(const std::vector<uint8_t>& stream);
+
+}  // namespace devupdate::xsvf

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace devupdate::xsvf {
+
 class CXsvfHost;
 class CJtagLink;
 class CJtagTransport;
@@ -62,3 +64,5 @@ std::string XsvfErrorText(int code);
 // "ERROR:  ..." for 1..6 (and 1's name for unknown codes), the status text
 // for 7..13.
 std::string XsvfTraceName(int code);
+
+}  // namespace devupdate::xsvf

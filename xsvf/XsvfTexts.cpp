@@ -7,6 +7,10 @@
 
 #include <cstring>
 
+using namespace devupdate::res;
+
+namespace devupdate::xsvf {
+
 namespace {
 
 constexpr const char* COMMAND_NAMES[XSVF_COMMAND_COUNT] = {
@@ -66,3 +70,5 @@ std::string XsvfTraceName(int code)
         return XsvfErrorText(code);
     return TRACE_NAMES[XSVF_ERROR_UNKNOWN];
 }
+
+}  // namespace devupdate::xsvf

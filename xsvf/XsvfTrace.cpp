@@ -9,6 +9,10 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace devupdate::res;
+
+namespace devupdate::xsvf {
+
 std::string TraceOpenFailureText(const std::string& shownName)
 {
     return res::Format("Debugdatei %s kann nicht geöffnet werden !", shownName.c_str());
@@ -107,3 +111,5 @@ void CXsvfTrace::DumpLine(int level, const char* label, const ShiftBuffer* buffe
     line += '\n';
     Put(line.data(), line.size());
 }
+
+}  // namespace devupdate::xsvf

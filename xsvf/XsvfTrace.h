@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <string>
 
+namespace devupdate::xsvf {
+
 class CXsvfTrace {
 public:
     static constexpr const char* FILE_NAME = "xsvf_debug.txt";
@@ -48,3 +50,5 @@ std::string TraceOpenFailureText(const std::string& shownName);
 // "0x" followed by "%02x" per byte of the buffer's current length; empty for
 // an absent buffer.
 std::string DumpBuffer(const ShiftBuffer* buffer);
+
+}  // namespace devupdate::xsvf

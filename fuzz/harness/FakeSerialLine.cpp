@@ -8,6 +8,9 @@
 #include <cstring>
 #include <sys/ioctl.h>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+
 namespace {
 
 constexpr uint8_t READ_TDO_ECHO = 0x52;

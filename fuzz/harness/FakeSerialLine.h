@@ -28,7 +28,7 @@
 #include <functional>
 #include <vector>
 
-class CFakeSerialLine final : public CSysCalls {
+class CFakeSerialLine final : public devupdate::link::CSysCalls {
 public:
     static constexpr int FAKE_FD = 1023;
     static constexpr size_t MAX_RECORDED_BYTES = 1 << 20;

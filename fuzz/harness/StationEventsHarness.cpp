@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+using namespace devupdate;
+using namespace devupdate::update;
+using namespace devupdate::station;
+
 using station::CStationPort;
 
 namespace {

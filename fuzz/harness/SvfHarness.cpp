@@ -9,6 +9,11 @@
 
 #include <string>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::svf;
+
 int FuzzSvf(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);

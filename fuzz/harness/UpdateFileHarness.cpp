@@ -10,6 +10,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+
 namespace {
 
 // One in-memory file, rewritten for every input and opened by its

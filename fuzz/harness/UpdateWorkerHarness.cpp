@@ -16,6 +16,14 @@
 #include <set>
 #include <string>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+using namespace devupdate::xsvfgen;
+
 namespace {
 
 class CQuietObserver final : public CRunObserver {
@@ -35,16 +43,16 @@ std::vector<uint8_t> MakeFixedFile()
     xsvf.Repeat(2).RunTest(0).SdrSize(16).TdoMask(0xFFFF).Sir(8, {0x01}).SdrTdo(0x1234, 0x00FF);
     xsvf.RunTest(1000).Sdr(0xFFFF).Complete();
 
-    upd::SUpdateFile file;
-    file.version = upd::FileVersion::V1_01;
-    upd::SUpdateTarget target;
+    mkupd::SUpdateFile file;
+    file.version = mkupd::FileVersion::V1_01;
+    mkupd::SUpdateTarget target;
     target.number = 1;
     target.name = "Controller";
-    target.data = upd::MakeFirmwareBlocks(image, 16, false);
+    target.data = mkupd::MakeFirmwareBlocks(image, 16, false);
     file.targets.push_back(target);
     target.number = 2;
     target.name = "Logic";
-    target.type = upd::TYPE_XSVF;
+    target.type = mkupd::TYPE_XSVF;
     target.data = xsvf.Stream();
     file.targets.push_back(target);
     target.number = 3;
@@ -54,11 +62,11 @@ std::vector<uint8_t> MakeFixedFile()
     file.targets.push_back(target);
     target.number = 4;
     target.name = "Packed";
-    target.type = upd::TYPE_FIRMWARE;
+    target.type = mkupd::TYPE_FIRMWARE;
     target.packed = true;
-    target.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(300, 0xFF), 200, false);
+    target.data = mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(300, 0xFF), 200, false);
     file.targets.push_back(target);
-    return upd::WriteUpdateFile(file);
+    return mkupd::WriteUpdateFile(file);
 }
 
 const std::string& FixedFilePath()

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+
 namespace {
 
 // Lines "N: ..." numbered from 1 without a gap, then at most one "-- " note.

@@ -17,7 +17,8 @@
 #include <cstdio>
 #include <vector>
 
-using namespace xsvf;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
 
 namespace {
 

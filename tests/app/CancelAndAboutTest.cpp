@@ -13,6 +13,13 @@
 
 #include <memory>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+
 namespace {
 
 class StagedRunTest : public ::testing::Test {

@@ -15,6 +15,16 @@
 #include <memory>
 #include <unistd.h>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+using namespace devupdate::xsvfgen;
+
 namespace {
 
 constexpr int kRunLimitMs = 30000;
@@ -69,19 +79,19 @@ protected:
     // Three firmware targets of 1500 bytes each, remembered as the file.
     void OpenWindowWithThreeTargets()
     {
-        upd::SUpdateFile file;
+        mkupd::SUpdateFile file;
         for (unsigned i = 0; i < 3; ++i) {
-            upd::SUpdateTarget target;
+            mkupd::SUpdateTarget target;
             target.number = i + 1;
             target.name = "board" + std::to_string(i + 1);
-            target.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(1500, static_cast<uint8_t>(i)), 100, false);
+            target.data = mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(1500, static_cast<uint8_t>(i)), 100, false);
             file.targets.push_back(target);
         }
         OpenWindow(file);
     }
-    void OpenWindow(const upd::SUpdateFile& file)
+    void OpenWindow(const mkupd::SUpdateFile& file)
     {
-        const std::string path = m_folder.Write("run.upd", upd::WriteUpdateFile(file));
+        const std::string path = m_folder.Write("run.upd", mkupd::WriteUpdateFile(file));
         WriteSettingFile(m_folder, path + "\nPort=0\n");
         m_dlg = std::make_unique<CTestUpdateDlg>(m_folder.Path() + "/");
         m_dlg->show();
@@ -184,11 +194,11 @@ TEST_F(DevsimRunTest, ConfirmedCancelEndsWithoutMessageBox)
 TEST_F(DevsimRunTest, BarsAreDrawnAtTheirPercentAtEveryRefreshAndAfterACancel)
 {
     StartDevice();
-    upd::SUpdateTarget target;
+    mkupd::SUpdateTarget target;
     target.number = 1;
     target.name = "board";
-    target.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(20000, 0x5A), 200, false);
-    OpenWindow({upd::FileVersion::V1_01, {target}});
+    target.data = mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(20000, 0x5A), 200, false);
+    OpenWindow({mkupd::FileVersion::V1_01, {target}});
     CTestUpdateDlg& dlg = *m_dlg;
     Button(dlg, res::IDC_UPDATE)->click();
     int samples = 0;
@@ -231,11 +241,11 @@ TEST_F(DevsimRunTest, RunEndingWithTheWarningOpenClosesIt)
 TEST_F(DevsimRunTest, WorkerMessageBoxIsShownOnTheWindowThread)
 {
     StartDevice();
-    upd::SUpdateFile file;
-    upd::SUpdateTarget target;
+    mkupd::SUpdateFile file;
+    mkupd::SUpdateTarget target;
     target.number = 1;
     target.name = "logic";
-    target.type = upd::TYPE_XSVF;
+    target.type = mkupd::TYPE_XSVF;
     target.data = MakeModelPartProgram(Bytes(16, 0x5A));
     file.targets.push_back(target);
     OpenWindow(file);

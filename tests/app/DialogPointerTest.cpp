@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+using namespace devupdate;
+using namespace devupdate::res;
+
 namespace {
 
 // Records which widget a press reaches first and eats it, so that pressing

@@ -6,6 +6,11 @@
 
 #include <gtest/gtest.h>
 
+using namespace devupdate;
+using namespace devupdate::res;
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+
 namespace {
 
 struct SStartCase {

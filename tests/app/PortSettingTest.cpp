@@ -10,6 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+
 namespace {
 
 struct SParseCase {

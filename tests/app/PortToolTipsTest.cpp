@@ -9,6 +9,12 @@
 #include <cstdlib>
 #include <filesystem>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+
 namespace {
 
 TEST(PortToolTipsTest, NameWhereTheEntryLeadsWhenTheListOpens)

@@ -12,6 +12,13 @@
 #include <filesystem>
 #include <memory>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+
 namespace {
 
 // Each case links its own port (ctest runs cases side by side, and a shared

@@ -12,6 +12,13 @@
 
 #include <filesystem>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+
 namespace {
 
 std::string ShotPath(const char* name)
@@ -36,16 +43,16 @@ TEST(Screenshots, WindowsAsTheUserSeesThem)
     CTestUpdateDlg idle(folder.Path() + "/");
     Save(idle, "update-idle.png");
 
-    upd::SUpdateFile file;
+    mkupd::SUpdateFile file;
     const char* const names[] = {"Main controller firmware", "Power board firmware", "I/O logic (CPLD)"};
     for (unsigned i = 0; i < 3; ++i) {
-        upd::SUpdateTarget target;
+        mkupd::SUpdateTarget target;
         target.number = i + 1;
         target.name = names[i];
-        target.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(40, 0x55), 20, false);
+        target.data = mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(40, 0x55), 20, false);
         file.targets.push_back(target);
     }
-    const std::string path = folder.Write("device.upd", upd::WriteUpdateFile(file));
+    const std::string path = folder.Write("device.upd", mkupd::WriteUpdateFile(file));
     WriteSettingFile(folder, path + "\nPort=0\n");
     CTestUpdateDlg running(folder.Path() + "/");
     running.show();

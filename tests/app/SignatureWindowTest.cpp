@@ -10,6 +10,13 @@
 #include <fstream>
 #include <memory>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+
 namespace {
 
 TEST(SignatureWindowTest, ChosenFileAndUpdateAreRefusedUnlessSignedByATrustedKey)

@@ -87,7 +87,7 @@ inline QPushButton* Button(const CUpdateDlg& dlg, int id)
 
 inline QComboBox* PortList(const CUpdateDlg& dlg)
 {
-    return qobject_cast<QComboBox*>(dlg.Control(res::IDC_PORT_LIST));
+    return qobject_cast<QComboBox*>(dlg.Control(devupdate::res::IDC_PORT_LIST));
 }
 
 inline QLineEdit* Edit(const CUpdateDlg& dlg, int id)
@@ -99,28 +99,28 @@ inline QLineEdit* Edit(const CUpdateDlg& dlg, int id)
 inline int RowCount(const CUpdateDlg& dlg)
 {
     int rows = 0;
-    while (rows < MAX_TARGETS && dlg.ProgressBar(rows) != nullptr)
+    while (rows < devupdate::update::MAX_TARGETS && dlg.ProgressBar(rows) != nullptr)
         ++rows;
     return rows;
 }
 
 inline std::string MessageLine(const CUpdateDlg& dlg)
 {
-    return Edit(dlg, res::IDC_MESSAGE)->text().toStdString();
+    return Edit(dlg, devupdate::res::IDC_MESSAGE)->text().toStdString();
 }
 
 // A "V1.01" firmware file whose targets are named name1, name2 ...
 inline std::string WriteTargetsFile(const CTempFolder& folder, const std::string& fileName, int targets)
 {
-    upd::SUpdateFile file;
+    devupdate::mkupd::SUpdateFile file;
     for (int i = 0; i < targets; ++i) {
-        upd::SUpdateTarget target;
+        devupdate::mkupd::SUpdateTarget target;
         target.number = static_cast<unsigned>(i + 1);
         target.name = "name" + std::to_string(i + 1);
-        target.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(40, static_cast<uint8_t>(i)), 20, false);
+        target.data = devupdate::mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(40, static_cast<uint8_t>(i)), 20, false);
         file.targets.push_back(target);
     }
-    return folder.Write(fileName, upd::WriteUpdateFile(file));
+    return folder.Write(fileName, devupdate::mkupd::WriteUpdateFile(file));
 }
 
 inline std::string WriteSettingFile(const CTempFolder& folder, const std::string& text)

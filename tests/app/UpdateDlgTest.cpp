@@ -13,6 +13,13 @@
 #include <fstream>
 #include <memory>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+
 namespace {
 
 class UpdateDlgTest : public ::testing::Test {
@@ -88,10 +95,10 @@ TEST_F(UpdateDlgTest, RememberedValidFileShowsItsRowsAtStart)
 // A name from the file cannot smuggle control characters into the row.
 TEST_F(UpdateDlgTest, RowShowsControlCharactersOfANameAsEscapes)
 {
-    upd::SUpdateTarget target;
+    mkupd::SUpdateTarget target;
     target.name = "\x1b]2;owned\x07" "Board";
-    target.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(4, 0), 4, false);
-    const std::string file = m_folder.Write("named.upd", upd::WriteUpdateFile({upd::FileVersion::V1_01, {target}}));
+    target.data = mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(4, 0), 4, false);
+    const std::string file = m_folder.Write("named.upd", mkupd::WriteUpdateFile({mkupd::FileVersion::V1_01, {target}}));
     WriteSettingFile(m_folder, file + "\nPort=0\n");
     CTestUpdateDlg& dlg = Start();
     ASSERT_EQ(RowCount(dlg), 1);

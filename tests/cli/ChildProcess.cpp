@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace devupdate::link;
+
 namespace {
 
 void MakePipe(int fds[2])

@@ -14,6 +14,12 @@
 #include <sstream>
 #include <sys/stat.h>
 
+using namespace devupdate::link;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+
 namespace {
 
 class PortCommandsTest : public ::testing::Test {

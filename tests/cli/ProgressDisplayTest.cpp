@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace devupdate::update;
+
 namespace {
 
 class ProgressDisplayTest : public ::testing::Test {

@@ -18,25 +18,34 @@
 #include <fstream>
 #include <sstream>
 
+using namespace devupdate;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::station;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+using namespace devupdate::xsvfgen;
+
 namespace {
 
 using nlohmann::json;
 
-upd::SUpdateFile FirmwareAndXsvf()
+mkupd::SUpdateFile FirmwareAndXsvf()
 {
-    upd::SUpdateTarget firmware;
+    mkupd::SUpdateTarget firmware;
     firmware.number = 1;
     firmware.name = "Controller";
-    firmware.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(2500, 0x5A), 998, false);
-    upd::SUpdateTarget logic;
+    firmware.data = mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(2500, 0x5A), 998, false);
+    mkupd::SUpdateTarget logic;
     logic.number = 2;
     logic.name = "Logic";
-    logic.type = upd::TYPE_XSVF;
+    logic.type = mkupd::TYPE_XSVF;
     CXsvfWriter xsvf;
     xsvf.Comment("check \"IDCODE\"").Sir(8, {INS_IDCODE}).SdrSize(32).TdoMask(0xFFFFFFFF);
     xsvf.SdrTdo(0, MODEL_IDCODE).Complete();
     logic.data = xsvf.Stream();
-    return {upd::FileVersion::V1_01, {firmware, logic}};
+    return {mkupd::FileVersion::V1_01, {firmware, logic}};
 }
 
 std::vector<json> ParseLines(const std::string& text)
@@ -75,7 +84,7 @@ protected:
     {
         m_device = std::make_unique<CDevsim>(SDevsimConfig{});
         m_device->Start();
-        m_file = m_folder.Write("run.upd", upd::WriteUpdateFile(FirmwareAndXsvf()));
+        m_file = m_folder.Write("run.upd", mkupd::WriteUpdateFile(FirmwareAndXsvf()));
     }
 
     int Run(const std::vector<std::string>& args)
@@ -156,9 +165,9 @@ TEST_F(RunReportTest, JsonLinesOfARealRunCarryEveryEventAndTheWholeOutcome)
 // back what the run wrote.
 TEST_F(RunReportTest, ATargetNameIsTheSameTextInEveryEventAndTheLog)
 {
-    upd::SUpdateFile file = FirmwareAndXsvf();
+    mkupd::SUpdateFile file = FirmwareAndXsvf();
     file.targets[0].name = "Ctl\x01" "A\xff";
-    const std::string path = m_folder.Write("named.upd", upd::WriteUpdateFile(file));
+    const std::string path = m_folder.Write("named.upd", mkupd::WriteUpdateFile(file));
     const std::string log = m_folder.Path() + "/runs.jsonl";
     ASSERT_EQ(Run({"--json", "--log", log, "--port", m_device->SlavePath(), path}), 0) << m_stderr;
     const std::string name = "Ctl\x01" "A\xc3\xbf";  // 0xFF stands for U+00FF

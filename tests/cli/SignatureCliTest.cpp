@@ -15,6 +15,12 @@
 #include <fstream>
 #include <iterator>
 
+using namespace devupdate;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -32,13 +38,13 @@ std::string KeyIdOf(const SMinisignKeyPair& keys)
     return comment.substr(comment.rfind(' ') + 1);
 }
 
-upd::SUpdateFile OneFirmwareTarget(uint8_t fill)
+mkupd::SUpdateFile OneFirmwareTarget(uint8_t fill)
 {
-    upd::SUpdateTarget target;
+    mkupd::SUpdateTarget target;
     target.number = 1;
     target.name = "Controller";
-    target.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(8, fill), 998, false);
-    return {upd::FileVersion::V1_01, {target}};
+    target.data = mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(8, fill), 998, false);
+    return {mkupd::FileVersion::V1_01, {target}};
 }
 
 class SignatureCliTest : public ::testing::Test {
@@ -50,7 +56,7 @@ protected:
         setenv("XDG_CONFIG_HOME", m_config.Path().c_str(), 1);
         m_maker = MakeMinisignKeys(m_folder.Path(), "maker");
         m_other = MakeMinisignKeys(m_folder.Path(), "other");
-        m_path = m_folder.Write("fw.upd", upd::WriteUpdateFile(OneFirmwareTarget(0xA5)));
+        m_path = m_folder.Write("fw.upd", mkupd::WriteUpdateFile(OneFirmwareTarget(0xA5)));
     }
     void TearDown() override
     {
@@ -228,7 +234,7 @@ TEST_F(SignatureCliTest, AFileSwappedAfterTheCheckDoesNotReachTheDevice)
     StartDevice(config);
     CChildProcess child("update-cli", {"--port", m_device->SlavePath(), m_path});
     ASSERT_TRUE(WaitUntil([&] { return !m_device->Traffic().empty(); }, 20s));
-    const std::string other = m_folder.Write("other.upd", upd::WriteUpdateFile(OneFirmwareTarget(0x5A)));
+    const std::string other = m_folder.Write("other.upd", mkupd::WriteUpdateFile(OneFirmwareTarget(0x5A)));
     SignWithMinisign(m_maker, other, "release 4.3");
     std::ofstream(m_path, std::ios::binary | std::ios::trunc) << ReadAll(other);
     std::filesystem::rename(other + ".minisig", m_path + ".minisig");

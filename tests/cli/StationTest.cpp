@@ -28,6 +28,14 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace devupdate;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+using namespace devupdate::xsvfgen;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -64,9 +72,9 @@ std::vector<uint8_t> LogicProgram()
 // A firmware target in four blocks and an XSVF target that programs the model part.
 std::vector<uint8_t> UpdateFileBytes()
 {
-    upd::SUpdateTarget firmware{1, "Board", upd::TYPE_FIRMWARE, false, upd::MakeFirmwareBlocks(kFirmware, 500, false)};
-    upd::SUpdateTarget logic{2, "Logic", upd::TYPE_XSVF, false, LogicProgram()};
-    return upd::WriteUpdateFile({upd::FileVersion::V1_01, {firmware, logic}, -1});
+    mkupd::SUpdateTarget firmware{1, "Board", mkupd::TYPE_FIRMWARE, false, mkupd::MakeFirmwareBlocks(kFirmware, 500, false)};
+    mkupd::SUpdateTarget logic{2, "Logic", mkupd::TYPE_XSVF, false, LogicProgram()};
+    return mkupd::WriteUpdateFile({mkupd::FileVersion::V1_01, {firmware, logic}, -1});
 }
 
 bool FirmwareStored(const CDevsim& device)

@@ -17,6 +17,12 @@
 #include <unistd.h>
 #include <thread>
 
+using namespace devupdate;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -41,9 +47,9 @@ std::string WithoutProgressLines(const std::string& text)
 
 const std::vector<uint8_t> kOneBlock = MakeBytes({0x00, 0x06, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
 
-upd::SUpdateTarget Firmware(unsigned number, const std::string& name)
+mkupd::SUpdateTarget Firmware(unsigned number, const std::string& name)
 {
-    upd::SUpdateTarget target;
+    mkupd::SUpdateTarget target;
     target.number = number;
     target.name = name;
     target.data = kOneBlock;
@@ -58,9 +64,9 @@ std::string ReadFile(const std::string& path)
 
 class UpdateCliTest : public ::testing::Test {
 protected:
-    std::string WriteFile(const upd::SUpdateFile& file)
+    std::string WriteFile(const mkupd::SUpdateFile& file)
     {
-        return m_folder.Write("cli.upd", upd::WriteUpdateFile(file));
+        return m_folder.Write("cli.upd", mkupd::WriteUpdateFile(file));
     }
 
     void StartDevice(SDevsimConfig config = {})
@@ -99,7 +105,7 @@ protected:
 
 TEST_F(UpdateCliTest, CheckListsVersionAndTargets)
 {
-    const std::string path = WriteFile({upd::FileVersion::V1_00, {Firmware(1, "  Controller "), Firmware(2, "Logic")}});
+    const std::string path = WriteFile({mkupd::FileVersion::V1_00, {Firmware(1, "  Controller "), Firmware(2, "Logic")}});
     EXPECT_EQ(Run({"--check", path}), 0);
     // 13 bytes on the line each: the selection, its answer, one block and its answer.
     EXPECT_EQ(m_stdout, "Version: V1.00\n"
@@ -112,14 +118,14 @@ TEST_F(UpdateCliTest, CheckListsVersionAndTargets)
 // as there are ports; every usage error names its option.
 TEST_F(UpdateCliTest, OptionsEndAtDoubleDashAndEachErrorNamesItsOption)
 {
-    m_folder.Write("-x.upd", upd::WriteUpdateFile({upd::FileVersion::V1_00, {Firmware(1, "Dash")}}));
+    m_folder.Write("-x.upd", mkupd::WriteUpdateFile({mkupd::FileVersion::V1_00, {Firmware(1, "Dash")}}));
     SChildSetup inFolder;
     inFolder.folder = m_folder.Path();
     CChildProcess check("update-cli", {"--check", "--", "-x.upd"}, inFolder);
     EXPECT_EQ(check.Wait(20000), 0) << check.Stderr();
     EXPECT_EQ(check.Stdout(), "Version: V1.00\nnot signed\n1: Dash, stored 8 bytes, estimated 0.0 s at 57600 baud\n");
 
-    const std::string path = WriteFile({upd::FileVersion::V1_00, {Firmware(1, "Logic")}});
+    const std::string path = WriteFile({mkupd::FileVersion::V1_00, {Firmware(1, "Logic")}});
     const struct {
         std::vector<std::string> args;
         const char* error;
@@ -149,9 +155,9 @@ TEST_F(UpdateCliTest, FailedCheckPrintsTheMessageAndExits2)
 
 TEST_F(UpdateCliTest, ListDescribesEveryRecordAndRefusesAMalformedBody)
 {
-    upd::SUpdateTarget packed = Firmware(1, "Controller");
+    mkupd::SUpdateTarget packed = Firmware(1, "Controller");
     packed.packed = true;
-    const std::string path = WriteFile({upd::FileVersion::V1_01, {packed}});
+    const std::string path = WriteFile({mkupd::FileVersion::V1_01, {packed}});
     const std::string listing = m_folder.Path() + "/listing.txt";
     EXPECT_EQ(Run({"--list", path, "--out", listing}), 0);
     EXPECT_NE(m_stdout.find("Record 1: target 01, flags 0001, type FEFF (firmware), stored 9 bytes, unpacked 8 bytes, "
@@ -168,10 +174,10 @@ TEST_F(UpdateCliTest, ListDescribesEveryRecordAndRefusesAMalformedBody)
 // A pipe is read front to back, skips included; a read that fails is said.
 TEST_F(UpdateCliTest, ListReadsAPipeAndCheckReportsWhatItCouldNotRead)
 {
-    upd::SUpdateTarget unknown = Firmware(2, "Other");
+    mkupd::SUpdateTarget unknown = Firmware(2, "Other");
     unknown.type = 0x1234;  // not updated: its data are skipped
     const std::vector<uint8_t> file =
-        upd::WriteUpdateFile({upd::FileVersion::V1_01, {unknown, Firmware(1, "Controller")}});
+        mkupd::WriteUpdateFile({mkupd::FileVersion::V1_01, {unknown, Firmware(1, "Controller")}});
     SChildSetup onPipe;
     onPipe.fileOnPipe.assign(file.begin(), file.end());
     CChildProcess list("update-cli", {"--list", "/dev/fd/3"}, onPipe);
@@ -187,7 +193,7 @@ TEST_F(UpdateCliTest, ListReadsAPipeAndCheckReportsWhatItCouldNotRead)
 // when it is the update file itself.
 TEST_F(UpdateCliTest, ListingFileIsReplacedOnlyByACompleteListing)
 {
-    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "Controller")}});
+    const std::string path = WriteFile({mkupd::FileVersion::V1_01, {Firmware(1, "Controller")}});
     const std::string original = ReadFile(path);
     const std::string cut = m_folder.Write("cut.upd", std::string("Firmwareupdate-Fileformat-V1.01\n01\n01 A\n"
                                                                   "010000FEFF000000080006"));
@@ -227,7 +233,7 @@ TEST_F(UpdateCliTest, ListingFileIsReplacedOnlyByACompleteListing)
 
 TEST_F(UpdateCliTest, TargetNamesAreShownWithoutTheirControlCharacters)
 {
-    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "Logic\x1b]0;owned\x07")}});
+    const std::string path = WriteFile({mkupd::FileVersion::V1_01, {Firmware(1, "Logic\x1b]0;owned\x07")}});
     EXPECT_EQ(Run({"--list", path}), 0);
     EXPECT_NE(m_stdout.find("1: Logic\\x1b]0;owned\\x07\n"), std::string::npos) << m_stdout;
 }
@@ -244,7 +250,7 @@ TEST_F(UpdateCliTest, UsageErrorsExit2)
 
 TEST_F(UpdateCliTest, PortThatCannotBeOpenedExits2)
 {
-    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
+    const std::string path = WriteFile({mkupd::FileVersion::V1_01, {Firmware(1, "A")}});
     EXPECT_EQ(Run({"--port", "/nonexistent/tty", path}), 2);
     EXPECT_EQ(m_stderr, "Error: /nonexistent/tty in use or does not exist.\n/nonexistent/tty: no such device.\n");
 }
@@ -252,7 +258,7 @@ TEST_F(UpdateCliTest, PortThatCannotBeOpenedExits2)
 TEST_F(UpdateCliTest, SuccessfulRunPrintsMessagesRowsAndExits0)
 {
     StartDevice();
-    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, " Controller\r"), Firmware(2, "Logic")}});
+    const std::string path = WriteFile({mkupd::FileVersion::V1_01, {Firmware(1, " Controller\r"), Firmware(2, "Logic")}});
     EXPECT_EQ(Run({"--port", m_device->SlavePath(), path}), 0) << m_stderr;
     EXPECT_EQ(WithoutProgressLines(m_stdout),
               "Connect device, switch device off then on\n"
@@ -267,9 +273,9 @@ TEST_F(UpdateCliTest, OutputThatIsNoTerminalGetsAPlainLineEveryTenth)
     SDevsimConfig config;
     config.baud = 57600;  // about 1.8 s for the image below
     StartDevice(config);
-    upd::SUpdateTarget board = Firmware(1, "Board");
-    board.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(10000, 0xA5), 998, false);
-    ASSERT_EQ(Run({"--port", m_device->SlavePath(), WriteFile({upd::FileVersion::V1_01, {board}})}), 0) << m_stderr;
+    mkupd::SUpdateTarget board = Firmware(1, "Board");
+    board.data = mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(10000, 0xA5), 998, false);
+    ASSERT_EQ(Run({"--port", m_device->SlavePath(), WriteFile({mkupd::FileVersion::V1_01, {board}})}), 0) << m_stderr;
     std::istringstream in(m_stdout);
     std::string line;
     int lastTenth = -1;
@@ -297,7 +303,7 @@ TEST_F(UpdateCliTest, FewerTargetsUpdatedExits1)
     SDevsimConfig config;
     config.refusedTargets = {2};
     StartDevice(config);
-    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A"), Firmware(2, "B")}});
+    const std::string path = WriteFile({mkupd::FileVersion::V1_01, {Firmware(1, "A"), Firmware(2, "B")}});
     EXPECT_EQ(Run({"--quiet", "--port", m_device->SlavePath(), path}), 1);
     EXPECT_EQ(m_stdout, "A: 100% \nB: 0% missing target\n1 of 2 targets updated successfully.\n");
 }
@@ -334,9 +340,9 @@ TEST_P(HeaderCountTest, ExitsZeroOnlyWhenEveryNamedTargetAndEveryRecordWasUpdate
     SDevsimConfig config;
     config.refusedTargets = c.refused;
     StartDevice(config);
-    upd::SUpdateTarget first = Firmware(1, "A");
+    mkupd::SUpdateTarget first = Firmware(1, "A");
     first.type = c.firstType;
-    const std::string path = WriteFile({upd::FileVersion::V1_01, {first, Firmware(2, "B")}, c.headerCount});
+    const std::string path = WriteFile({mkupd::FileVersion::V1_01, {first, Firmware(2, "B")}, c.headerCount});
     const std::string log = m_folder.Path() + "/runs.jsonl";
     EXPECT_EQ(Run({"--quiet", "--log", log, "--port", m_device->SlavePath(), path}), c.exitStatus) << m_stderr;
     EXPECT_EQ(m_stdout, c.stdoutText);
@@ -351,7 +357,7 @@ TEST_F(UpdateCliTest, WakeupTimeoutExits4)
     SDevsimConfig config;
     config.powerOnDelay = 1h;
     StartDevice(config);
-    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
+    const std::string path = WriteFile({mkupd::FileVersion::V1_01, {Firmware(1, "A")}});
     const std::string log = m_folder.Path() + "/runs.jsonl";
     EXPECT_EQ(Run({"--wakeup-timeout", "0.3", "--log", log, "--port", m_device->SlavePath(), path}), 4);
     const std::string text = "No answer from the device within 0.3 seconds.";
@@ -369,7 +375,7 @@ TEST_F(UpdateCliTest, InterruptBeforeTheDeviceAnsweredCancelsAtOnce)
     SDevsimConfig config;
     config.powerOnDelay = 1h;
     StartDevice(config);
-    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
+    const std::string path = WriteFile({mkupd::FileVersion::V1_01, {Firmware(1, "A")}});
     m_child = std::make_unique<CChildProcess>("update-cli", std::vector<std::string>{"--port", m_device->SlavePath(), path});
     ASSERT_TRUE(WaitUntil([&] { return !m_device->Traffic().empty(); }, kPatience));
     m_child->Signal(SIGINT);
@@ -381,7 +387,7 @@ TEST_F(UpdateCliTest, InterruptBeforeTheDeviceAnsweredCancelsAtOnce)
 TEST_F(UpdateCliTest, InterruptAfterTheDeviceAnsweredAsksFirst)
 {
     StartBusyAfterFirstBlockDevice();
-    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A"), Firmware(2, "B")}});
+    const std::string path = WriteFile({mkupd::FileVersion::V1_01, {Firmware(1, "A"), Firmware(2, "B")}});
     m_child = std::make_unique<CChildProcess>("update-cli", std::vector<std::string>{"--port", m_device->SlavePath(), path});
     ASSERT_TRUE(WaitUntil([&] { return m_device->Count(EPhase::Block) >= 1; }, kPatience));
     m_child->Signal(SIGINT);
@@ -405,7 +411,7 @@ TEST_F(UpdateCliTest, InterruptAfterTheDeviceAnsweredAsksFirst)
 TEST_F(UpdateCliTest, TerminateAfterTheDeviceAnsweredConfirmsAtOnce)
 {
     StartBusyAfterFirstBlockDevice();
-    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
+    const std::string path = WriteFile({mkupd::FileVersion::V1_01, {Firmware(1, "A")}});
     m_child = std::make_unique<CChildProcess>("update-cli", std::vector<std::string>{"--port", m_device->SlavePath(), path});
     ASSERT_TRUE(WaitUntil([&] { return m_device->Count(EPhase::Block) >= 1; }, kPatience));
     m_child->Signal(SIGTERM);
@@ -418,7 +424,7 @@ TEST_F(UpdateCliTest, FailedRunExits1WithTheOutcome)
 {
     StartDevice();
     m_device->SetFaults({{EPhase::Block, 1, 4, EFaultAction::Replace, {0x55}, 0}});
-    const std::string path = WriteFile({upd::FileVersion::V1_01, {Firmware(1, "A")}});
+    const std::string path = WriteFile({mkupd::FileVersion::V1_01, {Firmware(1, "A")}});
     EXPECT_EQ(Run({"--port", m_device->SlavePath(), path}), 1);
     EXPECT_EQ(WithoutProgressLines(m_stdout), "Connect device, switch device off then on\nrunning update\nA: 100% \n"
                         "Wrong answer. Update cancelled.\n");

@@ -9,6 +9,15 @@
 #include <fstream>
 #include <iterator>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+using namespace devupdate::xsvfgen;
+
 namespace {
 
 struct SRunRecord {
@@ -34,10 +43,10 @@ Bytes Image(size_t size, uint8_t seed)
 // One device and one run, set up the same way whether alone or side by side.
 class CRunOnDevice {
 public:
-    CRunOnDevice(const CTempFolder& folder, const std::string& name, const upd::SUpdateFile& file)
+    CRunOnDevice(const CTempFolder& folder, const std::string& name, const mkupd::SUpdateFile& file)
         : m_tracePath(folder.Path() + "/" + name + ".txt"), m_device(SDevsimConfig{})
     {
-        m_run.SetFileName(folder.Write(name + ".upd", upd::WriteUpdateFile(file)));
+        m_run.SetFileName(folder.Write(name + ".upd", mkupd::WriteUpdateFile(file)));
         m_run.SetTracePath(m_tracePath);
         m_device.Start();
     }
@@ -122,19 +131,19 @@ std::string FirstDifference(const Bytes& a, const Bytes& b)
 
 class ConcurrentRunsTest : public UpdateRunFixture {
 protected:
-    upd::SUpdateFile FirmwareFile() const
+    mkupd::SUpdateFile FirmwareFile() const
     {
-        upd::SUpdateTarget board = Firmware(1, upd::MakeFirmwareBlocks(Image(3000, 0x5A), 256, false));
+        mkupd::SUpdateTarget board = Firmware(1, mkupd::MakeFirmwareBlocks(Image(3000, 0x5A), 256, false));
         board.packed = true;
-        upd::SUpdateTarget logic = Xsvf(2, MakeModelPartProgram(Image(64, 0x21)));
+        mkupd::SUpdateTarget logic = Xsvf(2, MakeModelPartProgram(Image(64, 0x21)));
         logic.packed = true;
-        return {upd::FileVersion::V1_01, {board, logic}};
+        return {mkupd::FileVersion::V1_01, {board, logic}};
     }
-    upd::SUpdateFile XsvfFile() const
+    mkupd::SUpdateFile XsvfFile() const
     {
-        upd::SUpdateTarget logic = Xsvf(3, MakeModelPartProgram(Image(200, 0x0F)), "Other");
+        mkupd::SUpdateTarget logic = Xsvf(3, MakeModelPartProgram(Image(200, 0x0F)), "Other");
         logic.packed = true;
-        return {upd::FileVersion::V1_01, {logic, Firmware(4, upd::MakeFirmwareBlocks(Image(500, 0x77), 100, false))}};
+        return {mkupd::FileVersion::V1_01, {logic, Firmware(4, mkupd::MakeFirmwareBlocks(Image(500, 0x77), 100, false))}};
     }
 
     static void ExpectSame(const SRunRecord& alone, const SRunRecord& together, const char* which)

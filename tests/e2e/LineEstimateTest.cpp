@@ -7,27 +7,36 @@
 #include "ModelPartProgram.h"
 #include "UpdateRunFixture.h"
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+using namespace devupdate::xsvfgen;
+
 namespace {
 
 struct SEstimateCase {
     const char* name;
-    upd::SUpdateTarget (*target)();
+    mkupd::SUpdateTarget (*target)();
 };
 
-upd::SUpdateTarget FirmwareTarget()
+mkupd::SUpdateTarget FirmwareTarget()
 {
-    upd::SUpdateTarget target;
+    mkupd::SUpdateTarget target;
     target.name = "Board";
-    target.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(5000, 0x3C), 998, false);
+    target.data = mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(5000, 0x3C), 998, false);
     return target;
 }
 
 // The model part's program: IDCODE, erase, program and verify its flash.
-upd::SUpdateTarget ModelPartTarget()
+mkupd::SUpdateTarget ModelPartTarget()
 {
-    upd::SUpdateTarget target;
+    mkupd::SUpdateTarget target;
     target.name = "Logic";
-    target.type = upd::TYPE_XSVF;
+    target.type = mkupd::TYPE_XSVF;
     target.data = MakeModelPartProgram(Bytes(2 * MODEL_FLASH_WORDS, 0x5A));
     return target;
 }
@@ -56,18 +65,18 @@ size_t TargetLineBytes(const std::vector<STrafficByte>& traffic)
 
 TEST_P(LineEstimateTest, MatchesTheBytesARealRunPutsOnTheLine)
 {
-    const upd::SUpdateTarget target = GetParam().target();
+    const mkupd::SUpdateTarget target = GetParam().target();
     SDevsimConfig config;
     config.realDelays = true;  // the waits take their time and are counted
     StartDevice(config);
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {target}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {target}}));
     ASSERT_EQ(m_outcome.ending, ERunEnding::AllUpdated) << m_outcome.message;
 
     const std::optional<SLineEstimate> estimate = EstimateTarget(target.type, target.data);
     ASSERT_TRUE(estimate.has_value());
     EXPECT_EQ(estimate->lineBytes, TargetLineBytes(m_device->Traffic()));
     EXPECT_NEAR(estimate->waitSeconds, std::chrono::duration<double>(m_device->BusyTime()).count(), 1e-6);
-    if (target.type == upd::TYPE_XSVF) {
+    if (target.type == mkupd::TYPE_XSVF) {
         EXPECT_GE(estimate->waitSeconds, 0.2) << "the erase waits 200 ms";
     }
 }

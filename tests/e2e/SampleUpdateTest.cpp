@@ -7,6 +7,13 @@
 #include <fstream>
 #include <iterator>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+
 namespace {
 
 std::vector<uint8_t> ReadCommittedSample()

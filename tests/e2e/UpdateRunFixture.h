@@ -18,7 +18,7 @@
 #include <unistd.h>
 
 // Keeps the worker's message boxes instead of showing them.
-class CCapturingObserver final : public CRunObserver {
+class CCapturingObserver final : public devupdate::update::CRunObserver {
 public:
     void ShowMessageBox(const std::string& text) override
     {
@@ -38,15 +38,15 @@ private:
 
 class UpdateRunFixture : public ::testing::Test {
 protected:
-    void StartDevice(SDevsimConfig config = {})
+    void StartDevice(devupdate::devsim::SDevsimConfig config = {})
     {
-        m_device = std::make_unique<CDevsim>(std::move(config));
+        m_device = std::make_unique<devupdate::devsim::CDevsim>(std::move(config));
         m_device->Start();
     }
 
-    std::string WriteUpdateFile(const upd::SUpdateFile& file, const std::string& name = "run.upd")
+    std::string WriteUpdateFile(const devupdate::mkupd::SUpdateFile& file, const std::string& name = "run.upd")
     {
-        return m_folder.Write(name, upd::WriteUpdateFile(file));
+        return m_folder.Write(name, devupdate::mkupd::WriteUpdateFile(file));
     }
 
     // Runs the worker on `path` until it ends; `whileRunning` is called every
@@ -86,7 +86,7 @@ protected:
     std::vector<uint8_t> ToolBytes() const
     {
         std::vector<uint8_t> bytes;
-        for (const STrafficByte& traffic : m_device->Traffic()) {
+        for (const devupdate::devsim::STrafficByte& traffic : m_device->Traffic()) {
             if (traffic.fromTool)
                 bytes.push_back(traffic.byte);
         }
@@ -96,28 +96,28 @@ protected:
     {
         const std::vector<uint8_t> all = ToolBytes();
         for (size_t i = 0; i < all.size(); ++i) {
-            if (all[i] == CMD_START)
+            if (all[i] == devupdate::update::CMD_START)
                 return std::vector<uint8_t>(all.begin() + static_cast<std::ptrdiff_t>(i), all.end());
         }
         return {};
     }
 
-    static upd::SUpdateTarget Firmware(unsigned number, std::vector<uint8_t> blocks, const std::string& name = "Board")
+    static devupdate::mkupd::SUpdateTarget Firmware(unsigned number, std::vector<uint8_t> blocks, const std::string& name = "Board")
     {
-        upd::SUpdateTarget target;
+        devupdate::mkupd::SUpdateTarget target;
         target.number = number;
         target.name = name;
-        target.type = upd::TYPE_FIRMWARE;
+        target.type = devupdate::mkupd::TYPE_FIRMWARE;
         target.data = std::move(blocks);
         return target;
     }
 
-    static upd::SUpdateTarget Xsvf(unsigned number, std::vector<uint8_t> stream, const std::string& name = "Logic")
+    static devupdate::mkupd::SUpdateTarget Xsvf(unsigned number, std::vector<uint8_t> stream, const std::string& name = "Logic")
     {
-        upd::SUpdateTarget target;
+        devupdate::mkupd::SUpdateTarget target;
         target.number = number;
         target.name = name;
-        target.type = upd::TYPE_XSVF;
+        target.type = devupdate::mkupd::TYPE_XSVF;
         target.data = std::move(stream);
         return target;
     }
@@ -125,11 +125,11 @@ protected:
     std::string Row(int index) const { return m_run.State().TargetRowText(index); }
 
     CTempFolder m_folder;
-    std::unique_ptr<CDevsim> m_device;
+    std::unique_ptr<devupdate::devsim::CDevsim> m_device;
     CCapturingObserver m_heard;
-    CUpdateRun m_run{m_heard};
-    SRunOutcome m_outcome;
-    int m_endState = RunIdle;
+    devupdate::update::CUpdateRun m_run{m_heard};
+    devupdate::update::SRunOutcome m_outcome;
+    int m_endState = devupdate::update::RunIdle;
     std::chrono::steady_clock::duration m_elapsed{};
 };
 

@@ -2,6 +2,14 @@
 
 #include "UpdateRunFixture.h"
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -14,7 +22,7 @@ TEST_F(UpdateRunSlowTest, SilentDeviceAfterStartIsGivenUpAfterTwentyTimeouts)
 {
     StartDevice();
     m_device->SetFaults({{EPhase::Start, 1, 1, EFaultAction::Silent, {}, 0}});
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, kOneBlock)}}), 30s);
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, kOneBlock)}}), 30s);
     EXPECT_EQ(m_endState, RunEndedWithMessage);
     EXPECT_EQ(m_run.Message(), "Failed: Target is not responding");
     EXPECT_EQ(m_run.State().TargetRowText(0), "0% unsuccessful");
@@ -28,7 +36,7 @@ TEST_F(UpdateRunSlowTest, CancelWhileTheDeviceIsSilentAfterABlockTakesAtMostOneR
     StartDevice();
     m_device->SetFaults({{EPhase::Block, 1, 1, EFaultAction::Silent, {}, 0}});
     std::chrono::steady_clock::time_point cancelledAt{};
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, kOneBlock)}}), 30s, [&] {
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, kOneBlock)}}), 30s, [&] {
         if (cancelledAt == std::chrono::steady_clock::time_point{} && m_device->Count(EPhase::Block) >= 1) {
             std::this_thread::sleep_for(500ms);
             m_run.ConfirmCancel();

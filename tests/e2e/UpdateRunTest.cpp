@@ -6,6 +6,14 @@
 
 #include <cerrno>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -20,7 +28,7 @@ TEST_F(UpdateRunTest, TypicalRunSendsExactlyTheProtocolBytes)
     config.extraAcks = 2;
     config.busyPerBlock = 3;
     StartDevice(config);
-    const std::string path = WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, kOneBlock), Xsvf(2, {0x00})}});
+    const std::string path = WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, kOneBlock), Xsvf(2, {0x00})}});
     RunUpdate(path);
 
     EXPECT_EQ(m_endState, RunEndedWithMessage);
@@ -49,8 +57,8 @@ TEST_F(UpdateRunTest, TypicalRunSendsExactlyTheProtocolBytes)
 TEST_F(UpdateRunTest, HexTextFilesUpdateLikeRawOnes)
 {
     StartDevice();
-    const std::vector<uint8_t> blocks = upd::MakeFirmwareBlocks(std::vector<uint8_t>(2500, 0x5A), 998, false);
-    const std::string path = WriteUpdateFile({upd::FileVersion::V1_00, {Firmware(7, blocks)}});
+    const std::vector<uint8_t> blocks = mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(2500, 0x5A), 998, false);
+    const std::string path = WriteUpdateFile({mkupd::FileVersion::V1_00, {Firmware(7, blocks)}});
     RunUpdate(path);
     EXPECT_EQ(m_run.Message(), "1 of 1 targets updated successfully.");
     EXPECT_EQ(m_device->Images()[7], std::vector<uint8_t>(2500, 0x5A));
@@ -62,9 +70,9 @@ TEST_F(UpdateRunTest, PackedFirmwareArrivesUnpacked)
     std::vector<uint8_t> image(3000);
     for (size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<uint8_t>(i < 1000 ? 0xFF : i * 7);
-    upd::SUpdateTarget target = Firmware(3, upd::MakeFirmwareBlocks(image, 998, false));
+    mkupd::SUpdateTarget target = Firmware(3, mkupd::MakeFirmwareBlocks(image, 998, false));
     target.packed = true;
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {target}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {target}}));
     EXPECT_EQ(m_run.Message(), "1 of 1 targets updated successfully.");
     EXPECT_EQ(m_device->Images()[3], image);
 }
@@ -75,7 +83,7 @@ TEST_F(UpdateRunTest, RefusedWriteEndsTheRunWithTheSystemsReason)
 {
     struct SCase {
         const char* name;
-        upd::SUpdateTarget target;
+        mkupd::SUpdateTarget target;
         std::vector<uint8_t> sent;  // from CMD_START on
         const char* row;            // the block's bytes count as loaded
     };
@@ -91,7 +99,7 @@ TEST_F(UpdateRunTest, RefusedWriteEndsTheRunWithTheSystemsReason)
         faults.writeFaults = {EPROTO};
         {
             CScopedSysCalls inject(faults);
-            RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {c.target, Firmware(2, kOneBlock)}}));
+            RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {c.target, Firmware(2, kOneBlock)}}));
         }
         EXPECT_EQ(m_outcome.ending, ERunEnding::NotResponding);
         EXPECT_EQ(m_outcome.message, "Failed: Target is not responding");
@@ -106,9 +114,9 @@ TEST_F(UpdateRunTest, RefusedWriteEndsTheRunWithTheSystemsReason)
 TEST_F(UpdateRunTest, UnknownTypeIsSkippedWithoutSendingAnything)
 {
     StartDevice();
-    upd::SUpdateTarget odd = Firmware(5, MakeBytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
+    mkupd::SUpdateTarget odd = Firmware(5, MakeBytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
     odd.type = 0x1234;
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {odd, Firmware(1, kOneBlock)}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {odd, Firmware(1, kOneBlock)}}));
     EXPECT_EQ(m_run.Message(), "1 of 2 targets updated successfully.");
     EXPECT_EQ(Row(0), "0% update unknown");
     EXPECT_EQ(Row(1), "100% ");
@@ -121,7 +129,7 @@ TEST_F(UpdateRunTest, RefusedTargetIsMissingAndTheRunGoesOn)
     SDevsimConfig config;
     config.refusedTargets = {2};
     StartDevice(config);
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(2, kOneBlock), Firmware(1, kOneBlock)}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(2, kOneBlock), Firmware(1, kOneBlock)}}));
     EXPECT_EQ(m_run.Message(), "1 of 2 targets updated successfully.");
     EXPECT_EQ(Row(0), "0% missing target");
     EXPECT_EQ(Row(1), "100% ");
@@ -131,7 +139,7 @@ TEST_F(UpdateRunTest, RefusedXsvfTypeIsAMissingTarget)
 {
     StartDevice();
     m_device->SetFaults({{EPhase::Type, 1, 1, EFaultAction::Replace, {0x44}, 0}});
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Xsvf(2, {0x00}), Firmware(1, kOneBlock)}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Xsvf(2, {0x00}), Firmware(1, kOneBlock)}}));
     EXPECT_EQ(m_run.Message(), "1 of 2 targets updated successfully.");
     EXPECT_EQ(Row(0), "0% missing target");
 }
@@ -140,7 +148,7 @@ TEST_F(UpdateRunTest, SelectionRetriesResendNumberAndComplementOnly)
 {
     StartDevice();
     m_device->SetFaults({{EPhase::Select, 1, 3, EFaultAction::Reject, {}, 0}});
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, kOneBlock)}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, kOneBlock)}}));
     EXPECT_EQ(m_run.Message(), "1 of 1 targets updated successfully.");
     const auto sent = ToolBytesFromStart();
     EXPECT_EQ(std::vector<uint8_t>(sent.begin(), sent.begin() + 10),
@@ -151,7 +159,7 @@ TEST_F(UpdateRunTest, BusySelectionAnswerFailsTheTarget)
 {
     StartDevice();
     m_device->SetFaults({{EPhase::Select, 1, 1, EFaultAction::Replace, {0x33}, 0}});
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, kOneBlock), Firmware(2, kOneBlock)}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, kOneBlock), Firmware(2, kOneBlock)}}));
     EXPECT_EQ(m_run.Message(), "1 of 2 targets updated successfully.");
     EXPECT_EQ(Row(0), "0% unsuccessful");
     EXPECT_EQ(Row(1), "100% ");
@@ -161,16 +169,16 @@ TEST_F(UpdateRunTest, EverythingBeforeReadyIsIgnored)
 {
     StartDevice();
     m_device->SetFaults({{EPhase::Start, 1, 1, EFaultAction::Replace, {0x11, 0x11, 0x44, 0x88}, 0}});
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, kOneBlock)}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, kOneBlock)}}));
     EXPECT_EQ(m_run.Message(), "1 of 1 targets updated successfully.");
 }
 
 TEST_F(UpdateRunTest, RefusedMiddleBlockFailsOnlyThatTarget)
 {
     StartDevice();
-    const auto blocks = upd::MakeFirmwareBlocks(std::vector<uint8_t>(30, 0x42), 10, false);
+    const auto blocks = mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(30, 0x42), 10, false);
     m_device->SetFaults({{EPhase::Block, 2, 1, EFaultAction::Replace, {0x44}, 0}});
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, blocks), Firmware(2, kOneBlock)}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, blocks), Firmware(2, kOneBlock)}}));
     EXPECT_EQ(m_run.Message(), "1 of 2 targets updated successfully.");
     EXPECT_EQ(Row(0), "66% unsuccessful");
     EXPECT_EQ(Row(1), "100% ");
@@ -179,9 +187,9 @@ TEST_F(UpdateRunTest, RefusedMiddleBlockFailsOnlyThatTarget)
 TEST_F(UpdateRunTest, RefusedLastBlockCountsAsDone)
 {
     StartDevice();
-    const auto blocks = upd::MakeFirmwareBlocks(std::vector<uint8_t>(20, 0x42), 10, false);
+    const auto blocks = mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(20, 0x42), 10, false);
     m_device->SetFaults({{EPhase::Block, 2, 1, EFaultAction::Replace, {0x44}, 0}});
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, blocks)}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, blocks)}}));
     EXPECT_EQ(m_run.Message(), "1 of 1 targets updated successfully.");
     EXPECT_EQ(Row(0), "100% ");
 }
@@ -195,7 +203,7 @@ TEST_F(UpdateRunTest, BlockCheckErrorsResendTheSameBlock)
     for (size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<uint8_t>(i);
     m_device->SetFaults({{EPhase::Block, 1, 3, EFaultAction::Reject, {}, 0}});
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, upd::MakeFirmwareBlocks(image, 52, true))}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, mkupd::MakeFirmwareBlocks(image, 52, true))}}));
     EXPECT_EQ(m_run.Message(), "1 of 1 targets updated successfully.");
     EXPECT_EQ(m_device->Images()[1], image);
     EXPECT_EQ(m_device->Count(EPhase::Block), 5u);
@@ -217,7 +225,7 @@ TEST_P(WrongAnswerTest, FourUnexpectedAnswersInARowEndTheRun)
     for (size_t i = 0; i < answers.size(); ++i)
         rules.push_back({EPhase::Block, static_cast<unsigned>(i + 1), 1, EFaultAction::Replace, answers[i], 0});
     m_device->SetFaults(rules);
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, kOneBlock)}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, kOneBlock)}}));
     const std::string expected = GetParam().message;
     EXPECT_EQ(m_endState, RunEndedWithMessage);
     EXPECT_EQ(m_run.Message(), expected.empty() ? "1 of 1 targets updated successfully." : expected);
@@ -251,7 +259,7 @@ TEST_F(UpdateRunTest, OversizedBlockIsAFormatErrorBeforeAnythingIsSent)
     StartDevice();
     std::vector<uint8_t> block = {0x03, 0xE7};  // 999 bytes announced
     block.resize(2 + 999, 0xAA);
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, block)}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, block)}}));
     EXPECT_EQ(m_run.Message().rfind("Update cancelled - wrong fileformat in ", 0), 0u);
     EXPECT_EQ(ToolBytesFromStart(), MakeBytes({0xA3, 0xA0, 0x01, 0xFE}));
 }
@@ -259,7 +267,7 @@ TEST_F(UpdateRunTest, OversizedBlockIsAFormatErrorBeforeAnythingIsSent)
 TEST_F(UpdateRunTest, HeaderCountIsTheFinalCountsTotal)
 {
     StartDevice();
-    upd::SUpdateFile file{upd::FileVersion::V1_01, {Firmware(1, kOneBlock), Firmware(2, kOneBlock)}};
+    mkupd::SUpdateFile file{mkupd::FileVersion::V1_01, {Firmware(1, kOneBlock), Firmware(2, kOneBlock)}};
     file.headerCount = 3;
     RunUpdate(WriteUpdateFile(file));
     EXPECT_EQ(m_run.Message(), "2 of 3 targets updated successfully.");
@@ -268,7 +276,7 @@ TEST_F(UpdateRunTest, HeaderCountIsTheFinalCountsTotal)
 TEST_F(UpdateRunTest, EmptyBodyUpdatesZeroOfZero)
 {
     StartDevice();
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {}}));
     EXPECT_EQ(m_run.Message(), "0 of 0 targets updated successfully.");
     EXPECT_EQ(ToolBytesFromStart(), MakeBytes({0xA3, 0xA2}));
 }
@@ -278,7 +286,7 @@ TEST_F(UpdateRunTest, TimeoutsDoNotBreakTheWakeupSeries)
     SDevsimConfig config;
     StartDevice(config);
     m_device->SetFaults({{EPhase::Wakeup, 2, 1, EFaultAction::Silent, {}, 0}});
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {}}));
     EXPECT_EQ(m_run.Message(), "0 of 0 targets updated successfully.");
     // Five answers plus the silent one; a late answer under load can add more.
     const auto sent = ToolBytes();
@@ -289,7 +297,7 @@ TEST_F(UpdateRunTest, AnotherByteRestartsTheWakeupSeries)
 {
     StartDevice();
     m_device->SetFaults({{EPhase::Wakeup, 3, 1, EFaultAction::Replace, {0x00}, 0}});
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {}}));
     EXPECT_EQ(m_run.Message(), "0 of 0 targets updated successfully.");
     // 11 11 00, then five more 11 in a row.
     const auto sent = ToolBytes();
@@ -302,7 +310,7 @@ TEST_F(UpdateRunTest, CancelDuringTheWakeupEndsQuietly)
     config.powerOnDelay = std::chrono::hours(1);
     StartDevice(config);
     const auto start = std::chrono::steady_clock::now();
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, kOneBlock)}}), 5s, [&] {
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, kOneBlock)}}), 5s, [&] {
         if (std::chrono::steady_clock::now() - start > 100ms)
             m_run.RequestCancel();
     });
@@ -318,7 +326,7 @@ TEST_F(UpdateRunTest, ConfirmedCancelMarksOpenTargetsAndEndsQuietly)
     // The second target's block keeps the device busy until the cancel.
     m_device->SetFaults({{EPhase::Block, 2, 1, EFaultAction::Busy, {}, 100000}});
     bool cancelled = false;
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01,
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01,
                                {Firmware(1, kOneBlock), Firmware(2, kOneBlock), Firmware(3, kOneBlock)}}),
               20s, [&] {
                   if (!cancelled && m_run.State().m_currentTarget == 1 && m_device->Count(EPhase::Block) >= 2) {
@@ -339,7 +347,7 @@ TEST_F(UpdateRunTest, PortVanishingDuringTheWakeupEndsTheRun)
     config.powerOnDelay = std::chrono::hours(1);
     StartDevice(config);
     const auto start = std::chrono::steady_clock::now();
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, kOneBlock)}}), 10s, [&] {
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, kOneBlock)}}), 10s, [&] {
         if (std::chrono::steady_clock::now() - start > 50ms && !m_device->IsVanished())
             m_device->Vanish();
     });
@@ -352,8 +360,8 @@ TEST_F(UpdateRunTest, PortVanishingMidRunEndsAsNotResponding)
 {
     StartDevice();
     m_device->SetFaults({{EPhase::Block, 2, 1, EFaultAction::Vanish, {}, 0}});
-    const auto blocks = upd::MakeFirmwareBlocks(std::vector<uint8_t>(30, 1), 10, false);
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, blocks)}}), 10s);
+    const auto blocks = mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(30, 1), 10, false);
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, blocks)}}), 10s);
     EXPECT_EQ(m_run.Message(), "Failed: Target is not responding");
     EXPECT_EQ(Row(0), "66% unsuccessful");
     EXPECT_LT(m_elapsed, 2s);
@@ -363,7 +371,7 @@ TEST_F(UpdateRunTest, PortVanishingAtTheSelectionIsNotRespondingNotACount)
 {
     StartDevice();
     m_device->SetFaults({{EPhase::Select, 1, 1, EFaultAction::Vanish, {}, 0}});
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, kOneBlock), Firmware(2, kOneBlock)}}), 10s);
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, kOneBlock), Firmware(2, kOneBlock)}}), 10s);
     EXPECT_EQ(m_endState, RunEndedWithMessage);
     EXPECT_EQ(m_run.Message(), "Failed: Target is not responding");
     EXPECT_EQ(Row(0), "0% unsuccessful");
@@ -373,7 +381,7 @@ TEST_F(UpdateRunTest, PortVanishingAtTheSelectionIsNotRespondingNotACount)
 TEST_F(UpdateRunTest, SecondRunStartsFromClearedRows)
 {
     StartDevice();
-    const std::string path = WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, kOneBlock)}});
+    const std::string path = WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, kOneBlock)}});
     RunUpdate(path);
     ASSERT_EQ(Row(0), "100% ");
     m_device->PowerCycle();
@@ -388,7 +396,7 @@ TEST_F(UpdateRunTest, XsvfErrorEndsTheRunWithItsText)
 {
     StartDevice();
     // Code 5 (Reserved5) is an unsupported command.
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Xsvf(2, {0x05}), Firmware(1, kOneBlock)}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Xsvf(2, {0x05}), Firmware(1, kOneBlock)}}));
     EXPECT_EQ(m_endState, RunEndedWithMessage);
     EXPECT_EQ(m_run.Message(), "Unsupported XSVF command");
     EXPECT_EQ(Row(0), "100% unsuccessful");

@@ -12,6 +12,8 @@
 #include <sys/ioctl.h>
 #include <vector>
 
+using namespace devupdate::link;
+
 namespace {
 
 class ComPortFaultTest : public ::testing::Test {

@@ -14,6 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace devupdate::link;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

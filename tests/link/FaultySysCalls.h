@@ -21,7 +21,7 @@
 #include <sys/ioctl.h>
 #include <vector>
 
-class CFaultySysCalls : public CSysCalls {
+class CFaultySysCalls : public devupdate::link::CSysCalls {
 public:
     static constexpr int READ_EMPTY = -1;  // in readFaults: read returns 0
 
@@ -47,14 +47,14 @@ public:
 
     int Open(const char* path, int flags) override
     {
-        const int fd = CSysCalls::Open(path, flags);
+        const int fd = devupdate::link::CSysCalls::Open(path, flags);
         opens += fd != -1;
         return fd;
     }
     int Close(int fd) override
     {
         ++closes;
-        return CSysCalls::Close(fd);
+        return devupdate::link::CSysCalls::Close(fd);
     }
     ssize_t Read(int fd, void* buffer, size_t n) override
     {
@@ -64,14 +64,14 @@ public:
                 return 0;
             return FailWith(fault);
         }
-        return CSysCalls::Read(fd, buffer, n);
+        return devupdate::link::CSysCalls::Read(fd, buffer, n);
     }
     ssize_t Write(int fd, const void* buffer, size_t n) override
     {
         ++writes;
         if (!writeFaults.empty() && n >= faultWritesFrom)
             return FailWith(Pop(writeFaults));
-        return CSysCalls::Write(fd, buffer, n < writeChunk ? n : writeChunk);
+        return devupdate::link::CSysCalls::Write(fd, buffer, n < writeChunk ? n : writeChunk);
     }
     int Poll(struct pollfd* fds, nfds_t count, int timeoutMs) override
     {
@@ -81,32 +81,32 @@ public:
             fds[0].revents = Pop(pollRevents);
             return 1;
         }
-        return CSysCalls::Poll(fds, count, timeoutMs);
+        return devupdate::link::CSysCalls::Poll(fds, count, timeoutMs);
     }
     int Flock(int fd, int operation) override
     {
         if (flockErrno != 0 && (operation & LOCK_EX))
             return FailWith(flockErrno);
-        return CSysCalls::Flock(fd, operation);
+        return devupdate::link::CSysCalls::Flock(fd, operation);
     }
     int Ioctl(int fd, unsigned long request, void* argument) override
     {
         if (ioctlErrno != 0 && request == ioctlRequest)
             return FailWith(ioctlErrno);
-        return CSysCalls::Ioctl(fd, request, argument);
+        return devupdate::link::CSysCalls::Ioctl(fd, request, argument);
     }
     int TcGetAttr(int fd, struct termios* settings) override
     {
         if (tcGetAttrErrno != 0)
             return FailWith(tcGetAttrErrno);
-        return CSysCalls::TcGetAttr(fd, settings);
+        return devupdate::link::CSysCalls::TcGetAttr(fd, settings);
     }
     int TcSetAttr(int fd, int when, const struct termios* settings) override
     {
         ++tcSetAttrs;
         if (tcSetAttrErrno != 0)
             return FailWith(tcSetAttrErrno);
-        return CSysCalls::TcSetAttr(fd, when, settings);
+        return devupdate::link::CSysCalls::TcSetAttr(fd, when, settings);
     }
 
 private:
@@ -124,7 +124,7 @@ private:
     }
 };
 
-class CFakeLine : public CSysCalls {
+class CFakeLine : public devupdate::link::CSysCalls {
 public:
     using Ms = std::chrono::milliseconds;
     static constexpr int64_t NEVER = INT64_MAX / 2;

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+using namespace devupdate::link;
+
 namespace {
 
 constexpr char BY_ID[] = "dev/serial/by-id/usb-Acme_USB_Serial_A1B2-if00-port0";

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace devupdate::link;
+
 namespace {
 
 // The test program's directory is ProgramDirectory(); links go into its

@@ -13,6 +13,8 @@
 #include <grp.h>
 #include <sys/stat.h>
 
+using namespace devupdate::link;
+
 namespace {
 
 std::string GroupOf(const std::string& path)

@@ -9,6 +9,8 @@
 
 #include <vector>
 
+using namespace devupdate::link;
+
 namespace {
 
 struct SReadCase {

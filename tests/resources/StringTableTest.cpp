@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+using namespace devupdate;
+using namespace devupdate::res;
+
 namespace {
 
 struct TextCase {

@@ -14,6 +14,13 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -68,7 +75,7 @@ TEST_P(CliFaultTest, ExitStatusAndLastLineMatchTheOutcome)
     config.faults = cell.rules(cell.stage);
     CDevsim device(config);
     device.Start();
-    const std::string path = m_folder.Write("cli.upd", upd::WriteUpdateFile(UpdateFileFor(cell.stage)));
+    const std::string path = m_folder.Write("cli.upd", mkupd::WriteUpdateFile(UpdateFileFor(cell.stage)));
     const SFileSnapshot fileBefore = SFileSnapshot::Of(path);
 
     const auto start = std::chrono::steady_clock::now();

@@ -23,6 +23,14 @@
 #include <termios.h>
 #include <thread>
 
+using namespace devupdate;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+using namespace devupdate::xsvfgen;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -96,24 +104,24 @@ SChildSetup SetupFor(ECaller caller, const std::string& fileBytes, const std::st
     return setup;
 }
 
-upd::SUpdateTarget FirmwareTarget(unsigned number)
+mkupd::SUpdateTarget FirmwareTarget(unsigned number)
 {
-    upd::SUpdateTarget target;
+    mkupd::SUpdateTarget target;
     target.number = number;
     target.name = "Board";
     std::vector<uint8_t> image(2000);
     for (size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<uint8_t>(i * 7);
-    target.data = upd::MakeFirmwareBlocks(image, 500, false);
+    target.data = mkupd::MakeFirmwareBlocks(image, 500, false);
     return target;
 }
 
-upd::SUpdateTarget XsvfTarget(const std::string& name, const std::string& comment, uint32_t expected,
+mkupd::SUpdateTarget XsvfTarget(const std::string& name, const std::string& comment, uint32_t expected,
                               uint8_t repeat, uint32_t wait)
 {
-    upd::SUpdateTarget target;
+    mkupd::SUpdateTarget target;
     target.name = name;
-    target.type = upd::TYPE_XSVF;
+    target.type = mkupd::TYPE_XSVF;
     CXsvfWriter xsvf;
     if (!comment.empty())
         xsvf.Comment(comment);
@@ -125,7 +133,7 @@ upd::SUpdateTarget XsvfTarget(const std::string& name, const std::string& commen
 
 std::string UpdateFileBytes(EFile file)
 {
-    std::vector<upd::SUpdateTarget> targets;
+    std::vector<mkupd::SUpdateTarget> targets;
     switch (file) {
     case EFile::Firmware:
         targets = {FirmwareTarget(1)};
@@ -150,7 +158,7 @@ std::string UpdateFileBytes(EFile file)
         targets = {XsvfTarget("Logic", "", ~MODEL_IDCODE, 255, 100000000)};
         break;
     }
-    const std::vector<uint8_t> bytes = upd::WriteUpdateFile({upd::FileVersion::V1_01, targets, -1});
+    const std::vector<uint8_t> bytes = mkupd::WriteUpdateFile({mkupd::FileVersion::V1_01, targets, -1});
     return std::string(bytes.begin(), bytes.end());
 }
 

@@ -3,6 +3,13 @@
 #include "ModelPart.h"
 #include "XsvfWriter.h"
 
+using namespace devupdate;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::mkupd;
+using namespace devupdate::xsvfgen;
+
 namespace {
 
 // The update protocol ends a run at the 4th unexpected answer in a row; a
@@ -124,19 +131,19 @@ std::vector<SFaultRule> FaultRulesFor(EStage stage, EFault fault)
     return rules;
 }
 
-upd::SUpdateFile UpdateFileFor(EStage stage)
+mkupd::SUpdateFile UpdateFileFor(EStage stage)
 {
-    upd::SUpdateTarget target;
+    mkupd::SUpdateTarget target;
     target.number = 1;
     if (!IsXsvfStage(stage)) {
         target.name = "Board";
         std::vector<uint8_t> image(30);
         for (size_t i = 0; i < image.size(); ++i)
             image[i] = static_cast<uint8_t>(i * 11);
-        target.data = upd::MakeFirmwareBlocks(image, 10, false);
+        target.data = mkupd::MakeFirmwareBlocks(image, 10, false);
     } else {
         target.name = "Logic";
-        target.type = upd::TYPE_XSVF;
+        target.type = mkupd::TYPE_XSVF;
         CXsvfWriter xsvf;
         // The IDCODE goes in as TDI too, so that a retry shifting the DR
         // again (without a new capture) reads it back unchanged.
@@ -144,5 +151,5 @@ upd::SUpdateFile UpdateFileFor(EStage stage)
         xsvf.SdrTdo(MODEL_IDCODE, MODEL_IDCODE).Complete();
         target.data = xsvf.Stream();
     }
-    return {upd::FileVersion::V1_01, {target}, -1};
+    return {mkupd::FileVersion::V1_01, {target}, -1};
 }

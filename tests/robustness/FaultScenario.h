@@ -32,13 +32,13 @@ bool IsXsvfStage(EStage stage);
 
 // The device's faults for a cell. Cancel cells answer late or busy so that
 // the user's cancel meets the device at work; CancelWhileBusy needs a paced line.
-std::vector<SFaultRule> FaultRulesFor(EStage stage, EFault fault);
+std::vector<devupdate::devsim::SFaultRule> FaultRulesFor(EStage stage, EFault fault);
 bool NeedsPacedLine(EFault fault);
 bool IsCancel(EFault fault);
 // The devsim phase whose count tells that the cell's unit has arrived.
-EPhase TriggerPhase(EStage stage);
+devupdate::devsim::EPhase TriggerPhase(EStage stage);
 unsigned TriggerCount(EStage stage);
 
 // The update file of a cell: one firmware target of three blocks, or one
 // XSVF target that checks the model part's IDCODE with a wait after each shift.
-upd::SUpdateFile UpdateFileFor(EStage stage);
+devupdate::mkupd::SUpdateFile UpdateFileFor(EStage stage);

@@ -22,6 +22,14 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace devupdate;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+using namespace devupdate::xsvfgen;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -37,18 +45,18 @@ std::string ReadAll(const std::string& path)
 
 std::string UpdateFileBytes(bool withXsvf)
 {
-    upd::SUpdateTarget target;
+    mkupd::SUpdateTarget target;
     target.number = 1;
     target.name = "Board";
     if (withXsvf) {
-        target.type = upd::TYPE_XSVF;
+        target.type = mkupd::TYPE_XSVF;
         CXsvfWriter xsvf;
         xsvf.Sir(8, {INS_IDCODE}).SdrSize(32).TdoMask(0xFFFFFFFF).SdrTdo(MODEL_IDCODE, MODEL_IDCODE).Complete();
         target.data = xsvf.Stream();
     } else {
-        target.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(64, 0x5A), 32, false);
+        target.data = mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(64, 0x5A), 32, false);
     }
-    const std::vector<uint8_t> bytes = upd::WriteUpdateFile({upd::FileVersion::V1_01, {target}, -1});
+    const std::vector<uint8_t> bytes = mkupd::WriteUpdateFile({mkupd::FileVersion::V1_01, {target}, -1});
     return std::string(bytes.begin(), bytes.end());
 }
 

@@ -8,6 +8,15 @@
 
 #include <unistd.h>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+using namespace devupdate::xsvfgen;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -43,7 +52,7 @@ TEST_F(ResourceHygieneTest, RunsWithEveryKindOfEndingReleaseTheirResourcesAndNev
     CXsvfWriter unsupported;
     unsupported.Raw({0x05});  // a reserved command: the player stops with 4
     const std::string path = WriteUpdateFile(
-        {upd::FileVersion::V1_01, {Firmware(1, upd::MakeFirmwareBlocks({1, 2, 3, 4}, 2, false)),
+        {mkupd::FileVersion::V1_01, {Firmware(1, mkupd::MakeFirmwareBlocks({1, 2, 3, 4}, 2, false)),
                                    Xsvf(2, unsupported.Stream())}});
     const SFileSnapshot before = SFileSnapshot::Of(path);
 
@@ -81,7 +90,7 @@ TEST_F(ResourceHygieneTest, APortHeldElsewhereLeavesNothingOpen)
     CComPort holder;
     ASSERT_TRUE(holder.Open(m_device->SlavePath(), 57600, 150));
     const size_t withHolder = OpenDescriptorCount();
-    m_run.SetFileName(WriteUpdateFile({upd::FileVersion::V1_01, {Firmware(1, {0x00, 0x01, 0x42})}}));
+    m_run.SetFileName(WriteUpdateFile({mkupd::FileVersion::V1_01, {Firmware(1, {0x00, 0x01, 0x42})}}));
 
     EXPECT_FALSE(m_run.PrepareRun({m_device->SlavePath(), "held"}));
     EXPECT_EQ(m_run.FinishRun().ending, ERunEnding::NotStarted);

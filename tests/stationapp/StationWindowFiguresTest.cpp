@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+using namespace devupdate;
+using namespace devupdate::update;
+using namespace devupdate::station;
+
 using namespace std::chrono_literals;
 using station::CStationPort;
 

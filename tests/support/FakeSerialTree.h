@@ -34,9 +34,9 @@ public:
     CFakeSerialTree(const CFakeSerialTree&) = delete;
     CFakeSerialTree& operator=(const CFakeSerialTree&) = delete;
 
-    SPortPlaces Places() const
+    devupdate::link::SPortPlaces Places() const
     {
-        SPortPlaces places;
+        devupdate::link::SPortPlaces places;
         places.sysRoot = m_root + "/sys";
         places.devRoot = m_root + "/dev";
         places.procRoot = m_root + "/proc";

@@ -17,7 +17,7 @@ inline std::vector<uint8_t> MakeJtagFrame(const std::vector<uint8_t>& payload)
     frame[0] = static_cast<uint8_t>(n >> 8);
     frame[1] = static_cast<uint8_t>(n);
     std::copy(payload.begin(), payload.end(), frame.begin() + 2);
-    const uint16_t crc = Crc16(payload.data(), payload.size());
+    const uint16_t crc = devupdate::xsvf::Crc16(payload.data(), payload.size());
     frame[n] = static_cast<uint8_t>(crc >> 8);
     frame[n + 1] = static_cast<uint8_t>(crc);
     return frame;

@@ -21,6 +21,14 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+using namespace devupdate;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+using namespace devupdate::xsvfgen;
+
 namespace {
 
 constexpr size_t MiB = 1024 * 1024;
@@ -65,13 +73,13 @@ protected:
     // An update file with one XSVF target holding `stream`.
     std::string WriteXsvfUpdateFile(const std::string& name, const Bytes& stream) const
     {
-        upd::SUpdateFile file;
-        upd::SUpdateTarget target;
-        target.type = upd::TYPE_XSVF;
+        mkupd::SUpdateFile file;
+        mkupd::SUpdateTarget target;
+        target.type = mkupd::TYPE_XSVF;
         target.name = "Logic";
         target.data = stream;
         file.targets.push_back(target);
-        const std::vector<uint8_t> bytes = upd::WriteUpdateFile(file);
+        const std::vector<uint8_t> bytes = mkupd::WriteUpdateFile(file);
         return m_folder.Write(name, std::string(bytes.begin(), bytes.end()));
     }
 

@@ -8,6 +8,8 @@
 
 #include <vector>
 
+using namespace devupdate::svf;
+
 namespace {
 
 using Model = std::vector<bool>;

@@ -10,6 +10,10 @@
 #include <functional>
 #include <sstream>
 
+using namespace devupdate::xsvf;
+using namespace devupdate::svf;
+using namespace devupdate::xsvfgen;
+
 namespace {
 
 struct SStreamCase {

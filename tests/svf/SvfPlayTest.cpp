@@ -10,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
-using namespace devsim;
+using namespace devupdate::xsvf;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::xsvfgen;
 
 namespace {
 

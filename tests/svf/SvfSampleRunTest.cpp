@@ -20,6 +20,12 @@
 #include <iterator>
 #include <unistd.h>
 
+using namespace devupdate;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+
 namespace {
 
 std::string ReadText(const std::string& path)
@@ -150,17 +156,17 @@ TEST(SvfSampleOutput, ConversionsAndListingsAreTheSameAsBeforeStreaming)
 {
     if (!std::filesystem::exists(std::string(SVF_SAMPLES_DIR) + "/sample-a.svf"))
         GTEST_SKIP() << "no samples in " << SVF_SAMPLES_DIR;
-    upd::SUpdateFile all, packed;
+    mkupd::SUpdateFile all, packed;
     for (const SPinnedOutput& pinned : PINNED_XSVF) {
         const std::string path = std::string(SVF_SAMPLES_DIR) + "/" + pinned.sample + ".svf";
         const std::vector<uint8_t> xsvf = ConvertSvfToXsvf(ReadText(path)).xsvf;
         EXPECT_EQ(xsvf.size(), pinned.size) << pinned.sample;
         EXPECT_EQ(Fingerprint(std::string(xsvf.begin(), xsvf.end())), pinned.fingerprint) << pinned.sample;
 
-        upd::SUpdateTarget target;
+        mkupd::SUpdateTarget target;
         target.number = static_cast<unsigned>(all.targets.size() + 1);
         target.name = std::string("svf ") + pinned.sample[7];
-        target.type = upd::TYPE_XSVF;
+        target.type = mkupd::TYPE_XSVF;
         target.data = xsvf;
         all.targets.push_back(target);
         if (std::string(pinned.sample) == "sample-f") {
@@ -171,9 +177,9 @@ TEST(SvfSampleOutput, ConversionsAndListingsAreTheSameAsBeforeStreaming)
         }
     }
     CTempFolder folder;
-    const upd::SUpdateFile* files[] = {&all, &packed};
+    const mkupd::SUpdateFile* files[] = {&all, &packed};
     for (size_t i = 0; i < std::size(PINNED_LISTINGS); ++i) {
-        const std::vector<uint8_t> bytes = upd::WriteUpdateFile(*files[i]);
+        const std::vector<uint8_t> bytes = mkupd::WriteUpdateFile(*files[i]);
         const std::string path = folder.Write(std::string(PINNED_LISTINGS[i].sample) + ".upd",
                                               std::string(bytes.begin(), bytes.end()));
         CChildProcess child("update-cli", {"--list", path});

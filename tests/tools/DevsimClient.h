@@ -99,9 +99,9 @@ inline Bytes Frame(const Bytes& payload)
 // A device started for one test, with its client connected.
 class DevsimTestBase : public ::testing::Test {
 protected:
-    void StartDevice(SDevsimConfig config = {})
+    void StartDevice(devupdate::devsim::SDevsimConfig config = {})
     {
-        m_device = std::make_unique<CDevsim>(std::move(config));
+        m_device = std::make_unique<devupdate::devsim::CDevsim>(std::move(config));
         m_device->Start();
         m_client = std::make_unique<CDevsimClient>(m_device->SlavePath());
     }
@@ -134,6 +134,6 @@ protected:
             m_device->Stop();
     }
 
-    std::unique_ptr<CDevsim> m_device;
+    std::unique_ptr<devupdate::devsim::CDevsim> m_device;
     std::unique_ptr<CDevsimClient> m_client;
 };

@@ -4,7 +4,9 @@
 #include "DevsimClient.h"
 #include "JtagEngine.h"
 
-using namespace devsim;
+using namespace devupdate::xsvf;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
 
 namespace {
 

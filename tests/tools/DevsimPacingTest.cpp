@@ -7,6 +7,10 @@
 #include <set>
 #include <thread>
 
+using namespace devupdate::xsvf;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+
 namespace {
 
 std::set<long> ThreadIds()

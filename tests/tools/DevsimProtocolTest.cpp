@@ -4,6 +4,10 @@
 
 #include <sys/stat.h>
 
+using namespace devupdate::xsvf;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+
 namespace {
 
 constexpr uint8_t ACK = 0x11, RETRY = 0x22, WAIT = 0x33, REFUSE = 0x44, READY = 0x88;

@@ -12,6 +12,9 @@
 
 #include <sys/stat.h>
 
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+
 namespace {
 
 struct SRefusal {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace devsim;
+using namespace devupdate::devsim;
 
 namespace {
 

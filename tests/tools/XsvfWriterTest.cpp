@@ -9,7 +9,10 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 
-using namespace devsim;
+using namespace devupdate::xsvf;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::xsvfgen;
 
 namespace {
 

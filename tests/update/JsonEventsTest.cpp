@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace devupdate::update;
+
 namespace {
 
 TEST(JsonEventsTest, EveryTextReadsBackAsItsOneEncoding)

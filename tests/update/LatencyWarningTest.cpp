@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+
 namespace {
 
 TEST(LatencyWarningTest, OnlyForATimerAboveOneMillisecond)
@@ -39,15 +44,15 @@ TEST(LatencyWarningTest, OnlyForATimerAboveOneMillisecond)
 TEST(LatencyWarningTest, CountsSelectionsBlocksAndFrameSendingXsvfCommands)
 {
     CTempFolder folder;
-    upd::SUpdateTarget firmware;
+    mkupd::SUpdateTarget firmware;
     firmware.number = 1;
     firmware.name = "Controller";
     firmware.packed = true;
-    firmware.data = upd::MakeFirmwareBlocks(std::vector<uint8_t>(2500, 0x5A), 998, false);  // 3 blocks
-    upd::SUpdateTarget logic;
+    firmware.data = mkupd::MakeFirmwareBlocks(std::vector<uint8_t>(2500, 0x5A), 998, false);  // 3 blocks
+    mkupd::SUpdateTarget logic;
     logic.number = 2;
     logic.name = "Logic";
-    logic.type = upd::TYPE_XSVF;
+    logic.type = mkupd::TYPE_XSVF;
     // XSIR, XSDR and XSTATE send frames; XSDRSIZE, XRUNTEST, a comment (long
     // enough to reach the listing in pieces) and XCOMPLETE do not.
     logic.data = CXsvfBuilder()
@@ -59,7 +64,7 @@ TEST(LatencyWarningTest, CountsSelectionsBlocksAndFrameSendingXsvfCommands)
                      .State(1)
                      .Complete()
                      .Stream();
-    const std::string path = folder.Write("two.upd", upd::WriteUpdateFile({upd::FileVersion::V1_01, {firmware, logic}}));
+    const std::string path = folder.Write("two.upd", mkupd::WriteUpdateFile({mkupd::FileVersion::V1_01, {firmware, logic}}));
     // start and end, selection + 3 blocks, selection + type + 3 frames
     EXPECT_EQ(CountRoundTrips(path), std::optional<uint64_t>(2 + 4 + 5));
     EXPECT_EQ(CountRoundTrips(folder.Path() + "/missing.upd"), std::nullopt);

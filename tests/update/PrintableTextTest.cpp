@@ -4,6 +4,8 @@
 
 #include <string>
 
+using namespace devupdate::update;
+
 TEST(PrintableText, ControlCharactersBecomeEscapesAndEverythingElseStays)
 {
     struct Case {

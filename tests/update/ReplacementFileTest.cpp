@@ -9,6 +9,9 @@
 #include <fstream>
 #include <iterator>
 
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+
 namespace {
 
 std::string ReadFile(const std::string& path)

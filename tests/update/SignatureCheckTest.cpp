@@ -11,6 +11,9 @@
 #include <iterator>
 #include <memory>
 
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+
 namespace {
 
 std::string ReadAll(const std::string& path)

@@ -6,6 +6,12 @@
 
 #include <sys/stat.h>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::res;
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+
 namespace {
 
 class UpdateFileCheckTest : public ::testing::Test {

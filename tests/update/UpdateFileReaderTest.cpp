@@ -6,6 +6,11 @@
 
 #include <cstring>
 
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+
 namespace {
 
 // A run state positioned at the data of one record, as the worker leaves it.

@@ -14,7 +14,8 @@
 #include <functional>
 #include <string>
 
-using namespace xsvf;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
 
 namespace {
 

@@ -13,37 +13,37 @@
 #include <memory>
 #include <string>
 
-using namespace xsvf;
+using namespace devupdate::xsvf;
 
 // One word per frame: "P1" TMS-high pin frame, "T0"/"T1" a TMS clock, "+" a
 // reset clock, "S<bits>:<flags>" a shift, "R<bits>" a read-TDO request,
 // "W<us>" a wait, "F" the finish frame, "A2" the lone end byte.
 inline std::string Describe(const Bytes& write)
 {
-    if (write == Bytes{CMD_END_BYTE})
+    if (write == Bytes{devupdate::xsvf::CMD_END_BYTE})
         return "A2";
     if (write.size() < 5)
         return "?";
     const Bytes p(write.begin() + 2, write.end() - 2);
     char text[32];
     switch (p[0]) {
-    case CMD_PINS:
+    case devupdate::xsvf::CMD_PINS:
         if (p == Bytes{0x42, 0x10}) return "P1";
         if (p == Bytes{0x42, 0x10, 0x01, 0x11}) return "T1";
         if (p == Bytes{0x42, 0x00, 0x01, 0x11}) return "T0";
         if (p == Bytes{0x42, 0x01, 0x11}) return "+";
         return "P?";
-    case CMD_SHIFT:
+    case devupdate::xsvf::CMD_SHIFT:
         std::snprintf(text, sizeof text, "S%d:%02x", p[2] << 8 | p[3], p[1]);
         return text;
-    case CMD_READ_TDO:
+    case devupdate::xsvf::CMD_READ_TDO:
         std::snprintf(text, sizeof text, "R%d", p[1] << 8 | p[2]);
         return text;
-    case CMD_DELAY:
+    case devupdate::xsvf::CMD_DELAY:
         std::snprintf(text, sizeof text, "W%u",
                       static_cast<unsigned>(p[1] << 24 | p[2] << 16 | p[3] << 8 | p[4]));
         return text;
-    case CMD_FINISH: return "F";
+    case devupdate::xsvf::CMD_FINISH: return "F";
     default: return "?";
     }
 }
@@ -57,7 +57,7 @@ protected:
         host = std::make_unique<CVectorXsvfHost>(stream);
         if (configureHost)
             configureHost(*host);
-        return PlayXsvf(*host, transport, device, dir.Path());
+        return devupdate::xsvf::PlayXsvf(*host, transport, device, dir.Path());
     }
 
     // The frames of the last run, after the run's opening TMS-high frame and
@@ -87,7 +87,7 @@ protected:
 
     CTempDir dir;
     CScriptedJtagDevice device;
-    CJtagTransport transport;
+    devupdate::xsvf::CJtagTransport transport;
     std::unique_ptr<CVectorXsvfHost> host;
     std::function<void(CVectorXsvfHost&)> configureHost;
 };

@@ -10,7 +10,8 @@
 #include <poll.h>
 #include <unistd.h>
 
-using namespace xsvf;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
 
 Bytes MakeFrame(const Bytes& payload)
 {

@@ -66,7 +66,7 @@ private:
     size_t m_frames = 0;
 };
 
-class CScriptedJtagDevice final : public CJtagLink, public CJtagFrameScript {
+class CScriptedJtagDevice final : public devupdate::xsvf::CJtagLink, public CJtagFrameScript {
 public:
     bool Write(const uint8_t* data, size_t n) override;
     bool Read(uint8_t* data, size_t n) override;

@@ -9,7 +9,7 @@
 
 #include <string>
 
-using namespace xsvf;
+using namespace devupdate::xsvf;
 
 namespace {
 

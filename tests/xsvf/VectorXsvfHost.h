@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-class CVectorXsvfHost final : public CXsvfHost {
+class CVectorXsvfHost final : public devupdate::xsvf::CXsvfHost {
 public:
     explicit CVectorXsvfHost(std::vector<uint8_t> stream) : m_stream(std::move(stream)) {}
 
@@ -29,12 +29,12 @@ public:
             cancel = true;
     }
     bool IsCancelRequested() const override { return cancel; }
-    CComPort& ComPort() override { return port; }
+    devupdate::link::CComPort& ComPort() override { return port; }
     void ShowMessageBox(const std::string& text) override { messages.push_back(text); }
 
     size_t BytesRead() const { return m_position; }
 
-    CComPort port;
+    devupdate::link::CComPort port;
     std::atomic<bool> cancel{false};
     int progressCalls = 0;
     int cancelAfterProgress = 0;  // 0: never

@@ -16,6 +16,15 @@
 #include <iterator>
 #include <unistd.h>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+using namespace devupdate::xsvfgen;
+
 namespace {
 
 // Frame bytes, spelled out here: the device's headers use the same names.
@@ -67,7 +76,7 @@ TEST_F(XsvfDevsimTest, TwoTargetsProgramTheModelPartEachSendingAllItsSections)
     const Bytes imageB = Image(100, 9);
     const Bytes second = MakeModelPartProgram(imageB);
     StartDevice();
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Xsvf(2, first, "A"), Xsvf(3, second, "B")}}),
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Xsvf(2, first, "A"), Xsvf(3, second, "B")}}),
               std::chrono::seconds(60));
     EXPECT_EQ("2 of 2 targets updated successfully.", m_run.Message());
     EXPECT_EQ("100% ", Row(1));
@@ -104,7 +113,7 @@ TEST_F(XsvfDevsimTest, WrongIdcodeFailsWithMismatchAndTheCapturedIdcodeInTheTrac
                              .Complete()
                              .Stream();
     StartDevice();
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Xsvf(2, stream)}}));
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Xsvf(2, stream)}}));
     EXPECT_EQ(RunEndedWithMessage, m_endState);
     EXPECT_EQ("TDO mismatch", m_run.Message());
     EXPECT_NE(std::string::npos, Row(0).find("% unsuccessful")) << Row(0);
@@ -139,7 +148,7 @@ TEST_F(XsvfDevsimTest, CancelDuringABusyWaitSendsTheEndByteAndEndsQuietly)
     StartDevice(config);
     const Bytes stream = CXsvfBuilder().Wait(1, 1, 5000000).Sdrb({}).Complete().Stream();
     bool cancelled = false;
-    RunUpdate(WriteUpdateFile({upd::FileVersion::V1_01, {Xsvf(2, stream)}}), std::chrono::seconds(20),
+    RunUpdate(WriteUpdateFile({mkupd::FileVersion::V1_01, {Xsvf(2, stream)}}), std::chrono::seconds(20),
               [&] {
                   if (cancelled)
                       return;

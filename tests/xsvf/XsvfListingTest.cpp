@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace devupdate::xsvf;
+
 TEST(XsvfListingTest, ListsEveryCommandNumberedFromOne)
 {
     const auto stream = CXsvfBuilder()

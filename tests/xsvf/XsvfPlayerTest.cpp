@@ -6,7 +6,8 @@
 
 #include <cstring>
 
-using namespace xsvf;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
 
 namespace {
 

@@ -9,7 +9,8 @@
 
 #include <unistd.h>
 
-using namespace xsvf;
+using namespace devupdate::link;
+using namespace devupdate::xsvf;
 
 namespace {
 

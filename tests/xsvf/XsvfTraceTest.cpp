@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+using namespace devupdate::xsvf;
+
 TEST(XsvfTraceFileTest, StoresEveryLineFeedAsCrLf)
 {
     CTempDir dir;

@@ -2,7 +2,10 @@
 
 #include "Crc16.h"
 
-using namespace devsim;
+using namespace devupdate::xsvf;
+using namespace devupdate::svf;
+
+namespace devupdate::devsim {
 
 namespace {
 
@@ -348,3 +351,5 @@ CDeviceProtocol::Answer CDeviceProtocol::Garbage(unsigned count)
     }
     return a;
 }
+
+}  // namespace devupdate::devsim

@@ -24,6 +24,8 @@
 #include <map>
 #include <vector>
 
+namespace devupdate::devsim {
+
 struct SOutByte {
     uint8_t byte = 0;
     DevClock::time_point notBefore;
@@ -110,3 +112,5 @@ private:
     size_t m_expected = 0;      // bytes of the block or frame still to come
     std::vector<uint8_t> m_buffer;
 };
+
+}  // namespace devupdate::devsim

@@ -16,7 +16,10 @@
 #include <termios.h>
 #include <unistd.h>
 
-using namespace devsim;
+using namespace devupdate::link;
+using namespace devupdate::svf;
+
+namespace devupdate::devsim {
 
 namespace {
 
@@ -508,3 +511,5 @@ bool CDevsim::WriteFlash(const std::string& path) const
     const bool closed = std::fclose(f) == 0;
     return ok && closed;
 }
+
+}  // namespace devupdate::devsim

@@ -29,6 +29,8 @@
 #include <thread>
 #include <vector>
 
+namespace devupdate::devsim {
+
 class CDevsim {
 public:
     explicit CDevsim(SDevsimConfig config = {});
@@ -119,3 +121,5 @@ private:
     DevClock::time_point m_lineFreeOut;
     bool m_outputBlocked = false;  // the last write met a full line: wait for POLLOUT
 };
+
+}  // namespace devupdate::devsim

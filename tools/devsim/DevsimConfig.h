@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace devupdate::devsim {
+
 struct SDevsimConfig {
     // Silent until both hold: this long since start (or the last session end
     // or PowerCycle), and more than powerOnAfterWakeups 0xA4 bytes received.
@@ -36,8 +38,10 @@ struct SDevsimConfig {
     std::vector<SFaultRule> faults;
     // SVF expectation mode: the JTAG target answers and checks these scans
     // (see CSvfTarget) instead of being the model part.
-    std::shared_ptr<const std::vector<SSvfScan>> svfScans;
+    std::shared_ptr<const std::vector<svf::SSvfScan>> svfScans;
     // Optional symbolic link to the slave side (its folder is created when
     // missing); removed again on Stop and on Vanish.
     std::string linkPath;
 };
+
+}  // namespace devupdate::devsim

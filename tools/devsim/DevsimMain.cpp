@@ -23,6 +23,12 @@
 
 #include <CLI/CLI.hpp>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::res;
+using namespace devupdate::devsim;
+using namespace devupdate::svf;
+
 namespace {
 
 const char* Name()

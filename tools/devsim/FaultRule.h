@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace devupdate::devsim {
+
 // The unit the device answers. Every complete unit that the device takes in
 // counts once in its phase; JTAG frames also count in AnyFrame. Frames with
 // a bad CRC or a malformed layout are answered 0x22 without counting.
@@ -57,3 +59,5 @@ struct SFaultRule {
 std::optional<SFaultRule> ParseFaultRule(const std::string& text);
 
 const char* PhaseName(EPhase phase);
+
+}  // namespace devupdate::devsim

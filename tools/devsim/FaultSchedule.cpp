@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <sstream>
 
+namespace devupdate::devsim {
+
 namespace {
 
 bool Covers(const SFaultRule& rule, unsigned count)
@@ -151,3 +153,5 @@ const char* PhaseName(EPhase phase)
             return p.name;
     return "?";
 }
+
+}  // namespace devupdate::devsim

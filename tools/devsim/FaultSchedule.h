@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+namespace devupdate::devsim {
+
 class CFaultSchedule {
 public:
     void SetRules(std::vector<SFaultRule> rules) { m_rules = std::move(rules); }
@@ -24,3 +26,5 @@ private:
     std::vector<SFaultRule> m_rules;
     std::array<unsigned, PHASE_COUNT> m_counts{};
 };
+
+}  // namespace devupdate::devsim

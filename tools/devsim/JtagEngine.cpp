@@ -2,7 +2,10 @@
 
 #include "Crc16.h"
 
-using namespace devsim;
+using namespace devupdate::xsvf;
+using namespace devupdate::svf;
+
+namespace devupdate::devsim {
 
 namespace {
 
@@ -195,3 +198,5 @@ std::vector<uint8_t> CJtagEngine::ReadBackFrame(const std::vector<uint8_t>& tdo)
     frame.push_back(static_cast<uint8_t>(crc));
     return frame;
 }
+
+}  // namespace devupdate::devsim

@@ -21,9 +21,10 @@
 #include <memory>
 #include <vector>
 
+namespace devupdate::devsim {
+
 // The device's own reading of the frame protocol, kept apart from the
 // tool's on purpose: it checks the tool instead of echoing it.
-namespace devsim {
 
 constexpr uint8_t FRAME_PINS = 0x42;
 constexpr uint8_t FRAME_SHIFT = 0x53;
@@ -32,8 +33,6 @@ constexpr uint8_t FRAME_DELAY = 0x54;
 constexpr uint8_t FRAME_FINISH = 0x46;
 constexpr int MAX_CHUNK_BITS = 512;
 constexpr size_t SECTION_BYTES = 64;
-
-}  // namespace devsim
 
 struct SJtagResult {
     bool accepted = false;      // false: malformed payload; answer 0x22, nothing done
@@ -60,7 +59,7 @@ public:
 
     // SVF expectation mode: from now on the TAP controller talks to a target
     // that answers and checks these scans instead of the model part.
-    void ExpectSvf(std::vector<SSvfScan> scans);
+    void ExpectSvf(std::vector<svf::SSvfScan> scans);
     // The SVF target; null unless ExpectSvf was called.
     const CSvfTarget* Svf() const { return m_svf.get(); }
 
@@ -83,3 +82,5 @@ private:
     std::array<std::array<uint8_t, devsim::SECTION_BYTES>, 3> m_sections{};  // TDI, expected, mask
     std::vector<uint8_t> m_lastTdo;
 };
+
+}  // namespace devupdate::devsim

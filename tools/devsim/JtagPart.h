@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace devupdate::devsim {
+
 class CJtagPart {
 public:
     virtual ~CJtagPart() = default;
@@ -21,3 +23,5 @@ public:
     // Name of the register a scan of this kind goes to, for the scan log.
     virtual std::string RegisterName(bool ir) const = 0;
 };
+
+}  // namespace devupdate::devsim

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace devupdate::devsim {
+
 CModelPart::CModelPart()
 {
     m_flash.fill(MODEL_ERASED_WORD);
@@ -88,3 +90,5 @@ const char* CModelPart::InstructionName(uint8_t instruction)
     default: return "BYPASS";
     }
 }
+
+}  // namespace devupdate::devsim

@@ -32,6 +32,8 @@
 #include <array>
 #include <cstdint>
 
+namespace devupdate::devsim {
+
 constexpr uint32_t MODEL_IDCODE = 0x0D5E1001;  // made up; bit 0 set as 1149.1 requires
 constexpr int MODEL_IR_LENGTH = 8;
 constexpr uint8_t MODEL_IR_CAPTURE = 0x01;
@@ -79,3 +81,5 @@ private:
     uint64_t m_shift = 0;   // the shift register of the current scan
     int m_length = 1;       // its length in bits
 };
+
+}  // namespace devupdate::devsim

@@ -1,5 +1,9 @@
 #include "SvfTarget.h"
 
+using namespace devupdate::svf;
+
+namespace devupdate::devsim {
+
 void CSvfTarget::Capture(bool ir)
 {
     m_open = true;
@@ -81,3 +85,5 @@ SSvfCheck CSvfTarget::Check() const
                               " scans seen";
     return check;
 }
+
+}  // namespace devupdate::devsim

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace devupdate::devsim {
+
 struct SSvfCheck {
     size_t expected = 0;        // scans in the file
     size_t seen = 0;            // scans shifted so far (one still open included)
@@ -27,7 +29,7 @@ struct SSvfCheck {
 
 class CSvfTarget : public CJtagPart {
 public:
-    explicit CSvfTarget(std::vector<SSvfScan> scans) : m_scans(std::move(scans)) {}
+    explicit CSvfTarget(std::vector<svf::SSvfScan> scans) : m_scans(std::move(scans)) {}
 
     void Reset() override {}
     void Capture(bool ir) override;
@@ -44,7 +46,7 @@ private:
     // Empty when the scan matches the file's scan at index; else why not.
     std::string Compare(size_t index) const;
 
-    std::vector<SSvfScan> m_scans;
+    std::vector<svf::SSvfScan> m_scans;
     size_t m_next = 0;
     size_t m_matched = 0;
     std::string m_firstMismatch;
@@ -53,3 +55,5 @@ private:
     std::vector<bool> m_answer;     // TDO of the scan in progress, in shift order
     std::vector<bool> m_shifted;    // TDI bits shifted in so far
 };
+
+}  // namespace devupdate::devsim

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-using namespace devsim;
+namespace devupdate::devsim {
 
 namespace {
 
@@ -99,3 +99,5 @@ void CTapController::Clock()
     }
     m_state = next;
 }
+
+}  // namespace devupdate::devsim

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace devsim {
+namespace devupdate::devsim {
 
 // The state codes of the XSVF format, as the device knows them.
 enum ETapState : uint8_t {
@@ -22,8 +22,6 @@ enum ETapState : uint8_t {
     TAP_IRSELECT = 9, TAP_IRCAPTURE = 10, TAP_IRSHIFT = 11, TAP_IREXIT1 = 12,
     TAP_IRPAUSE = 13, TAP_IREXIT2 = 14, TAP_IRUPDATE = 15,
 };
-
-}  // namespace devsim
 
 // One completed scan (from Capture to Update), for tests.
 struct SScan {
@@ -67,3 +65,5 @@ private:
     bool m_scanOpen = false;
     std::vector<SScan> m_scans;
 };
+
+}  // namespace devupdate::devsim

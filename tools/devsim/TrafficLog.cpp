@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace devupdate::devsim {
+
 namespace {
 
 double Seconds(DevClock::time_point t, DevClock::time_point origin)
@@ -66,3 +68,5 @@ bool CTrafficLog::WriteFile(const std::string& path, DevClock::time_point origin
     const bool closed = std::fclose(f) == 0;
     return ok && closed;
 }
+
+}  // namespace devupdate::devsim

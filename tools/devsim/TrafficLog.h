@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+namespace devupdate::devsim {
+
 using DevClock = std::chrono::steady_clock;
 
 struct STrafficByte {
@@ -61,3 +63,5 @@ private:
     std::vector<STrafficByte> m_bytes;
     std::vector<SExchange> m_exchanges;
 };
+
+}  // namespace devupdate::devsim

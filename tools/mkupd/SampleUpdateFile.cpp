@@ -3,6 +3,12 @@
 #include "ModelPartProgram.h"
 #include "UpdateFileWriter.h"
 
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::xsvfgen;
+
+namespace devupdate::mkupd {
+
 std::vector<uint8_t> SampleFirmwareImage()
 {
     // 4000 bytes: a stretch of erased flash (packs well) and varying code.
@@ -22,19 +28,21 @@ std::vector<uint8_t> SampleLogicImage()
 
 std::vector<uint8_t> MakeSampleUpdateFile()
 {
-    upd::SUpdateTarget firmware;
+    SUpdateTarget firmware;
     firmware.number = 1;
     firmware.name = "Controller";
-    firmware.type = upd::TYPE_FIRMWARE;
+    firmware.type = TYPE_FIRMWARE;
     firmware.packed = true;
-    firmware.data = upd::MakeFirmwareBlocks(SampleFirmwareImage(), 998, true);
+    firmware.data = MakeFirmwareBlocks(SampleFirmwareImage(), 998, true);
 
-    upd::SUpdateTarget logic;
+    SUpdateTarget logic;
     logic.number = 2;
     logic.name = "Logic";
-    logic.type = upd::TYPE_XSVF;
+    logic.type = TYPE_XSVF;
     logic.packed = true;
     logic.data = MakeModelPartProgram(SampleLogicImage());
 
-    return upd::WriteUpdateFile({upd::FileVersion::V1_01, {firmware, logic}});
+    return WriteUpdateFile({FileVersion::V1_01, {firmware, logic}});
 }
+
+}  // namespace devupdate::mkupd

@@ -6,8 +6,12 @@
 #include <cstdint>
 #include <vector>
 
+namespace devupdate::mkupd {
+
 std::vector<uint8_t> MakeSampleUpdateFile();
 
 // The images the sample carries, for checking what the device received.
 std::vector<uint8_t> SampleFirmwareImage();
 std::vector<uint8_t> SampleLogicImage();
+
+}  // namespace devupdate::mkupd

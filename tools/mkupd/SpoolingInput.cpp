@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+namespace devupdate::mkupd {
+
 namespace {
 
 std::string Reason(const std::string& operation, const std::string& path)
@@ -106,3 +108,5 @@ CSpoolingBuffer::pos_type CSpoolingBuffer::seekpos(pos_type position, std::ios_b
     setg(nullptr, nullptr, nullptr);
     return position;
 }
+
+}  // namespace devupdate::mkupd

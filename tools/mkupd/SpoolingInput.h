@@ -9,6 +9,8 @@
 #include <streambuf>
 #include <string>
 
+namespace devupdate::mkupd {
+
 class CSpoolingBuffer final : public std::streambuf {
 public:
     CSpoolingBuffer() = default;
@@ -46,3 +48,5 @@ public:
 private:
     CSpoolingBuffer m_buffer;
 };
+
+}  // namespace devupdate::mkupd

@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <string>
 
-namespace upd {
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+
+namespace devupdate::mkupd {
 
 namespace {
 
@@ -175,4 +178,4 @@ std::vector<uint8_t> MakeFirmwareBlocks(const std::vector<uint8_t>& image, unsig
     return out;
 }
 
-}  // namespace upd
+}  // namespace devupdate::mkupd

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-namespace upd {
+namespace devupdate::mkupd {
 
 // The format's own names (UpdateFileBody.h), as the writer's callers know them.
-constexpr unsigned TYPE_FIRMWARE = TARGET_FIRMWARE;
-constexpr unsigned TYPE_XSVF = TARGET_XSVF;
-using FileVersion = EFileVersion;
+constexpr unsigned TYPE_FIRMWARE = update::TARGET_FIRMWARE;
+constexpr unsigned TYPE_XSVF = update::TARGET_XSVF;
+using FileVersion = update::EFileVersion;
 
 struct SUpdateTarget {
     unsigned number = 1;          // 1..255, sent to the device
@@ -58,4 +58,4 @@ std::vector<uint8_t> PackData(const std::vector<uint8_t>& data);
 // blockSize then includes those 2 bytes.
 std::vector<uint8_t> MakeFirmwareBlocks(const std::vector<uint8_t>& image, unsigned blockSize, bool appendCrc);
 
-}  // namespace upd
+}  // namespace devupdate::mkupd

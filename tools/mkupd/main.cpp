@@ -32,6 +32,13 @@
 
 #include <CLI/CLI.hpp>
 
+using namespace devupdate;
+using namespace devupdate::link;
+using namespace devupdate::res;
+using namespace devupdate::update;
+using namespace devupdate::svf;
+using namespace devupdate::mkupd;
+
 namespace {
 
 const char* const USAGE =
@@ -70,7 +77,7 @@ const char* const USAGE =
     "  --version         print the program's name and version\n";
 
 struct STargetOptions {
-    upd::SUpdateTarget target;
+    SUpdateTarget target;
     std::string dataPath;
     unsigned blockSize = MAX_BLOCK_PAYLOAD;
     bool blockCrc = false;
@@ -138,9 +145,9 @@ unsigned ParseNumber(const std::string& text, int base, const char* what)
 unsigned ParseType(const std::string& text)
 {
     if (text == "firmware")
-        return upd::TYPE_FIRMWARE;
+        return TYPE_FIRMWARE;
     if (text == "xsvf")
-        return upd::TYPE_XSVF;
+        return TYPE_XSVF;
     if (text == "svf")
         return TYPE_SVF;
     if (text.size() != 4)
@@ -259,22 +266,22 @@ void CheckOutputs(const std::vector<std::pair<std::string, std::string>>& inputs
         Fail(clash);
 }
 
-upd::SUpdateTarget BuildTarget(const STargetOptions& options, const SSvfOptions& svfOptions)
+SUpdateTarget BuildTarget(const STargetOptions& options, const SSvfOptions& svfOptions)
 {
     if (options.dataPath.empty())
         Fail("target " + std::to_string(options.target.number) + " has no --data");
-    upd::SUpdateTarget target = options.target;
+    SUpdateTarget target = options.target;
     if (target.type == TYPE_SVF) {
-        target.type = upd::TYPE_XSVF;
+        target.type = TYPE_XSVF;
         target.data = ConvertSvfTarget(options.dataPath, svfOptions);
         return target;
     }
     const std::vector<uint8_t> data = ReadFileBytes(options.dataPath);
     try {
-        target.data = (target.type == upd::TYPE_FIRMWARE && !options.asIs)
-                          ? upd::MakeFirmwareBlocks(data, options.blockSize, options.blockCrc)
+        target.data = (target.type == TYPE_FIRMWARE && !options.asIs)
+                          ? MakeFirmwareBlocks(data, options.blockSize, options.blockCrc)
                           : data;
-    } catch (const upd::CWriteError& error) {
+    } catch (const CWriteError& error) {
         Fail(error.what());
     }
     return target;
@@ -309,7 +316,7 @@ void WriteSignature(const std::string& path, const std::vector<uint8_t>& bytes, 
 
 // What the command line asks for.
 struct SMkupdOptions {
-    upd::SUpdateFile file;
+    SUpdateFile file;
     std::string outPath;
     std::vector<STargetOptions> targets;
     bool sample = false;
@@ -401,13 +408,13 @@ private:
     const CLI::Option* m_packed;
 };
 
-upd::FileVersion ParseFileVersion(const std::string& version)
+FileVersion ParseFileVersion(const std::string& version)
 {
     if (version == "V1.00")
-        return upd::FileVersion::V1_00;
+        return FileVersion::V1_00;
     if (version != "V1.01")
         Fail("file version must be V1.00 or V1.01");
-    return upd::FileVersion::V1_01;
+    return FileVersion::V1_01;
 }
 
 // Exits with the usage text (status 0) for --help, the version for
@@ -504,9 +511,9 @@ int main(int argc, char** argv)
     std::vector<uint8_t> bytes;
     try {
         if (!o.sample)
-            upd::CheckReadable(o.file);
-        bytes = o.sample ? MakeSampleUpdateFile() : upd::WriteUpdateFile(o.file);
-    } catch (const upd::CWriteError& error) {
+            CheckReadable(o.file);
+        bytes = o.sample ? MakeSampleUpdateFile() : WriteUpdateFile(o.file);
+    } catch (const CWriteError& error) {
         Fail(error.what());
     }
     WriteFileBytes(o.outPath, bytes);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace devupdate::svf {
+
 void SvfBits::Set(size_t i, bool value)
 {
     const auto bit = static_cast<uint8_t>(1u << (i & 7));
@@ -104,3 +106,5 @@ SvfBits SvfBits::And(const SvfBits& other) const
         result.m_bytes[k] &= other.m_bytes[k];
     return result;
 }
+
+}  // namespace devupdate::svf

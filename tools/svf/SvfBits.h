@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace devupdate::svf {
+
 class SvfBits {
 public:
     SvfBits() = default;
@@ -41,3 +43,5 @@ private:
     std::vector<uint8_t> m_bytes;
     size_t m_size = 0;
 };
+
+}  // namespace devupdate::svf

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <utility>
 
+namespace devupdate::svf {
+
 namespace {
 
 struct SToken {
@@ -259,7 +261,7 @@ struct SRegister {
 
 }  // namespace
 
-namespace svf_detail {
+namespace detail {
 
 class CReader {
 public:
@@ -550,9 +552,9 @@ void CReader::Frequency(const SStatement& s)
     ++m_ignored;
 }
 
-}  // namespace svf_detail
+}  // namespace detail
 
-using svf_detail::CReader;
+using detail::CReader;
 
 CSvfError::CSvfError(int line, const std::string& text)
     : std::runtime_error("line " + std::to_string(line) + ": " + text), m_line(line)
@@ -658,3 +660,5 @@ void ForEachSvfStatementSize(std::istream& in, const std::function<void(const SS
         visit(size);
     }
 }
+
+}  // namespace devupdate::svf

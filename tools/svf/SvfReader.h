@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+namespace devupdate::svf {
+
 // TAP state codes, the same numbers as in XSVF.
 enum ESvfState : uint8_t {
     SVF_RESET = 0, SVF_IDLE = 1, SVF_DRSELECT = 2, SVF_DRCAPTURE = 3, SVF_DRSHIFT = 4,
@@ -38,7 +40,6 @@ ESvfState NextSvfState(ESvfState state, bool tms);
 // The SVF name of a state ("IDLE", "DRPAUSE", ...).
 const char* SvfStateName(ESvfState state);
 bool IsStableSvfState(ESvfState state);
-
 
 struct SSvfScan {
     int line = 0;           // where the SIR or SDR statement starts
@@ -92,7 +93,7 @@ private:
     int m_line;
 };
 
-namespace svf_detail {
+namespace detail {
 class CReader;
 }
 
@@ -119,7 +120,7 @@ public:
     std::vector<std::string> TakeNotes();  // the notes since the last call
 
 private:
-    std::unique_ptr<svf_detail::CReader> m_reader;
+    std::unique_ptr<detail::CReader> m_reader;
 };
 
 // Reads a whole SVF file's text (small files, tests and the simulated device).
@@ -139,3 +140,5 @@ struct SSvfStatementSize {
 // Calls `visit` for every statement of the text. Throws CSvfError where the
 // text does not divide into statements (an unclosed value, no ';').
 void ForEachSvfStatementSize(std::istream& in, const std::function<void(const SSvfStatementSize&)>& visit);
+
+}  // namespace devupdate::svf

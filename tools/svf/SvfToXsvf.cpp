@@ -10,6 +10,11 @@
 #include <sstream>
 #include <stdexcept>
 
+using namespace devupdate::xsvf;
+using namespace devupdate::xsvfgen;
+
+namespace devupdate::svf {
+
 namespace {
 
 constexpr size_t MAX_SCAN_BITS = static_cast<size_t>(MAX_SHIFT_BITS);
@@ -359,3 +364,5 @@ std::string FormatSvfStatistics(const SSvfStatistics& s)
         text += ", " + std::to_string(s.droppedIrChecks) + " SIR TDO checks dropped";
     return text + ", " + std::to_string(s.waitMicroseconds) + " us of waits)";
 }
+
+}  // namespace devupdate::svf

@@ -29,6 +29,8 @@
 #include <string>
 #include <vector>
 
+namespace devupdate::svf {
+
 struct SSvfOptions {
     uint8_t repeat = 0;  // XREPEAT: extra attempts of a failing checked data scan
 };
@@ -77,3 +79,5 @@ SSvfConversion ConvertSvfToXsvf(const std::string& svfText, const SSvfOptions& o
 // "N SVF commands in, M XSVF commands out, A bytes in, B bytes out" and the
 // scan counts, on one line.
 std::string FormatSvfStatistics(const SSvfStatistics& statistics);
+
+}  // namespace devupdate::svf

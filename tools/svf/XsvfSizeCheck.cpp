@@ -5,6 +5,10 @@
 
 #include <string>
 
+using namespace devupdate::xsvf;
+
+namespace devupdate::svf {
+
 namespace {
 
 constexpr uint64_t SCAN_BITS = static_cast<uint64_t>(MAX_SHIFT_BITS);
@@ -83,3 +87,5 @@ void CheckXsvfSize(std::istream& in, uint64_t limit)
     CSizeCheck check(limit);
     ForEachSvfStatementSize(in, [&](const SSvfStatementSize& s) { check.Statement(s); });
 }
+
+}  // namespace devupdate::svf

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <istream>
 
+namespace devupdate::svf {
+
 // An update file's record length has 8 hexadecimal digits.
 constexpr uint64_t MAX_XSVF_BYTES = 0xFFFFFFFFull;
 
@@ -16,3 +18,5 @@ constexpr uint64_t MAX_XSVF_BYTES = 0xFFFFFFFFull;
 // counts every scan at three times its bytes (TDI, expected TDO and mask)
 // plus its set-up commands, so it is never below the real size.
 void CheckXsvfSize(std::istream& in, uint64_t limit = MAX_XSVF_BYTES);
+
+}  // namespace devupdate::svf

@@ -8,6 +8,12 @@
 #include <stdexcept>
 #include <vector>
 
+using namespace devupdate::xsvf;
+using namespace devupdate::update;
+using namespace devupdate::mkupd;
+
+namespace devupdate::xsvfgen {
+
 namespace {
 
 class CFileOut {
@@ -108,14 +114,14 @@ void WriteLargeXsvfUpdateFile(const std::string& path, uint64_t bytes)
             writer.Comment("row written and verified");
     }
     writer.Complete();
-    upd::SUpdateFile file;
-    upd::SUpdateTarget target;
+    mkupd::SUpdateFile file;
+    mkupd::SUpdateTarget target;
     target.name = "large XSVF";
-    target.type = upd::TYPE_XSVF;
+    target.type = mkupd::TYPE_XSVF;
     target.data = writer.Stream();
     file.targets.push_back(std::move(target));
     CFileOut out(path);
-    out.Put(upd::WriteUpdateFile(file));
+    out.Put(mkupd::WriteUpdateFile(file));
     out.Close();
 }
 
@@ -125,13 +131,15 @@ void WriteLargeFirmwareUpdateFile(const std::string& path, uint64_t bytes)
     std::vector<uint8_t> image(bytes);
     for (uint8_t& b : image)
         b = random.Byte();
-    upd::SUpdateFile file;
-    upd::SUpdateTarget target;
+    mkupd::SUpdateFile file;
+    mkupd::SUpdateTarget target;
     target.name = "large firmware";
-    target.data = upd::MakeFirmwareBlocks(image, 998, false);
+    target.data = mkupd::MakeFirmwareBlocks(image, 998, false);
     image = {};
     file.targets.push_back(std::move(target));
     CFileOut out(path);
-    out.Put(upd::WriteUpdateFile(file));
+    out.Put(mkupd::WriteUpdateFile(file));
     out.Close();
 }
+
+}  // namespace devupdate::xsvfgen

@@ -4,6 +4,11 @@
 
 #include <stdexcept>
 
+using namespace devupdate::xsvf;
+using namespace devupdate::devsim;
+
+namespace devupdate::xsvfgen {
+
 namespace {
 
 constexpr uint32_t ERASE_WAIT_US = 200000;
@@ -56,3 +61,5 @@ Bytes MakeModelPartProgram(const Bytes& image)
     x.Sir(MODEL_IR_LENGTH, Instruction(INS_BYPASS)).Complete();
     return x.Stream();
 }
+
+}  // namespace devupdate::xsvfgen

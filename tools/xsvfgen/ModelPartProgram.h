@@ -3,6 +3,8 @@
 
 #include "XsvfWriter.h"
 
+namespace devupdate::xsvfgen {
+
 // A stream that checks the IDCODE (version bits 31..28 masked), erases the
 // flash (with a 200 ms wait in Run-Test/Idle) and checks it blank, programs
 // the image from word 0 on (each word high byte first; an odd last byte is
@@ -10,3 +12,5 @@
 // ends with XCOMPLETE. Throws std::invalid_argument for an image of more
 // than 512 bytes.
 Bytes MakeModelPartProgram(const Bytes& image);
+
+}  // namespace devupdate::xsvfgen

@@ -3,6 +3,10 @@
 #include <bit>
 #include <stdexcept>
 
+using namespace devupdate::xsvf;
+
+namespace devupdate::xsvfgen {
+
 Bytes CXsvfWriter::Value(uint64_t value, size_t bytes)
 {
     Bytes out(bytes, 0);
@@ -169,3 +173,5 @@ CXsvfWriter& CXsvfWriter::Raw(const Bytes& bytes)
     Put(bytes);
     return *this;
 }
+
+}  // namespace devupdate::xsvfgen

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+namespace devupdate::xsvfgen {
+
 using Bytes = std::vector<uint8_t>;
 
 class CXsvfWriter {
@@ -35,12 +37,12 @@ public:
     CXsvfWriter& SetSdrMasks(const Bytes& addressMask, const Bytes& dataMask);
     // Start TDI, then one group of new data bits per increment step.
     CXsvfWriter& SdrInc(const Bytes& tdi, const std::vector<Bytes>& steps);
-    CXsvfWriter& SdrB(const Bytes& tdi) { return DataCommand(XSDRB, tdi); }
-    CXsvfWriter& SdrC(const Bytes& tdi) { return DataCommand(XSDRC, tdi); }
-    CXsvfWriter& SdrE(const Bytes& tdi) { return DataCommand(XSDRE, tdi); }
-    CXsvfWriter& SdrTdoB(const Bytes& tdi, const Bytes& expected) { return DataPair(XSDRTDOB, tdi, expected); }
-    CXsvfWriter& SdrTdoC(const Bytes& tdi, const Bytes& expected) { return DataPair(XSDRTDOC, tdi, expected); }
-    CXsvfWriter& SdrTdoE(const Bytes& tdi, const Bytes& expected) { return DataPair(XSDRTDOE, tdi, expected); }
+    CXsvfWriter& SdrB(const Bytes& tdi) { return DataCommand(xsvf::XSDRB, tdi); }
+    CXsvfWriter& SdrC(const Bytes& tdi) { return DataCommand(xsvf::XSDRC, tdi); }
+    CXsvfWriter& SdrE(const Bytes& tdi) { return DataCommand(xsvf::XSDRE, tdi); }
+    CXsvfWriter& SdrTdoB(const Bytes& tdi, const Bytes& expected) { return DataPair(xsvf::XSDRTDOB, tdi, expected); }
+    CXsvfWriter& SdrTdoC(const Bytes& tdi, const Bytes& expected) { return DataPair(xsvf::XSDRTDOC, tdi, expected); }
+    CXsvfWriter& SdrTdoE(const Bytes& tdi, const Bytes& expected) { return DataPair(xsvf::XSDRTDOE, tdi, expected); }
     CXsvfWriter& State(uint8_t tapState);
     CXsvfWriter& EndIr(uint8_t pause);
     CXsvfWriter& EndDr(uint8_t pause);
@@ -74,3 +76,5 @@ private:
     size_t m_sdrBytes = 0;
     Bytes m_dataMask;
 };
+
+}  // namespace devupdate::xsvfgen
