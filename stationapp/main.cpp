@@ -4,6 +4,7 @@
 #include "ProgramStart.h"
 #include "StationOptions.h"
 #include "StationWindow.h"
+#include "WidgetMap.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -27,6 +28,7 @@ int main(int argc, char* argv[])
     CStationWindow window(options);
     window.resize(1280, 800);
     window.show();
+    StartWidgetMap(&window);
     if (options.start) {
         QTimer::singleShot(0, &window, [&window] {
             std::string problem;
