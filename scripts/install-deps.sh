@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev qt6-base-dev xvfb x11-utils xdotool clang libclang-rt-14-dev
           scdoc dpkg-dev debhelper fakeroot file lintian appstream nlohmann-json3-dev libsodium-dev libcli11-dev
-          qt6-charts-dev minisign)
+          qt6-charts-dev minisign libxcb1-dev)
 
 missing=()
 for package in "${packages[@]}"; do

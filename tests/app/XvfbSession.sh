@@ -18,11 +18,12 @@ wait_for() {
 }
 
 # Starts Xvfb on a free display (it writes the number to fd 3) and exports
-# DISPLAY; false when no X server could be started.
+# DISPLAY; false when no X server could be started. The screen is 1024x768
+# unless a size (WIDTHxHEIGHT) is given.
 xvfb_pid=
 start_xvfb() {
   # -noreset: the server must not reset when one program leaves and the next connects.
-  Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
+  Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 "${1:-1024x768}x24" 3>"$work/display" 2>"$work/xvfb.log" &
   xvfb_pid=$!
   for _ in $(seq 100); do
     if [ -s "$work/display" ]; then
