@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <QStyleOptionViewItem>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdlib>
 #include <memory>
@@ -20,7 +21,8 @@ public:
     {
         m_lines.clear();
         for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (!window->isVisible())
+            // Shown but not yet on the screen, a window lets a click through.
+            if (!window->isVisible() || window->windowHandle() == nullptr || !window->windowHandle()->isExposed())
                 continue;
             Add("window", window->windowTitle(), window, window->rect());
             for (auto* button : OwnChildren<QAbstractButton>(window))

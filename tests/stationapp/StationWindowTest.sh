@@ -42,7 +42,7 @@ trap cleanup EXIT
 fail() {
   echo "FAIL: $*"
   tail -n 20 "$work"/*.log 2>/dev/null || true
-  grep -E '^(window|button|label)' "$work/widgets.txt" 2>/dev/null || true  # what the windows showed
+  grep -E '^(window|button|label|check)' "$work/widgets.txt" 2>/dev/null || true  # what the windows showed
   exit 1
 }
 records() { [ -f "$log" ] && grep -c "\"port\":\"$1\"" "$log" || echo 0; }
@@ -105,16 +105,17 @@ program_status() {  # $status: the program's exit status once it ended by itself
   wait "$program_pid" || status=$?
 }
 
-# The widget map's things, by kind and exact text: "X Y" of the first enabled one.
+# The widget map's things, by kind and exact text: "X Y" of the first enabled
+# one. A program that ended shows nothing, whatever its last map says.
 at() {
-  [ -f "$work/widgets.txt" ] &&
+  ! program_ended && [ -f "$work/widgets.txt" ] &&
     kind=$1 text=$2 awk -F'\t' '$1 == ENVIRON["kind"] && $2 == ENVIRON["text"] && $5 == 1 { print $3, $4; found = 1; exit }
                                 END { exit !found }' "$work/widgets.txt"
 }
 shown() { at "$@" >/dev/null; }
 gone() { ! shown "$@"; }
 shown_like() {  # a thing whose text matches an extended regular expression
-  [ -f "$work/widgets.txt" ] && kind=$1 pattern=$2 awk -F'\t' '$1 == ENVIRON["kind"] && $2 ~ ENVIRON["pattern"] { found = 1; exit } END { exit !found }' \
+  ! program_ended && [ -f "$work/widgets.txt" ] && kind=$1 pattern=$2 awk -F'\t' '$1 == ENVIRON["kind"] && $2 ~ ENVIRON["pattern"] { found = 1; exit } END { exit !found }' \
     "$work/widgets.txt"
 }
 # Clicks a thing with the pointer (twice with --double) once it is shown.
@@ -132,8 +133,17 @@ grab() { [ -z "$shots" ] || { sleep 0.5; XDG_RUNTIME_DIR="$work/runtime" "$grab_
 # The file through "Browse...": a double click on it in the dialog's list.
 click button "Browse..."
 wait_for shown window "Update file" || fail "no file dialog"
+listed() {  # the dialog has read the folder: its folders listed first, then the file
+  local file_y folder_y
+  read -r _ file_y < <(at item board.upd) && read -r _ folder_y < <(at item runtime) && [ "$file_y" -gt "$folder_y" ] &&
+    shown item bin && shown item home
+}
+wait_for listed || fail "the dialog does not list the folder"
 click --double item board.upd
 wait_for gone window "Update file" || fail "the dialog stayed"
+# The file's check, read before the ports are ticked: its lines move the list down.
+wait_seconds=20 wait_for shown label 'Version: V1.01\nnot signed\n1: Logic, stored 28 bytes, estimated 0.1 s at 57600 baud\n2: Main firmware, stored 3000 bytes, estimated 0.5 s at 57600 baud' ||
+  fail "no check of the file"
 # Com1..Com4 ticked in the list: a tile each.
 for n in 1 2 3 4; do
   click check "Com$n"
