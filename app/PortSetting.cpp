@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 using namespace devupdate::link;
-using namespace devupdate::update;
 
 namespace {
 

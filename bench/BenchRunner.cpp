@@ -85,8 +85,8 @@ void KeepTrafficLog(const CDevsim& device, const std::string& logDir, const std:
     if (logDir.empty())
         return;
     const std::string path = logDir + "/" + name + ".log";
-    if (!device.WriteTrafficLog(path))
-        std::fprintf(stderr, "update-bench: cannot write %s\n", path.c_str());
+    if (const std::string problem = device.WriteTrafficLog(path); !problem.empty())
+        std::fprintf(stderr, "update-bench: cannot write %s: %s\n", path.c_str(), problem.c_str());
 }
 
 namespace {

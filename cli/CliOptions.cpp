@@ -1,7 +1,9 @@
 #include "CliOptions.h"
 
 #include "CommandLine.h"
+#include "PortName.h"
 #include "ProgramStart.h"
+#include "Station.h"
 
 #include <CLI/CLI.hpp>
 
@@ -12,6 +14,7 @@
 #include <initializer_list>
 
 using namespace devupdate::link;
+using namespace devupdate::station;
 
 namespace {
 

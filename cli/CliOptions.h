@@ -1,8 +1,6 @@
 #pragma once
 // The command line of update-cli.
 
-#include "PortName.h"
-
 #include <string>
 #include <vector>
 
@@ -35,20 +33,11 @@ struct SCliOptions {
 // even a usage error can be reported as JSON.
 bool ParseCliOptions(int argc, char** argv, SCliOptions& options, std::string& error);
 
-// "Com1".."Com10" (any case) give the port number; 0 for anything else.
-inline int ComPortNumber(const std::string& port)
-{
-    return static_cast<int>(devupdate::link::ComNumber(port, devupdate::link::COM_PORT_COUNT));
-}
-
 // Several ports, or --station: each port is updated by a child process.
 inline bool IsStationRun(const SCliOptions& options)
 {
     return options.mode == CliMode::Update && (options.station || options.ports.size() > 1);
 }
-
-// At most this many ports run at once.
-constexpr size_t MAX_STATION_PORTS = 16;
 
 // The usage text, with the program's own name (see ProgramName).
 std::string CliUsage();

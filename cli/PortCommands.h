@@ -19,10 +19,3 @@ int RunListPorts(const devupdate::link::SPortPlaces& places, std::FILE* out, boo
 // leads afterwards. Exit status 0, or 2 when DEVICE does not exist or the
 // link cannot be made (the reason on standard error).
 int RunMapPort(const SCliOptions& options, const devupdate::link::SPortPlaces& places);
-
-// "ComN -> where it leads", with the device at the end of the links, or
-// "(nothing there)".
-std::string ComPortMapping(unsigned number, const devupdate::link::SPortPlaces& places);
-
-// "read/write", "no access (group G)" or "no device node".
-std::string AccessText(const devupdate::link::SPortInfo& port);

@@ -17,7 +17,6 @@ using namespace devupdate;
 using namespace devupdate::link;
 using namespace devupdate::res;
 using namespace devupdate::update;
-using namespace devupdate::station;
 
 int main(int argc, char** argv)
 {

@@ -241,6 +241,29 @@ std::string DescribeAdapter(const SPortInfo& port)
     return text;
 }
 
+std::string AccessText(const SPortInfo& port)
+{
+    if (!port.present)
+        return "no device node";
+    return port.accessible ? "read/write" : "no access (group " + port.group + ")";
+}
+
+std::string ComPortMapping(unsigned number, const SPortPlaces& places)
+{
+    const SPortTarget target = RoutePortName("Com" + std::to_string(number), places);
+    const std::string shown = ShownPortPath(target);
+    const std::string device = CanonicalPath(target.path);
+    std::string text = "Com" + std::to_string(number) + " -> " + shown;
+    if (device.empty())
+        return text + " (nothing there)";
+    const std::optional<SPortInfo> port = FindSerialPort(target.path, places);
+    if (!port)
+        return text + " (no serial device)";
+    if (port->device != shown)
+        text += " (" + port->device + ")";
+    return text;
+}
+
 std::string ComPortToolTip(unsigned number, const SPortPlaces& places)
 {
     const SPortTarget target = RoutePortName("Com" + std::to_string(number), places);

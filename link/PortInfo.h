@@ -53,6 +53,13 @@ std::string NodeGroup(const std::string& path);
 // "0403:6001 maker product, serial S" parts that are known, for people.
 std::string DescribeAdapter(const SPortInfo& port);
 
+// "read/write", "no access (group G)" or "no device node".
+std::string AccessText(const SPortInfo& port);
+
+// "ComN -> where it leads", with the device at the end of the links, or
+// "(nothing there)"; --list-ports and the station's port list show it.
+std::string ComPortMapping(unsigned number, const SPortPlaces& places);
+
 // The port list's tool tip for ComN: where it leads and what is there, or
 // that nothing is there.
 std::string ComPortToolTip(unsigned number, const SPortPlaces& places);

@@ -54,6 +54,12 @@ constexpr unsigned MAX_COM_NAME_NUMBER = 999;
 unsigned ComNumber(const std::string& name, unsigned highest);
 // n of "\\.\COMn" or "COMn" (1..MAX_COM_NAME_NUMBER); 0 otherwise.
 unsigned ComNameNumber(const std::string& name);
+// "Com1".."Com10" (any case): the port number of a port the programs take
+// by name; 0 for anything else.
+inline int ComPortNumber(const std::string& port)
+{
+    return static_cast<int>(ComNumber(port, COM_PORT_COUNT));
+}
 // "\\.\COMn", the name a run opens for port n.
 std::string ComDeviceName(unsigned number);
 // "COMn", the port as the run's texts name it.

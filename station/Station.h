@@ -18,6 +18,9 @@
 
 namespace devupdate::station {
 
+// At most this many ports run at once.
+constexpr size_t MAX_STATION_PORTS = 16;
+
 struct SStationSettings {
     std::string program;               // the update-cli each pass runs; empty: this program
     std::string file;                  // the update file

@@ -1,6 +1,5 @@
 #include "PortChoice.h"
 
-#include "PortCommands.h"
 #include "PortInfo.h"
 
 #include <QHeaderView>
@@ -11,7 +10,6 @@ using namespace devupdate::link;
 
 namespace {
 
-constexpr unsigned COM_PORTS = 10;
 enum EColumn { PORT, LEADS_TO, ADAPTER, ACCESS };
 
 QStringList Row(const std::string& port, const std::string& leadsTo, const std::optional<SPortInfo>& info)
@@ -44,7 +42,7 @@ void CPortChoice::Fill(const std::vector<std::string>& chosen)
     clear();
     const SPortPlaces places = SPortPlaces::ForThisProcess();
     std::vector<QStringList> rows;
-    for (unsigned n = 1; n <= COM_PORTS; ++n) {
+    for (unsigned n = 1; n <= COM_PORT_COUNT; ++n) {
         const std::string name = "Com" + std::to_string(n);
         const std::string mapping = ComPortMapping(n, places);
         rows.push_back(Row(name, mapping.substr(mapping.find(" -> ") + 4),

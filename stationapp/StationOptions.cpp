@@ -1,8 +1,8 @@
 #include "StationOptions.h"
 
-#include "CliOptions.h"
 #include "ProgramStart.h"
 #include "RunOutcome.h"
+#include "Station.h"
 #include "StringTable.h"
 
 #include <CLI/CLI.hpp>
@@ -12,6 +12,7 @@
 using namespace devupdate;
 using namespace devupdate::link;
 using namespace devupdate::res;
+using namespace devupdate::station;
 using namespace devupdate::update;
 
 int ParseStationOptions(int argc, char** argv, SStationOptions& options)

@@ -63,6 +63,8 @@ private:
     void ShowTiles();
     void ShowTotals();
     void Finished();
+    // Start, Stop, the file and the ports as while the station runs or not.
+    void ShowRunning(bool running);
     void ShowTrace(const QString& path);
     size_t IndexOf(const devupdate::station::CStationPort& port) const;
 

@@ -8,7 +8,7 @@
 #include "PortName.h"
 #include "RunOutcome.h"
 #include "ShiftChart.h"
-#include "StationRun.h"
+#include "StationSetup.h"
 #include "StationTile.h"
 
 #include <QApplication>
@@ -43,23 +43,24 @@ bool CStationWindow::StartStation(std::string& problem)
 {
     if (m_station)
         return false;
-    SCliOptions options;
-    options.file = m_file->text().toStdString();
-    options.ports = m_ports->Chosen();
-    options.station = true;
-    options.passCount = m_options.passCount;
-    options.logFile = m_logFile;
+    SStationSettings settings;
+    settings.program = m_program;
+    settings.file = m_file->text().toStdString();
+    settings.station = true;
+    settings.passCount = m_options.passCount;
+    settings.logFile = m_logFile;
+    const std::vector<std::string> chosen = m_ports->Chosen();
     std::vector<CStationPort> ports;
     if (m_program.empty())
         problem = "update-cli is not beside this program";
-    else if (options.file.empty())
+    else if (settings.file.empty())
         problem = "choose the update file";
-    else if (options.ports.empty())
+    else if (chosen.empty())
         problem = "choose the station's ports";
-    else if (options.ports.size() > MAX_STATION_PORTS)
+    else if (chosen.size() > MAX_STATION_PORTS)
         problem = "at most 16 ports at once";
     else
-        problem = PrepareStationPorts(options, ports);
+        problem = PrepareStationPorts(settings, chosen, std::string(), ports);
     const std::string logFolder = m_logFile.substr(0, m_logFile.find_last_of('/') + 1);
     if (problem.empty() && !logFolder.empty() && !MakePrivateFolders(logFolder, problem))
         problem = "the run log: " + problem;
@@ -67,24 +68,27 @@ bool CStationWindow::StartStation(std::string& problem)
     if (!problem.empty())
         return false;
     RememberChoice();
-    station::SStationSettings settings = StationSettings(options);
-    settings.program = m_program;
     MakeTiles(ports);
     m_figures.emplace(CShiftFigures::Clock::now());
     station::CStationView& view = *this;
     m_station = std::make_unique<station::CStation>(std::move(settings), std::move(ports), view);
-    m_start->setEnabled(false);
-    m_stop->setEnabled(true);
-    m_stop->setText("S&top");
-    // The file and the ports stay as the station runs them.
-    for (QWidget* choice : {static_cast<QWidget*>(m_file), static_cast<QWidget*>(m_browse),
-                            static_cast<QWidget*>(m_ports)})
-        choice->setEnabled(false);
+    ShowRunning(true);
     m_station->Start();
     ShowTiles();
     ShowTotals();
     m_timer->start(TICK_MS);
     return true;
+}
+
+void CStationWindow::ShowRunning(bool running)
+{
+    m_start->setEnabled(!running);
+    m_stop->setEnabled(running);
+    m_stop->setText("S&top");
+    // The file and the ports stay as the station runs them.
+    for (QWidget* choice : {static_cast<QWidget*>(m_file), static_cast<QWidget*>(m_browse),
+                            static_cast<QWidget*>(m_ports)})
+        choice->setEnabled(!running);
 }
 
 void CStationWindow::MakeTiles(const std::vector<CStationPort>& ports)
@@ -160,12 +164,7 @@ void CStationWindow::Finished()
     const int status = m_station->ExitStatus();
     Summary(m_station->Ports(), status);
     m_station.reset();
-    m_start->setEnabled(true);
-    m_stop->setEnabled(false);
-    m_stop->setText("S&top");
-    for (QWidget* choice : {static_cast<QWidget*>(m_file), static_cast<QWidget*>(m_browse),
-                            static_cast<QWidget*>(m_ports)})
-        choice->setEnabled(true);
+    ShowRunning(false);
     if (m_quitWhenDone || m_options.passCount > 0)
         QApplication::exit(status);
 }

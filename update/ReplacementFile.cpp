@@ -10,6 +10,8 @@
 #include <unistd.h>
 #include <utility>
 
+using namespace devupdate::link;
+
 namespace devupdate::update {
 
 namespace {

@@ -1,11 +1,11 @@
 #include "XsvfTrace.h"
 
+#include "OutputFile.h"
 #include "StringTable.h"
 
 #include <algorithm>
 #include <cstdarg>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -42,18 +42,11 @@ bool CXsvfTrace::Open(const std::string& path)
 {
     Close();
     // A link planted under the trace's name must not redirect the trace onto
-    // another file, and a FIFO must not hold the run in open() until someone
-    // reads it: only a regular file of our own is written.
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    // another file: only a regular file of our own is written.
+    std::string problem;
+    const int fd = link::OpenOutputFile(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644, problem);
     if (fd == -1)
         return false;
-    struct stat info {};
-    const int flags = fcntl(fd, F_GETFL);
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags == -1 ||
-        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        (void)close(fd);
-        return false;
-    }
     // Binary mode: the line-end conversion is done by Put.
     m_file = fdopen(fd, "wb");
     if (m_file == nullptr)

@@ -256,7 +256,7 @@ TEST_F(DevsimProtocolTest, TrafficLogStampsBothDirectionsAndExchanges)
     const int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
     close(fd);
-    ASSERT_TRUE(m_device->WriteTrafficLog(path));
+    ASSERT_EQ(m_device->WriteTrafficLog(path), "");
     FILE* f = fopen(path, "r");
     ASSERT_NE(f, nullptr);
     char line[128];
@@ -270,6 +270,14 @@ TEST_F(DevsimProtocolTest, TrafficLogStampsBothDirectionsAndExchanges)
     fclose(f);
     unlink(path);
     EXPECT_EQ(lines, 18);
+
+    // A FIFO or a folder in place of the log or the flash image is reported,
+    // never waited on.
+    ASSERT_EQ(mkfifo(path, 0644), 0);
+    EXPECT_EQ(m_device->WriteTrafficLog(path), "a FIFO");
+    EXPECT_EQ(m_device->WriteFlash(path), "a FIFO");
+    unlink(path);
+    EXPECT_EQ(m_device->WriteFlash("/tmp"), "a folder");
     EXPECT_NE(first.find(" RX A4"), std::string::npos) << first;
     EXPECT_EQ(last.rfind("X start 1 ", 0), 0u) << last;
 }

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <memory>
 
 using namespace devupdate::xsvf;
@@ -53,6 +56,24 @@ TEST(XsvfTraceFileTest, OpenTruncatesAnEarlierTrace)
     trace.Write(0, "b\n");
     trace.Close();
     EXPECT_EQ("b\r\n", dir.Read("t.txt"));
+}
+
+// Only a regular file of the trace's own name is written: a FIFO would hold
+// the run in open(), a link would put the trace on another file.
+TEST(XsvfTraceFileTest, OpenTakesNothingButARegularFile)
+{
+    CTempDir dir;
+    ASSERT_EQ(mkfifo((dir.Path() + "/fifo").c_str(), 0644), 0);
+    ASSERT_EQ(mkdir((dir.Path() + "/folder").c_str(), 0755), 0);
+    std::ofstream(dir.Path() + "/kept.txt") << "kept";
+    ASSERT_EQ(symlink("kept.txt", (dir.Path() + "/link").c_str()), 0);
+    CXsvfTrace trace;
+    for (const char* name : {"/fifo", "/folder", "/link", "/dev/null"}) {
+        const std::string path = name[1] == 'd' ? name : dir.Path() + name;
+        EXPECT_FALSE(trace.Open(path)) << path;
+        EXPECT_FALSE(trace.IsOpen()) << path;
+    }
+    EXPECT_EQ("kept", dir.Read("kept.txt"));
 }
 
 struct SCodeTexts {

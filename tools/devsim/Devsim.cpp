@@ -1,5 +1,6 @@
 #include "Devsim.h"
 
+#include "OutputFile.h"
 #include "PortName.h"
 #include "ProgramStart.h"
 
@@ -491,25 +492,25 @@ DevClock::time_point CDevsim::Origin() const
     return m_origin;
 }
 
-bool CDevsim::WriteTrafficLog(const std::string& path) const
+std::string CDevsim::WriteTrafficLog(const std::string& path) const
 {
     std::lock_guard lock(m_mutex);
     return m_log.WriteFile(path, m_origin);
 }
 
-bool CDevsim::WriteFlash(const std::string& path) const
+std::string CDevsim::WriteFlash(const std::string& path) const
 {
     std::lock_guard lock(m_mutex);
-    FILE* f = std::fopen(path.c_str(), "wb");
+    std::string error;
+    FILE* f = OpenOutputStream(path, error);
     if (!f)
-        return false;
+        return error;
     bool ok = true;
     for (uint16_t word : m_protocol.Jtag().Part().Flash()) {
         const uint8_t bytes[2] = {static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
         ok = ok && std::fwrite(bytes, 1, 2, f) == 2;
     }
-    const bool closed = std::fclose(f) == 0;
-    return ok && closed;
+    return FinishOutput(f, ok);
 }
 
 }  // namespace devupdate::devsim

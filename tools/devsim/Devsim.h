@@ -76,10 +76,10 @@ public:
     unsigned Count(EPhase phase) const;
     // The instant the log's times count from (Start).
     DevClock::time_point Origin() const;
-    // See CTrafficLog::WriteFile; false on an I/O error.
-    bool WriteTrafficLog(const std::string& path) const;
-    // The flash as 512 bytes, each word high byte first; false on an I/O error.
-    bool WriteFlash(const std::string& path) const;
+    // See CTrafficLog::WriteFile; empty, or why the file could not be written.
+    std::string WriteTrafficLog(const std::string& path) const;
+    // The flash as 512 bytes, each word high byte first; empty, or why not.
+    std::string WriteFlash(const std::string& path) const;
 
 private:
     struct SInByte {

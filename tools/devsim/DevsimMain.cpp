@@ -5,6 +5,7 @@
 
 #include "Devsim.h"
 #include "CommandLine.h"
+#include "OutputFile.h"
 #include "ProgramStart.h"
 #include "StringTable.h"
 
@@ -205,7 +206,8 @@ bool WriteImages(const CDevsim& device, const std::string& folder)
     for (const auto& [target, image] : device.Images()) {
         char name[32];
         std::snprintf(name, sizeof name, "/target_%03u.bin", target);
-        FILE* f = std::fopen((folder + name).c_str(), "wb");
+        std::string error;
+        FILE* f = OpenOutputStream(folder + name, error);
         if (!f) {
             ok = false;
             continue;
@@ -262,13 +264,12 @@ int main(int argc, char** argv)
     device.Stop();
 
     int status = 0;
-    if (!o.log.empty() && !device.WriteTrafficLog(o.log)) {
-        std::fprintf(stderr, "%s: cannot write %s: %s\n", Name(), o.log.c_str(), std::strerror(errno));
-        status = 1;
-    }
-    if (!o.flash.empty() && !device.WriteFlash(o.flash)) {
-        std::fprintf(stderr, "%s: cannot write %s: %s\n", Name(), o.flash.c_str(), std::strerror(errno));
-        status = 1;
+    for (const auto& [path, problem] : {std::pair{o.log, o.log.empty() ? "" : device.WriteTrafficLog(o.log)},
+                                        std::pair{o.flash, o.flash.empty() ? "" : device.WriteFlash(o.flash)}}) {
+        if (!problem.empty()) {
+            std::fprintf(stderr, "%s: cannot write %s: %s\n", Name(), path.c_str(), problem.c_str());
+            status = 1;
+        }
     }
     if (!o.images.empty() && !WriteImages(device, o.images)) {
         std::fprintf(stderr, "%s: cannot write the images to %s\n", Name(), o.images.c_str());

@@ -1,5 +1,7 @@
 #include "TrafficLog.h"
 
+#include "OutputFile.h"
+
 #include <cstdio>
 
 namespace devupdate::devsim {
@@ -43,11 +45,12 @@ std::vector<std::chrono::nanoseconds> CTrafficLog::HostTurnarounds() const
     return result;
 }
 
-bool CTrafficLog::WriteFile(const std::string& path, DevClock::time_point origin) const
+std::string CTrafficLog::WriteFile(const std::string& path, DevClock::time_point origin) const
 {
-    FILE* f = std::fopen(path.c_str(), "w");
+    std::string error;
+    FILE* f = link::OpenOutputStream(path, error);
     if (!f)
-        return false;
+        return error;
     bool ok = true;
     for (const STrafficByte& b : m_bytes)
         ok = ok && std::fprintf(f, "%.6f %s %02X\n", Seconds(b.time, origin),
@@ -65,8 +68,7 @@ bool CTrafficLog::WriteFile(const std::string& path, DevClock::time_point origin
                                 Seconds(x.firstRx, origin), Seconds(x.lastRx, origin), first,
                                 last) > 0;
     }
-    const bool closed = std::fclose(f) == 0;
-    return ok && closed;
+    return link::FinishOutput(f, ok);
 }
 
 }  // namespace devupdate::devsim

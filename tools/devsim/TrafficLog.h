@@ -57,7 +57,7 @@ public:
     // Text file: one line per byte "<seconds since origin> <RX|TX> <hex>",
     // then one line per exchange "X <phase> <nth> <firstRx> <lastRx> <firstTx> <lastTx>"
     // (seconds with 6 decimals; "-" for an answer not sent). False on an I/O error.
-    bool WriteFile(const std::string& path, DevClock::time_point origin) const;
+    std::string WriteFile(const std::string& path, DevClock::time_point origin) const;
 
 private:
     std::vector<STrafficByte> m_bytes;

@@ -21,7 +21,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace devupdate::update {
+namespace devupdate::link {
 
 // What a path names, for the comparison of the run's files.
 struct SFileIdentity {
@@ -65,6 +65,14 @@ std::string OutputKindProblem(const std::string& path, bool refuseLinks);
 // without a reader", "a device", "a folder" or the system's reason).
 int OpenOutputFile(const std::string& path, int flags, mode_t mode, std::string& error);
 
+// A whole new content for `path` (created or truncated, mode 0666 before the
+// umask, as fopen "wb") by the rules above; nullptr with `error` set.
+FILE* OpenOutputStream(const std::string& path, std::string& error);
+
+// Closes a stream of OpenOutputStream: empty when every write (`written`)
+// and the close went through, else the system's reason.
+std::string FinishOutput(FILE* file, bool written);
+
 // Appends `record` (a line ending in '\n') with one write, whole or not at
 // all: after a short write the file is cut back to its length before. When
 // the file does not end in a line end, the record starts with one (fd open
@@ -105,4 +113,4 @@ private:
     int m_fd = -1;
 };
 
-}  // namespace devupdate::update
+}  // namespace devupdate::link

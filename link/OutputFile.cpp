@@ -14,7 +14,7 @@
 
 using namespace devupdate::res;
 
-namespace devupdate::update {
+namespace devupdate::link {
 
 namespace {
 
@@ -174,6 +174,28 @@ int OpenOutputFile(const std::string& path, int flags, mode_t mode, std::string&
     return fd;
 }
 
+FILE* OpenOutputStream(const std::string& path, std::string& error)
+{
+    const int fd = OpenOutputFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0666, error);
+    if (fd < 0)
+        return nullptr;
+    FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        error = std::string("fdopen: ") + std::strerror(errno);
+        CloseQuietly(fd);
+    }
+    return file;
+}
+
+std::string FinishOutput(FILE* file, bool written)
+{
+    const int writeError = written ? 0 : errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!written)
+        return std::strerror(writeError != 0 ? writeError : EIO);
+    return closed ? "" : std::strerror(errno);
+}
+
 std::string AppendRecord(int fd, const std::string& record)
 {
     struct stat info {};
@@ -296,4 +318,4 @@ bool CUpdateFileWait::WaitUntilReadable(const std::string& path)
     return false;
 }
 
-}  // namespace devupdate::update
+}  // namespace devupdate::link
