@@ -32,8 +32,10 @@ public:
             for (auto* view : OwnChildren<QAbstractItemView>(window))
                 AddRows(*view);
         }
+        // Replaced whole: a reader never sees half a map.
+        const QByteArray bytes = m_lines.toUtf8();
         QSaveFile file(m_path);
-        if (file.open(QIODevice::WriteOnly) && file.write(m_lines.toUtf8()) == m_lines.toUtf8().size())
+        if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
             (void)file.commit();
     }
 
