@@ -175,7 +175,7 @@ bool CheckStationOptions(const SCliOptions& options, std::string& error)
         return false;
     }
     if (options.ports.size() > MAX_STATION_PORTS) {
-        error = "at most 16 ports at once";
+        error = TooManyPortsText();
         return false;
     }
     if (options.passCount > 0 && !options.station) {

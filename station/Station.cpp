@@ -213,4 +213,9 @@ int CStation::ExitStatus() const
     return status;
 }
 
+std::string TooManyPortsText()
+{
+    return "at most " + std::to_string(MAX_STATION_PORTS) + " ports at once";
+}
+
 }  // namespace devupdate::station

@@ -20,6 +20,8 @@ namespace devupdate::station {
 
 // At most this many ports run at once.
 constexpr size_t MAX_STATION_PORTS = 16;
+// What the front ends say when more ports are named.
+std::string TooManyPortsText();
 
 struct SStationSettings {
     std::string program;               // the update-cli each pass runs; empty: this program

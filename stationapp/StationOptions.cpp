@@ -39,7 +39,7 @@ int ParseStationOptions(int argc, char** argv, SStationOptions& options)
         return status == 0 ? 0 : static_cast<int>(EXIT_USAGE_OR_SETUP);
     }
     if (options.ports.size() > MAX_STATION_PORTS) {
-        std::fprintf(stderr, "%s: at most %zu ports at once\n", name.c_str(), MAX_STATION_PORTS);
+        std::fprintf(stderr, "%s: %s\n", name.c_str(), TooManyPortsText().c_str());
         return EXIT_USAGE_OR_SETUP;
     }
     if (options.start && options.file.empty()) {

@@ -58,7 +58,7 @@ bool CStationWindow::StartStation(std::string& problem)
     else if (chosen.empty())
         problem = "choose the station's ports";
     else if (chosen.size() > MAX_STATION_PORTS)
-        problem = "at most 16 ports at once";
+        problem = TooManyPortsText();
     else
         problem = PrepareStationPorts(settings, chosen, std::string(), ports);
     const std::string logFolder = m_logFile.substr(0, m_logFile.find_last_of('/') + 1);
