@@ -4,12 +4,11 @@
 
 #include "DialogTemplates.h"
 #include "PrintableText.h"
+#include "ProgressBarValue.h"
 
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
-
-#include <algorithm>
 
 using namespace devupdate;
 using namespace devupdate::link;
@@ -125,14 +124,7 @@ void CUpdateDlg::RefreshTargetRows(const SRunSnapshot& seen)
         if (m_progressBars[row] == nullptr || m_statusLabels[row] == nullptr)
             continue;
         const SRunSnapshot::SRow& target = seen.rows[row];
-        QProgressBar* bar = m_progressBars[row];
-        const int percent = std::clamp(target.percent, 0, 100);
-        if (bar->value() != percent) {
-            bar->setValue(percent);
-            // QProgressBar repaints only when its value has moved by a whole
-            // chunk of the style; the bar must show every percent.
-            bar->update();
-        }
+        ShowPercent(*m_progressBars[row], target.percent);
         m_statusLabels[row]->setText(QString::fromLocal8Bit(target.Text().c_str()));
     }
 }

@@ -1,5 +1,7 @@
 #include "StationTile.h"
 
+#include "ProgressBarValue.h"
+
 #include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
@@ -97,7 +99,7 @@ void CStationTile::Show(const STileText& text, const station::SStationCounts& co
     }
     m_big->setText(QString::fromStdString(text.big));
     m_bar->setVisible(text.percent >= 0);
-    m_bar->setValue(std::max(text.percent, 0));
+    ShowPercent(*m_bar, text.percent);
     const QString detail = QString::fromStdString(text.detail);
     m_detail->setToolTip(detail);
     m_detail->setText(m_detail->fontMetrics().elidedText(detail, Qt::ElideRight, m_detail->width()));
