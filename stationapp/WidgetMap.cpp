@@ -1,10 +1,11 @@
 #include "WidgetMap.h"
 
+#include "ReplacementFile.h"
+
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QLabel>
-#include <QSaveFile>
 #include <QStyleOptionViewItem>
 #include <QTimer>
 #include <QWindow>
@@ -34,9 +35,10 @@ public:
         }
         // Replaced whole: a reader never sees half a map.
         const QByteArray bytes = m_lines.toUtf8();
-        QSaveFile file(m_path);
-        if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
-            (void)file.commit();
+        devupdate::update::CReplacementFile file(m_path.toStdString());
+        std::string error;
+        if (file.Open(error) && file.Write(bytes.constData(), static_cast<size_t>(bytes.size()), error))
+            (void)file.Commit(error);  // a map that cannot be written is left out; the test then waits
     }
 
 private:
