@@ -21,10 +21,6 @@ using namespace devupdate::link;
 using namespace devupdate::update;
 using namespace devupdate::station;
 
-using station::CStation;
-using station::CStationPort;
-using station::CStationView;
-
 namespace {
 
 // The live figures are drawn again at most this often.

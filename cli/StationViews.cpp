@@ -15,8 +15,6 @@ using namespace devupdate::res;
 using namespace devupdate::update;
 using namespace devupdate::station;
 
-using station::CStationPort;
-using station::SStationCounts;
 using namespace events;
 
 namespace {

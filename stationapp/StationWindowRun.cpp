@@ -25,8 +25,6 @@ using namespace devupdate::link;
 using namespace devupdate::update;
 using namespace devupdate::station;
 
-using station::CStationPort;
-
 namespace {
 
 // The passes' events are read as often as the command-line station reads them.

@@ -11,8 +11,6 @@ using namespace devupdate::res;
 using namespace devupdate::update;
 using namespace devupdate::station;
 
-using station::CStationPort;
-
 namespace {
 
 // The line of a message that says why: a port error's first line names the
