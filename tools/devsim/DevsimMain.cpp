@@ -264,13 +264,16 @@ int main(int argc, char** argv)
     device.Stop();
 
     int status = 0;
-    for (const auto& [path, problem] : {std::pair{o.log, o.log.empty() ? "" : device.WriteTrafficLog(o.log)},
-                                        std::pair{o.flash, o.flash.empty() ? "" : device.WriteFlash(o.flash)}}) {
-        if (!problem.empty()) {
-            std::fprintf(stderr, "%s: cannot write %s: %s\n", Name(), path.c_str(), problem.c_str());
-            status = 1;
-        }
-    }
+    const auto report = [&status](const std::string& path, const std::string& problem) {
+        if (problem.empty())
+            return;
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", Name(), path.c_str(), problem.c_str());
+        status = 1;
+    };
+    if (!o.log.empty())
+        report(o.log, device.WriteTrafficLog(o.log));
+    if (!o.flash.empty())
+        report(o.flash, device.WriteFlash(o.flash));
     if (!o.images.empty() && !WriteImages(device, o.images)) {
         std::fprintf(stderr, "%s: cannot write the images to %s\n", Name(), o.images.c_str());
         status = 1;
